@@ -1,0 +1,30 @@
+#include "BackendSelector.h"
+#include "D2xx.h"
+#include "Log.h"
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <memory>
+
+int main(int argc, char *argv[])
+{
+#ifdef Q_OS_WIN
+    // The Windows platform plug-in with its dark-mode handling turned off; on
+    // other platforms the variable is left alone (that plug-in does not exist).
+    qputenv("QT_QPA_PLATFORM", "windows:darkmode=0");
+#endif
+    QApplication app(argc, argv);
+
+    BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
+    logLine(choice.logMessage.toUtf8());
+    D2xx::install(choice.backend);
+
+    // The window holds the worker and its frame buffers inline (several MB), so
+    // it lives on the heap rather than on the main thread's stack.
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    const int result = app.exec();
+    window.reset();
+    D2xx::install(nullptr);
+    return result;
+}
