@@ -1,11 +1,630 @@
 #include "MainWindow.h"
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent)
+#include "ComboBoxDelegate.h"
+#include "CurrentRange.h"
+#include "ResourceBundle.h"
+#include "VoltageDetails.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidgetItem>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QSettings>
+#include <QVBoxLayout>
+
+namespace {
+
+const char *const Organisation = "Velmoray";
+const char *const Application = "Tessivo_128";
+const char *const SettingsGroup = "ReceiverSettings";
+
+const char *const MaximizeSheet =
+    "QPushButton { border-image: url(:/image/image_resource/Maximize-1.png);\nmargin:7px;}";
+const char *const RestoreSheet =
+    "QPushButton { border-image: url(:/image/image_resource/Maximize-3.png);\nmargin:7px;}";
+
+const char *const ExitBoxSheet =
+    "QMessageBox {  background-color: #F0F3F6;  color:black;  padding:20px;  border-style: solid;  "
+    "border-width: 1px;  border-color: grey;  border-radius: 5px;}";
+
+// Whole numbers 1 to 800.
+const char *const GearPattern = "^(?:[1-9]|[1-9]\\d|[1-7]\\d{2}|800)$";
+// -15 to 15: the ends with optional zero decimals, 1..14 either sign with any
+// decimals, and 0 with any decimals (the validator matches the whole text).
+const char *const VoltagePattern =
+    "^-15(\\.0+)?|15(\\.0+)?|-?1[0-4](\\.\\d+)?|-?[1-9](\\.\\d+)?|0(\\.\\d+)?$";
+const char *const FrameCountPattern = "^[0-9]+$";
+
+struct NavigationRow {
+    const char *text;
+    const char *icon;
+    const char *selectedIcon;
+};
+
+const NavigationRow NavigationRows[] = {
+    {"System", ":/image/image_resource/control_1.png", ":/image/image_resource/control_2.png"},
+    {"Settings", ":/image/image_resource/current_1.png", ":/image/image_resource/current_2.png"},
+    {"Display", ":/image/image_resource/calibration_1.png", ":/image/image_resource/calibration_2.png"},
+    {"Save", ":/image/image_resource/save_table.png", ":/image/image_resource/save_table_1.png"},
+    {"About", ":/image/image_resource/about_1.png", ":/image/image_resource/about_2.png"},
+};
+
+// Boolean keys act only when their text form is exactly "true"; a missing key
+// reads as the empty string and so leaves the widget alone.
+bool storedTrue(const QSettings &settings, const QString &key)
 {
-    setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(QStringLiteral("Tessivo 128"));
-    resize(1280, 800);
+    return settings.value(key, QString()).toString() == QLatin1String("true");
 }
 
-MainWindow::~MainWindow() = default;
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ResourceBundle::ensureRegistered();
+    ui->setupUi(this);
+
+    // The device-list refresh starts here once the connection handling exists.
+
+    connectButtons();
+    connectWorker();
+
+    buildNavigation();
+    buildCalibrationPage();
+    buildCurvePage();
+    buildRecognitionPage();
+
+    applyInputConstraints();
+    ui->widget_play->hide();
+    ui->widget_bat->hide();
+    ui->widget_range->hide();
+
+    loadSettings();
+}
+
+MainWindow::~MainWindow()
+{
+    saveSettings();
+    worker.requestStop();
+    worker.shutdown();
+    workerThread.quit();
+    workerThread.wait();
+    delete ui;
+    ui = nullptr;
+    // The remaining members die in reverse order; the worker (saving its own
+    // settings) goes before its thread object.
+}
+
+void MainWindow::connectButtons()
+{
+    connect(ui->pushButton_maxsize, SIGNAL(clicked()), this, SLOT(handle_max_size_button_click()));
+    connect(ui->pushButton_minimize, SIGNAL(clicked()), this, SLOT(handle_mini_size_button_click()));
+    connect(ui->pushButton_close, SIGNAL(clicked()), this, SLOT(handle_close_button_click()));
+    connect(ui->pushButton_play, SIGNAL(clicked()), this, SLOT(handle_play_button_click()));
+    connect(ui->pushButton_savepath, SIGNAL(clicked()), this, SLOT(handle_save_path_button_click()));
+    connect(ui->pushButton_Connect, SIGNAL(clicked()), this, SLOT(handle_connect_button_click()));
+    connect(ui->pushButton_save, SIGNAL(clicked()), this, SLOT(handle_save_data_click()));
+    connect(ui->pushButton_set, SIGNAL(clicked()), this, SLOT(handle_set_button_click()));
+    connect(ui->pushButton_voltage_about, SIGNAL(clicked()), this, SLOT(handle_voltage_about_button_click()));
+
+    fpsTimer = new QTimer(this);
+    connect(fpsTimer, &QTimer::timeout, this, &MainWindow::updateFPS);
+
+    for (QRadioButton *range : {ui->radioButton_optional_gear, ui->radioButton_800, ui->radioButton_100,
+                                ui->radioButton_10, ui->radioButton_1}) {
+        connect(range, &QRadioButton::toggled, this, &MainWindow::handle_radio_button_toggled);
+    }
+    for (QRadioButton *mode : {ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat})
+        connect(mode, &QRadioButton::toggled, this, &MainWindow::handle_Display_show_mode);
+
+    connect(ui->pushButton_rotate, SIGNAL(clicked()), this, SLOT(handle_display_image_rotate()));
+    connect(ui->pushButton_mirrorHorizontal, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorHorizontal()));
+    connect(ui->pushButton_mirrorVertical, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorVertical()));
+
+    batteryTimer.setInterval(300000);
+    connect(&batteryTimer, &QTimer::timeout, this, &MainWindow::getBattery);
+}
+
+void MainWindow::connectWorker()
+{
+    worker.moveToThread(&workerThread);
+    connect(&workerThread, &QThread::started, &worker, &ReceiverThread::process);
+    connect(&worker, &ReceiverThread::sendImagetoMain, this, &MainWindow::receive_displayImage);
+    connect(&worker, &ReceiverThread::errorOccurred, this, &MainWindow::receive_errorOccurred);
+    connect(&worker, &ReceiverThread::savemessage, this, &MainWindow::handleSaveMessage);
+    connect(&worker, &ReceiverThread::onCellclicked, this, &MainWindow::handleCellClicked);
+    connect(&worker, &ReceiverThread::setMaxSuccess, this, &MainWindow::handleSetMaxSuccess);
+    connect(&worker, &ReceiverThread::setMinSuccess, this, &MainWindow::handleSetMinSuccess);
+    connect(&worker, &ReceiverThread::pixelCurrentDataUpdated, this, &MainWindow::savedata);
+    workerThread.start();
+    // The loop must not touch the device before the first capture: the
+    // connect handshake reads the same handle from this thread.
+    worker.pause();
+}
+
+void MainWindow::buildNavigation()
+{
+    for (const NavigationRow &row : NavigationRows) {
+        auto *item = new QListWidgetItem(QIcon(QString::fromLatin1(row.icon)), QString::fromLatin1(row.text));
+        QFont font = item->font();
+        font.setWeight(QFont::Bold);
+        item->setFont(font);
+        ui->listWidget->addItem(item);
+    }
+    ui->listWidget->setFocusPolicy(Qt::NoFocus);
+    ui->listWidget->setCurrentRow(0);
+    ui->stackedWidget->setCurrentIndex(0);
+    ui->listWidget->item(0)->setIcon(QIcon(QString::fromLatin1(NavigationRows[0].selectedIcon)));
+
+    connect(ui->listWidget, &QListWidget::currentRowChanged, ui->stackedWidget, &QStackedWidget::setCurrentIndex);
+    connect(ui->listWidget, &QListWidget::itemSelectionChanged, this, &MainWindow::updateNavigationIcons);
+}
+
+void MainWindow::updateNavigationIcons()
+{
+    for (int i = 0; i < ui->listWidget->count(); ++i) {
+        QListWidgetItem *item = ui->listWidget->item(i);
+        const NavigationRow &row = NavigationRows[i];
+        item->setIcon(QIcon(QString::fromLatin1(item->isSelected() ? row.selectedIcon : row.icon)));
+    }
+}
+
+void MainWindow::buildCalibrationPage()
+{
+    auto *layout = new QVBoxLayout(ui->widget_7);
+    calibrationButton = new QPushButton(QStringLiteral("Open Calibration"), ui->widget_7);
+    layout->addWidget(calibrationButton);
+    auto *references = new QHBoxLayout;
+    fullOnButton = new QPushButton(QStringLiteral("Full-On"), ui->widget_7);
+    fullOffButton = new QPushButton(QStringLiteral("Full-Off"), ui->widget_7);
+    fullOnButton->setEnabled(false);
+    fullOffButton->setEnabled(false);
+    references->addWidget(fullOnButton);
+    references->addWidget(fullOffButton);
+    layout->addLayout(references);
+
+    connect(calibrationButton, &QPushButton::clicked, this, &MainWindow::handle_cali_data_click);
+    connect(fullOnButton, &QPushButton::clicked, this, &MainWindow::handle_set_full_on_click);
+    connect(fullOffButton, &QPushButton::clicked, this, &MainWindow::handle_set_full_off_click);
+}
+
+void MainWindow::buildCurvePage()
+{
+    static const char *const channelColours[] = {"blue", "red", "green"};
+
+    auto *outer = new QVBoxLayout(ui->widget_9);
+    openCurveButton = new QPushButton(QStringLiteral("Open It-Curve"), ui->widget_9);
+    outer->addWidget(openCurveButton);
+    auto *inner = new QVBoxLayout;
+    outer->addLayout(inner);
+
+    auto *channels = new QWidget(ui->widget_9);
+    auto *channelLayout = new QVBoxLayout(channels);
+    channelLayout->setSpacing(5);
+    channelLayout->setContentsMargins(0, 0, 0, 0);
+    for (int k = 1; k <= 3; ++k) {
+        auto *row = new QHBoxLayout;
+        auto *check = new QCheckBox(QStringLiteral("CH%1").arg(k), channels);
+        check->setStyleSheet(QStringLiteral("QCheckBox { color: %1; }").arg(QLatin1String(channelColours[k - 1])));
+        auto *xLabel = new QLabel(QStringLiteral("x:"), channels);
+        auto *xEdit = new QLineEdit(channels);
+        xEdit->setFixedSize(50, 20);
+        auto *yLabel = new QLabel(QStringLiteral("y:"), channels);
+        auto *yEdit = new QLineEdit(channels);
+        yEdit->setFixedSize(50, 20);
+        auto *radio = new QRadioButton(channels);
+        radio->setFixedSize(20, 20);
+        if (k == 1) {
+            check->setChecked(true);
+            xEdit->setText(QStringLiteral("0"));
+            yEdit->setText(QStringLiteral("0"));
+        }
+        for (QWidget *w : std::initializer_list<QWidget *>{check, xLabel, xEdit, yLabel, yEdit, radio})
+            row->addWidget(w);
+        channelLayout->addLayout(row);
+        connect(radio, &QRadioButton::clicked, this, [this, k] { Fillcoordinates(k); });
+
+        rowLayouts.push_back(row);
+        channelCheckBoxes.push_back(check);
+        channelRadios.push_back(radio);
+        xLabels.push_back(xLabel);
+        yLabels.push_back(yLabel);
+        xEdits.push_back(xEdit);
+        yEdits.push_back(yEdit);
+    }
+    inner->addWidget(channels);
+
+    auto *buttons = new QHBoxLayout;
+    seriesStartButton = new QPushButton(QStringLiteral("Start Capture"), ui->widget_9);
+    seriesStopButton = new QPushButton(QStringLiteral("Stop Capture"), ui->widget_9);
+    seriesStartButton->setEnabled(false);
+    seriesStopButton->setEnabled(false);
+    buttons->addWidget(seriesStartButton);
+    buttons->addWidget(seriesStopButton);
+    inner->addLayout(buttons);
+
+    connect(openCurveButton, &QPushButton::clicked, this, &MainWindow::OpenCanvas);
+    connect(seriesStartButton, &QPushButton::clicked, this, &MainWindow::StartCollect);
+    connect(seriesStopButton, &QPushButton::clicked, this, &MainWindow::StopCollect);
+}
+
+void MainWindow::buildRecognitionPage()
+{
+    auto *layout = new QVBoxLayout(ui->widget_24);
+    collectTemplateButton = new QPushButton(QStringLiteral("Collect Template"), ui->widget_24);
+    layout->addWidget(collectTemplateButton);
+
+    auto *offsets = new QHBoxLayout;
+    offsetEnableButton = new QPushButton(QStringLiteral("Offset Enable"), ui->widget_24);
+    offsetDisableButton = new QPushButton(QStringLiteral("Offset Disable"), ui->widget_24);
+    offsetEnableButton->setEnabled(false);
+    offsetDisableButton->setEnabled(false);
+    offsets->addWidget(offsetEnableButton);
+    offsets->addWidget(offsetDisableButton);
+    layout->addLayout(offsets);
+
+    auto *answer = new QHBoxLayout;
+    resultLabel = new QLabel(QStringLiteral("Result: "), ui->widget_24);
+    confidenceLabel = new QLabel(QStringLiteral("Confidence: "), ui->widget_24);
+    answer->addWidget(resultLabel);
+    answer->addWidget(confidenceLabel);
+    answer->setAlignment(Qt::AlignCenter);
+    layout->addLayout(answer);
+
+    recognitionTimer = new QTimer(this);
+    connect(collectTemplateButton, &QPushButton::clicked, this, &MainWindow::SlotSaveModePicture);
+    connect(offsetEnableButton, &QPushButton::clicked, this, &MainWindow::SlotOFFSetOn);
+    connect(offsetDisableButton, &QPushButton::clicked, this, &MainWindow::SlotOFFSetOff);
+    connect(recognitionTimer, &QTimer::timeout, this, &MainWindow::Recognize);
+}
+
+void MainWindow::applyInputConstraints()
+{
+    ui->lineEdit_gear->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(GearPattern)), ui->lineEdit_gear));
+    for (QLineEdit *edit : {ui->lineEdit_vc, ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff}) {
+        edit->setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(VoltagePattern)), edit));
+    }
+
+    QComboBox *frames = ui->comboBox_saveframes;
+    frames->addItems({QStringLiteral("1"), QStringLiteral("5"), QStringLiteral("30"), QStringLiteral("50"),
+                      QStringLiteral("100"), QStringLiteral("500"), QStringLiteral("1000")});
+    frames->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(FrameCountPattern)), frames));
+    frames->setFocusPolicy(Qt::StrongFocus);
+    frames->setCompleter(nullptr);
+    frames->setItemDelegate(new ComboBoxDelegate(frames));
+    ui->comboBox->setItemDelegate(new ComboBoxDelegate(ui->comboBox));
+
+    // The live view (aspect-keeping image frame) is placed into widget_display
+    // here once the display pipeline exists.
+}
+
+// ---- Window buttons ------------------------------------------------------------
+
+void MainWindow::handle_close_button_click()
+{
+    QMessageBox box;
+    box.setStyleSheet(QString::fromLatin1(ExitBoxSheet));
+    box.setText(QStringLiteral("Are you sure you want to exit\uFF1F"));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    if (box.exec() == QMessageBox::Yes)
+        close();
+}
+
+void MainWindow::handle_max_size_button_click()
+{
+    if (isMaximized()) {
+        showNormal();
+        ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(MaximizeSheet));
+    } else {
+        showMaximized();
+        ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(RestoreSheet));
+    }
+}
+
+void MainWindow::handle_mini_size_button_click()
+{
+    showMinimized();
+}
+
+void MainWindow::handle_voltage_about_button_click()
+{
+    // Parented to the window, so it is released with it; closing only hides it.
+    auto *dialog = new VoltageDetails(this);
+    dialog->exec();
+}
+
+// ---- Settings ------------------------------------------------------------------
+
+void MainWindow::loadSettings()
+{
+    QSettings settings(QString::fromLatin1(Organisation), QString::fromLatin1(Application));
+    settings.beginGroup(QString::fromLatin1(SettingsGroup));
+
+    ui->comboBox_saveframes->setCurrentText(QString::number(settings.value(QStringLiteral("saveFrames"), 0).toInt()));
+
+    const std::pair<const char *, QLineEdit *> texts[] = {
+        {"saveDirectory", ui->lineEdit_savepath}, {"saveNames", ui->lineEdit_savename},
+        {"lineEdit_vc", ui->lineEdit_vc},         {"lineEdit_vd", ui->lineEdit_vd},
+        {"lineEdit_von", ui->lineEdit_von},       {"lineEdit_voff", ui->lineEdit_voff},
+        {"lineEdit_gear", ui->lineEdit_gear},
+    };
+    for (const auto &[key, edit] : texts)
+        edit->setText(settings.value(QString::fromLatin1(key), QString()).toString());
+
+    const std::tuple<const char *, QRadioButton *, double> ranges[] = {
+        {"radioButton_800", ui->radioButton_800, 800.0},
+        {"radioButton_100", ui->radioButton_100, 100.0},
+        {"radioButton_10", ui->radioButton_10, 10.0},
+        {"radioButton_1", ui->radioButton_1, 1.0},
+    };
+    for (const auto &[key, button, range] : ranges) {
+        if (storedTrue(settings, QString::fromLatin1(key))) {
+            button->setChecked(true);
+            CurrentRange::set(range);
+        }
+    }
+    if (storedTrue(settings, QStringLiteral("radioButton_optional_gear"))) {
+        ui->radioButton_optional_gear->setChecked(true);
+        CurrentRange::set(ui->lineEdit_gear->text().toInt());
+    }
+
+    parameterSummary += QStringLiteral("Current:") + QString::number(CurrentRange::value(), 'g', 6) + '\n';
+    parameterSummary += QStringLiteral("Vbias1:") + ui->lineEdit_vc->text() + '\n';
+    parameterSummary += QStringLiteral("Vbias2:") + ui->lineEdit_vd->text() + '\n';
+    parameterSummary += QStringLiteral("Von:") + ui->lineEdit_von->text() + '\n';
+    parameterSummary += QStringLiteral("Voff:") + ui->lineEdit_voff->text() + '\n';
+
+    for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video}) {
+        if (storedTrue(settings, box->objectName()))
+            box->setChecked(true);
+    }
+
+    settings.endGroup();
+    // Show the beginning of a long path rather than its end.
+    ui->lineEdit_savepath->setCursorPosition(0);
+    ui->lineEdit_savename->setCursorPosition(0);
+}
+
+void MainWindow::saveSettings()
+{
+    QSettings settings(QString::fromLatin1(Organisation), QString::fromLatin1(Application));
+    settings.beginGroup(QString::fromLatin1(SettingsGroup));
+
+    settings.setValue(QStringLiteral("saveFrames"), ui->comboBox_saveframes->currentText().toInt());
+    settings.setValue(QStringLiteral("saveDirectory"), ui->lineEdit_savepath->text());
+    settings.setValue(QStringLiteral("saveNames"), ui->lineEdit_savename->text());
+    for (QLineEdit *edit : {ui->lineEdit_vc, ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff, ui->lineEdit_gear})
+        settings.setValue(edit->objectName(), edit->text());
+    for (QAbstractButton *button :
+         std::initializer_list<QAbstractButton *>{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10,
+                                                  ui->radioButton_1, ui->radioButton_optional_gear, ui->checkBox_data,
+                                                  ui->checkBox_picture, ui->checkBox_video}) {
+        settings.setValue(button->objectName(), button->isChecked());
+    }
+    settings.endGroup();
+}
+
+// ---- Parameter panel -----------------------------------------------------------
+
+void MainWindow::handle_radio_button_toggled(bool checked)
+{
+    if (!checked)
+        return;
+    QObject *button = sender();
+    if (button == ui->radioButton_optional_gear) {
+        // The typed range takes effect when Setting is pressed.
+        ui->widget_range->show();
+        return;
+    }
+    ui->widget_range->hide();
+    if (button == ui->radioButton_800)
+        CurrentRange::set(800.0);
+    else if (button == ui->radioButton_100)
+        CurrentRange::set(100.0);
+    else if (button == ui->radioButton_10)
+        CurrentRange::set(10.0);
+    else if (button == ui->radioButton_1)
+        CurrentRange::set(1.0);
+}
+
+void MainWindow::handle_set_button_click()
+{
+    // Validates the panel, runs the integration search and sends the
+    // parameter command (parameter set flow).
+}
+
+// ---- Behaviour that arrives with the later pages ---------------------------------
+
+void MainWindow::handleCellClicked(double current)
+{
+    Q_UNUSED(current); // shows the clicked pixel's current in label_clicked_current
+}
+
+void MainWindow::handleSetMaxSuccess()
+{
+    // reports a finished full-on reference
+}
+
+void MainWindow::handleSetMinSuccess()
+{
+    // reports a finished full-off reference
+}
+
+void MainWindow::handleSaveMessage(int index)
+{
+    Q_UNUSED(index); // moves the save progress bar and label
+}
+
+void MainWindow::handle_connect_button_click()
+{
+    // opens, configures and greets the selected device, or disconnects it
+}
+
+void MainWindow::handle_play_button_click()
+{
+    // starts a capture, or runs the stop sequence while one runs
+}
+
+void MainWindow::handle_stop_button_click()
+{
+    // the stop sequence: worker stop and pause, timers, play button look
+}
+
+void MainWindow::handle_set_full_off_click()
+{
+    // raises the worker's full-off reference request
+}
+
+void MainWindow::handle_set_full_on_click()
+{
+    // raises the worker's full-on reference request
+}
+
+void MainWindow::getBattery()
+{
+    // polls the device's battery level into widget_8
+}
+
+void MainWindow::handle_save_path_button_click()
+{
+    // lets the operator choose the save directory
+}
+
+void MainWindow::receive_displayImage(QImage displayImage)
+{
+    Q_UNUSED(displayImage); // counts, rotates, mirrors and shows a frame
+}
+
+void MainWindow::receive_errorOccurred(QString errormessage)
+{
+    Q_UNUSED(errormessage); // stops the capture and reports the device read failure
+}
+
+void MainWindow::updateFPS()
+{
+    // writes the frame rate into label_fps
+}
+
+void MainWindow::handle_display_image_rotate()
+{
+    // turns the live picture by 90 degrees
+}
+
+void MainWindow::handle_display_image_mirrorHorizontal()
+{
+    // mirrors the live picture left to right
+}
+
+void MainWindow::handle_display_image_mirrorVertical()
+{
+    // mirrors the live picture top to bottom
+}
+
+void MainWindow::handle_save_data_click()
+{
+    // checks the request, creates the run folder and hands the save to the worker
+}
+
+void MainWindow::handle_cali_data_click()
+{
+    // opens or closes the calibration controls
+}
+
+void MainWindow::handle_Display_show_mode(bool checked)
+{
+    Q_UNUSED(checked); // selects gray, rgb or heat colouring
+}
+
+void MainWindow::slotTest()
+{
+    // runs one recognition attempt on the test picture
+}
+
+void MainWindow::OpenCanvas()
+{
+    // opens (or raises) the It-curve window
+}
+
+void MainWindow::Fillcoordinates(int index)
+{
+    Q_UNUSED(index); // picks the channel that receives double-clicked cells
+}
+
+void MainWindow::StartCollect()
+{
+    // hands the checked channels' cells to the worker's series sampling
+}
+
+void MainWindow::StopCollect()
+{
+    // stops the series sampling and holds its clock
+}
+
+void MainWindow::onCanvasClosed()
+{
+    // forgets the closed It-curve window and disables its buttons
+}
+
+void MainWindow::SlotSaveModePicture()
+{
+    // asks the worker for a recognition template picture
+}
+
+void MainWindow::SlotOFFSetOn()
+{
+    // starts or stops recognition with template subtraction
+}
+
+void MainWindow::SlotOFFSetOff()
+{
+    // starts or stops recognition without template subtraction
+}
+
+void MainWindow::Recognize()
+{
+    // requests a test picture and runs one recognition attempt
+}
+
+void MainWindow::savedata(std::shared_ptr<std::vector<std::vector<double>>> data, double duration)
+{
+    Q_UNUSED(data);
+    Q_UNUSED(duration); // forwards the pixel series to the open It-curve window
+}
+
+void MainWindow::SetClickedLocate(int x, int y)
+{
+    Q_UNUSED(x);
+    Q_UNUSED(y); // selects the clicked cell for the current readout
+}
+
+void MainWindow::SetDoubleClickedLocate(int x, int y)
+{
+    Q_UNUSED(x);
+    Q_UNUSED(y); // writes the double-clicked cell into the picked It-curve channel
+}
+
+bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
+{
+    // Device arrival and removal notifications are handled here on Windows.
+    return QMainWindow::nativeEvent(eventType, message, result);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    // The live view rescales its picture here once it exists.
+}

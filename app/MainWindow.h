@@ -1,8 +1,38 @@
 #pragma once
 
-#include <QMainWindow>
+#include "D2xxTypes.h"
+#include "ReceiverThread.h"
 
-// The console's single top-level window and its controller.
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The console's single top-level window and its controller. It owns the form,
+// the device handle, the acquisition worker (a member object living in its own
+// thread) and the timers; every page's behaviour is a slot here.
+//
+// Thread contract: every member is used on the GUI thread only. The worker
+// lives in `workerThread`; the window drives it by direct calls to its
+// operations (which take the worker's own locks or write its atomics) and hears
+// from it only through queued signals.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -10,4 +40,124 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    ReceiverThread &receiver() { return worker; }
+    QThread &receiverThread() { return workerThread; }
+    const QString &parameterSummaryText() const { return parameterSummary; }
+    bool isCaptureRunning() const { return running; }
+
+public slots:
+    void handleCellClicked(double current);
+    void handleSetMaxSuccess();
+    void handleSetMinSuccess();
+    void handleSaveMessage(int index);
+    void handle_close_button_click();
+    void handle_max_size_button_click();
+    void handle_mini_size_button_click();
+    void handle_connect_button_click();
+    void handle_play_button_click();
+    void handle_stop_button_click();
+    void handle_set_button_click();
+    void handle_voltage_about_button_click();
+    void handle_set_full_off_click();
+    void handle_set_full_on_click();
+    void getBattery();
+    void handle_save_path_button_click();
+    void receive_displayImage(QImage displayImage);
+    void receive_errorOccurred(QString errormessage);
+    void updateFPS();
+    void handle_display_image_rotate();
+    void handle_display_image_mirrorHorizontal();
+    void handle_display_image_mirrorVertical();
+    void handle_save_data_click();
+    void handle_cali_data_click();
+    void handle_radio_button_toggled(bool checked);
+    void handle_Display_show_mode(bool checked);
+    void saveSettings();
+    void loadSettings();
+    void slotTest();
+    void OpenCanvas();
+    void Fillcoordinates(int index);
+    void StartCollect();
+    void StopCollect();
+    void onCanvasClosed();
+    void SlotSaveModePicture();
+    void SlotOFFSetOn();
+    void SlotOFFSetOff();
+    void Recognize();
+    void savedata(std::shared_ptr<std::vector<std::vector<double>>> data, double duration);
+    void SetClickedLocate(int x, int y);
+    void SetDoubleClickedLocate(int x, int y);
+
+protected:
+    bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void connectButtons();
+    void connectWorker();
+    void buildNavigation();
+    void updateNavigationIcons();
+    void buildCalibrationPage();
+    void buildCurvePage();
+    void buildRecognitionPage();
+    void applyInputConstraints();
+
+    Ui::MainWindow *ui;
+    QThread workerThread;           // no parent; started in the constructor, joined in the destructor
+    QTimer batteryTimer;            // 300000 ms, drives getBattery
+    double integrationValue = 179500.0;
+    int integrationCount = 7180;
+    int candidateIndex = 3;
+    int rotationAngle = 0;
+    int displayMode = 0;
+    QElapsedTimer frameTimer;
+    QTimer *fpsTimer = nullptr;     // child of the window, drives updateFPS
+    int frameCount = 0;
+    qint64 frameTimeSum = 0;
+    bool mirrorHorizontal = false;
+    bool mirrorVertical = false;
+    ReceiverThread worker;          // moved to workerThread
+    std::vector<double> integralCurrentTable{12.5, 50.0, 100.0, 150.0};
+    QString parameterSummary;
+
+    // Display page: calibration controls inside widget_7.
+    QPushButton *calibrationButton = nullptr;
+    QPushButton *fullOnButton = nullptr;
+    QPushButton *fullOffButton = nullptr;
+
+    // Display page: It-curve controls inside widget_9.
+    std::vector<QHBoxLayout *> rowLayouts;
+    std::vector<QCheckBox *> channelCheckBoxes;
+    std::vector<QRadioButton *> channelRadios;
+    std::vector<QLabel *> xLabels;
+    std::vector<QLabel *> yLabels;
+    std::vector<QLineEdit *> xEdits;
+    std::vector<QLineEdit *> yEdits;
+    int clickedRow = 0;
+    int clickedColumn = 0;
+    bool coordinateTargetArmed = false;
+    int coordinateTarget = -1;
+    std::vector<int> seriesCells;
+    QPushButton *openCurveButton = nullptr;
+    QPushButton *seriesStartButton = nullptr;
+    QPushButton *seriesStopButton = nullptr;
+
+    // Display page: recognition controls inside widget_24.
+    QPushButton *collectTemplateButton = nullptr;
+    QPushButton *offsetEnableButton = nullptr;
+    QPushButton *offsetDisableButton = nullptr;
+    QLabel *resultLabel = nullptr;
+    QLabel *confidenceLabel = nullptr;
+    QTimer *recognitionTimer = nullptr; // child of the window, drives Recognize
+    bool recognitionRunning = false;
+    bool offsetMode = false;
+    bool testPictureRequested = false;
+
+    bool running = false;           // a capture is running
+    bool connected = false;         // the device is open and answered the handshake
+    bool calibrationOpen = false;
+    int attemptCounter = 0;
+    FT_STATUS deviceStatus = 0;
+    FT_HANDLE deviceHandle = nullptr;
 };

@@ -2,6 +2,7 @@
 #include "D2xx.h"
 #include "Log.h"
 #include "MainWindow.h"
+#include "WindowChrome.h"
 
 #include <QApplication>
 #include <memory>
@@ -10,7 +11,8 @@ int main(int argc, char *argv[])
 {
 #ifdef Q_OS_WIN
     // The Windows platform plug-in with its dark-mode handling turned off; on
-    // other platforms the variable is left alone (that plug-in does not exist).
+    // other platforms the variable is left alone (that plug-in does not exist),
+    // and the look comes entirely from the style sheets.
     qputenv("QT_QPA_PLATFORM", "windows:darkmode=0");
 #endif
     QApplication app(argc, argv);
@@ -22,6 +24,7 @@ int main(int argc, char *argv[])
     // The window holds the worker and its frame buffers inline (several MB), so
     // it lives on the heap rather than on the main thread's stack.
     auto window = std::make_unique<MainWindow>();
+    WindowChrome::install(app, *window);
     window->show();
     const int result = app.exec();
     window.reset();

@@ -1,0 +1,15 @@
+#include "VoltageDetails.h"
+
+#include "ui_VoltageDetails.h"
+
+VoltageDetails::VoltageDetails(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::VoltageDetails)
+{
+    ui->setupUi(this);
+}
+
+VoltageDetails::~VoltageDetails()
+{
+    delete ui;
+}
