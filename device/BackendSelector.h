@@ -3,20 +3,24 @@
 #include "D2xxBackend.h"
 
 #include <QString>
+
 #include <memory>
 
-// Chooses the D2XX backend at start-up from TESSIVO_DEVICE:
-//   auto (default)  the vendor library when it loads, else the built-in simulator;
-//   simulator       the built-in ZK128 simulator;
-//   d2xx            the vendor library, or no backend and an error.
-// The vendor library is libftd2xx.so (FTD2XX.dll on Windows), or the path in
+// Chooses the D2XX backend at start-up from TESSIVO_DEVICE (trimmed, any case):
+//   auto (default, also when empty)  the vendor library when it loads, else the
+//                                    built-in simulator;
+//   simulator                        the built-in ZK128 simulator;
+//   d2xx                             the vendor library, or no backend and an error.
+// Any other value is named as unknown in the log message and handled as auto,
+// so a typing mistake still starts a working console. The vendor library is
+// libftd2xx.so (FTD2XX.dll on Windows), or exactly the file in
 // TESSIVO_D2XX_LIBRARY.
 class BackendSelector
 {
 public:
     struct Choice {
         std::shared_ptr<D2xxBackend> backend; // null only when the choice failed
-        QString logMessage;                   // one sentence for the log, success or failure
+        QString logMessage;                   // for the log, success or failure
     };
 
     // deviceSetting and libraryPath as the two variables would hold them (empty = unset).

@@ -24,6 +24,8 @@ public:
     virtual bool isSimulator() const = 0;
 
     virtual FT_STATUS createDeviceInfoList(DWORD *deviceCount) = 0;
+    // On entry *deviceCount is the number of records the caller allocated (the
+    // count createDeviceInfoList gave); on return the number filled, never more.
     virtual FT_STATUS getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *records, DWORD *deviceCount) = 0;
     virtual FT_STATUS openEx(const void *arg, DWORD flags, FT_HANDLE *handle) = 0;
     virtual FT_STATUS resetDevice(FT_HANDLE handle) = 0;

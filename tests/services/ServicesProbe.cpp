@@ -1,0 +1,72 @@
+// A small process the services tests start as a second console instance: it
+// logs, or writes and reads a shared frame, and reports through its exit code.
+#include "Log.h"
+#include "SharedFrameView.h"
+
+#include <QByteArray>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int Pixels = 16384;
+
+double patternValue(int seed, int i)
+{
+    return seed * 1000.0 + i * 0.25;
+}
+
+int logLines(const char *tag, int count)
+{
+    // Long lines make a torn or interleaved write easy to see.
+    const QByteArray filler(200, 'x');
+    for (int i = 0; i < count; ++i)
+        logLine(QByteArray(tag) + ' ' + QByteArray::number(i) + ' ' + filler + " end");
+    return 0;
+}
+
+int writeFrame(const char *name, int seed)
+{
+    SharedFrameView view(name);
+    auto *values = static_cast<double *>(view.data());
+    if (!values)
+        return 2;
+    for (int i = 0; i < Pixels; ++i)
+        values[i] = patternValue(seed, i);
+    return 0;
+}
+
+int readFrame(const char *name, int seed)
+{
+    SharedFrameView view(name);
+    const auto *values = static_cast<const double *>(view.data());
+    if (!values)
+        return 2;
+    for (int i = 0; i < Pixels; ++i) {
+        if (values[i] != patternValue(seed, i))
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 4 && std::strcmp(argv[1], "log-lines") == 0)
+        return logLines(argv[2], std::atoi(argv[3]));
+    if (argc == 2 && std::strcmp(argv[1], "log-once") == 0) {
+        logLine("Device connection successful.");
+        const unsigned char reply[] = {0xAE, 0xCC, 0x00, 0x7A, 0x0A};
+        logHexBytes(reply, 5);
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "shm-write") == 0)
+        return writeFrame(argv[2], std::atoi(argv[3]));
+    if (argc == 4 && std::strcmp(argv[1], "shm-read") == 0)
+        return readFrame(argv[2], std::atoi(argv[3]));
+    std::fprintf(stderr, "usage: log-lines TAG N | log-once | shm-write NAME SEED | shm-read NAME SEED\n");
+    return 64;
+}
