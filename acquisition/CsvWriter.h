@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+// CSV export of recordings and references. A matrix block is 128 lines of 128
+// values separated by ","; a frames file holds, per frame, "Time: <timestamp>"
+// (or "Time: Unknown" once the timestamps run out), the block and an empty
+// line; a matrix file holds the block and an empty line. Numbers are written
+// byte for byte as printf's "%g" writes them (nan and inf included). Lines end
+// in "\r\n" on Windows, "\n" elsewhere. The directory of the file is created
+// with its parents and an existing file is truncated.
+//
+// Each returns false (with a warning) when the file could not be opened or
+// written; "No data to save." and short frames are warned about but are not
+// failures. Formatting runs on all cores in bounded chunks.
+
+bool writeFramesCsv(const QString &path, const std::vector<std::vector<double>> &frames,
+                    const QStringList &timestamps);
+
+// Gray levels 0..255, same layout.
+bool writeFramesCsv(const QString &path, const std::vector<std::vector<std::uint8_t>> &grayFrames,
+                    const QStringList &timestamps);
+
+bool writeMatrixCsv(const QString &path, const std::vector<double> &values);
+
+namespace CsvFormat {
+// Longest text formatNumber writes ("-1.23457e-308" and the like fit easily).
+constexpr int MaxNumberLength = 32;
+
+// Writes `value` as printf("%g") would at `out` and returns the end.
+char *formatNumber(double value, char *out);
+} // namespace CsvFormat
