@@ -1,0 +1,590 @@
+#include "ReceiverThread.h"
+
+#include "CsvWriter.h"
+#include "D2xx.h"
+#include "FrameRenderer.h"
+#include "PixelDecoder.h"
+#include "SharedFrameView.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QMetaType>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+const char *const SettingsGroup = "ReceiverSettings";
+const char *const IntegralTimeKey = "Integraltime";
+const char *const IntegralCurrentKey = "Integralcurrent";
+const char *const CurrentRangeKey = "currentRange";
+
+const char *const TimestampFormat = "yyyy/MM/dd HH:mm:ss.zzz";
+constexpr int ReadFailuresPerPass = 10; // the 11th failure of a pass is reported
+constexpr unsigned long ReadBackOffMs = 100;
+
+QString framesToSaveTooSmall()
+{
+    return QStringLiteral("The number of frames to save must be at least 1.");
+}
+
+} // namespace
+
+ReceiverThread::ReceiverThread(QObject *parent)
+    : QObject(parent)
+    , settings(QStringLiteral("Velmoray"), QStringLiteral("Tessivo_128"))
+    , fullOffReference(std::size_t(Zk128::PixelCount), 0.0)
+    , fullOnReference(std::size_t(Zk128::PixelCount), double(currentRange.load()))
+{
+    qRegisterMetaType<std::shared_ptr<std::vector<std::vector<double>>>>(
+        "std::shared_ptr<std::vector<std::vector<double>>>");
+    if (QCoreApplication::instance())
+        modePicturePath = QCoreApplication::applicationDirPath() + "/detect/mode.png";
+    latestCurrents.reserve(std::size_t(pixelCount));
+    frameGray.reserve(std::size_t(pixelCount));
+    loadSettings();
+}
+
+ReceiverThread::~ReceiverThread()
+{
+    saveSettings();
+    // Pairs with the loop's last unlock: whatever the loop did is complete here.
+    std::lock_guard<std::mutex> lock(mutex);
+}
+
+void ReceiverThread::loadSettings()
+{
+    settings.beginGroup(SettingsGroup);
+    integralTime.store(settings.value(IntegralTimeKey, 0).toDouble());
+    integralCurrent.store(settings.value(IntegralCurrentKey, 0).toDouble());
+    currentRange.store(settings.value(CurrentRangeKey, 0).toInt());
+    settings.endGroup();
+}
+
+void ReceiverThread::saveSettings()
+{
+    settings.beginGroup(SettingsGroup);
+    settings.setValue(IntegralTimeKey, integralTime.load());
+    settings.setValue(IntegralCurrentKey, integralCurrent.load());
+    settings.setValue(CurrentRangeKey, currentRange.load());
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning() << "The acquisition settings could not be stored.";
+}
+
+// ---- Operations (GUI thread) -------------------------------------------------
+
+void ReceiverThread::setCurrentRange(int range)
+{
+    currentRange.store(range);
+    QMutexLocker lock(&referenceMutex);
+    std::fill(fullOnReference.begin(), fullOnReference.end(), double(range));
+}
+
+void ReceiverThread::setDisplayMode(int mode) { displayMode.store(mode); }
+void ReceiverThread::setIntegralTime(double value) { integralTime.store(value); }
+void ReceiverThread::setIntegralCurrent(double value) { integralCurrent.store(value); }
+void ReceiverThread::setCalibrationEnabled(bool enabled) { calibrationEnabled.store(enabled); }
+void ReceiverThread::setVideoFps(int fps) { videoFps.store(fps); }
+void ReceiverThread::setSelectedPixel(int index) { selectedPixel.store(index); }
+void ReceiverThread::setFramesToSave(int count) { framesToSave.store(count); }
+void ReceiverThread::setFrameTimeoutMs(int ms) { frameTimeoutMs.store(std::max(1, ms)); }
+
+void ReceiverThread::setRecording(bool enabled)
+{
+    if (enabled && framesToSave.load() < 1) {
+        // Such a recording would never complete and would keep every frame.
+        recording.store(false);
+        saveCsvOnCompletion.store(false);
+        savePictures.store(false);
+        saveVideo.store(false);
+        emit saveFailed(framesToSaveTooSmall());
+        return;
+    }
+    recording.store(enabled, std::memory_order_release);
+}
+
+void ReceiverThread::setSaveName(const QString &name)
+{
+    QMutexLocker lock(&recordingMutex);
+    saveName = name;
+}
+
+void ReceiverThread::setSavePath(const QString &path)
+{
+    QMutexLocker lock(&recordingMutex);
+    savePath = path;
+}
+
+void ReceiverThread::setModePicturePath(const QString &path)
+{
+    QMutexLocker lock(&recordingMutex);
+    modePicturePath = path;
+}
+
+void ReceiverThread::clearRecordedFrames()
+{
+    QMutexLocker lock(&recordingMutex);
+    recordedCurrents.clear();
+    recordedGray.clear();
+    timestamps.clear();
+    timestampCount = 0;
+    recordedCount = 0; // a recording in progress starts over instead of never reaching its count
+}
+
+void ReceiverThread::setSeriesPixels(std::vector<int> &&pixels)
+{
+    QMutexLocker lock(&seriesMutex);
+    seriesPixels = std::move(pixels);
+    pixels.clear(); // a moved-from vector is only "valid"; the caller is promised an empty one
+}
+
+void ReceiverThread::holdSeriesClock()
+{
+    heldElapsed.store(lastElapsed.load());
+    rebaseClock.store(true, std::memory_order_release);
+}
+
+void ReceiverThread::startAcquisition()
+{
+    // A loop still finishing the frame of a previous stop must not see the new
+    // start command interleaved with its own stop command.
+    if (!isParked())
+        waitUntilParked(frameTimeoutMs.load() + 500);
+
+    D2xxBackend &device = D2xx::backend();
+    const FT_HANDLE handle = deviceHandle.load();
+    DWORD written = 0;
+    lastStatus.store(device.write(handle, startCommand.data(), DWORD(startCommand.size()), &written));
+    QThread::msleep(100); // the device wants a pause between start and the first request
+    lastStatus.store(device.write(handle, nextFrameCommand.data(), DWORD(nextFrameCommand.size()), &written));
+    DWORD rx = 0, tx = 0, events = 0;
+    lastStatus.store(device.getStatus(handle, &rx, &tx, &events));
+
+    std::unique_lock<std::mutex> lock(mutex);
+    stopRequested.store(false);
+    running.store(true);
+    if (!quitRequested && !paused)
+        parked = false; // the loop is on its way; a stop must wait for it to park again
+    pauseCondition.notify_all();
+}
+
+void ReceiverThread::requestStop()
+{
+    stopRequested.store(true);
+}
+
+void ReceiverThread::pause()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    paused = true;
+}
+
+void ReceiverThread::resume()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    paused = false;
+    if (running.load())
+        parked = false;
+    pauseCondition.notify_all();
+}
+
+void ReceiverThread::shutdown()
+{
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        paused = true;
+        quitRequested = true;
+        running.store(false);
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    paused = false;
+    pauseCondition.notify_all();
+}
+
+bool ReceiverThread::waitUntilParked(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return parkedCondition.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)), [this] { return parked; });
+}
+
+bool ReceiverThread::isParked() const
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    return parked;
+}
+
+std::vector<double> ReceiverThread::fullOnReferenceSnapshot() const
+{
+    QMutexLocker lock(&referenceMutex);
+    return fullOnReference;
+}
+
+std::vector<double> ReceiverThread::fullOffReferenceSnapshot() const
+{
+    QMutexLocker lock(&referenceMutex);
+    return fullOffReference;
+}
+
+int ReceiverThread::recordedFrameCount() const
+{
+    QMutexLocker lock(&recordingMutex);
+    return recordedCount;
+}
+
+// ---- The capture loop (worker thread) ----------------------------------------
+
+void ReceiverThread::process()
+{
+    // Normally a null handle at this point (the window connects later and sets
+    // its own time-outs); the result is of no interest either way.
+    D2xx::backend().setTimeouts(deviceHandle.load(), readTimeoutMs, writeTimeoutMs);
+
+    std::vector<unsigned char> readBuffer(std::size_t(frameLength), 0);
+    RawFrame rawFrame(std::size_t(frameLength), 0);
+    DWORD rxQueue = 0; // the status call's last answer, kept across polls
+
+    while (waitForCapture())
+        runReadLoop(readBuffer, rawFrame, rxQueue);
+
+    qDebug() << "Finished";
+    emit finished();
+    std::lock_guard<std::mutex> lastWord(mutex); // see the destructor
+}
+
+bool ReceiverThread::waitForCapture()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    // Parks while paused and also while no capture runs, so the device is never
+    // read before the first Play and the loop never spins between captures.
+    while (!quitRequested && (paused || !running.load())) {
+        parked = true;
+        parkedCondition.notify_all();
+        pauseCondition.wait(lock);
+    }
+    parked = false;
+    return !quitRequested;
+}
+
+void ReceiverThread::runReadLoop(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame, DWORD &rxQueue)
+{
+    int readErrorCount = 0;
+    requestClock.start();
+    while (running.load(std::memory_order_acquire)) {
+        if (requestClock.hasExpired(frameTimeoutMs.load())) {
+            qWarning() << "No complete frame arrived in time; requesting a new frame.";
+            giveUpFrame();
+            continue;
+        }
+        bool leavePass = false;
+        const FrameWait outcome = pollDevice(readBuffer, rawFrame, rxQueue, readErrorCount, leavePass);
+        if (leavePass)
+            break;
+        if (outcome == FrameWait::Taken) {
+            processFrame(rawFrame);
+            requestNextFrame();
+        } else if (outcome == FrameWait::GiveUp) {
+            qWarning() << "The received bytes hold no frame; requesting a new frame.";
+            giveUpFrame();
+        }
+    }
+    // Bytes left over when a capture ends belong to no request any more.
+    if (!running.load())
+        assembler.clear();
+}
+
+ReceiverThread::FrameWait ReceiverThread::pollDevice(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame,
+                                                     DWORD &rxQueue, int &readErrorCount, bool &leavePass)
+{
+    D2xxBackend &device = D2xx::backend();
+    const FT_HANDLE handle = deviceHandle.load();
+    DWORD tx = 0, events = 0;
+    lastStatus.store(device.getStatus(handle, &rxQueue, &tx, &events));
+    if (rxQueue == 0) {
+        QThread::yieldCurrentThread();
+        return FrameWait::Pending;
+    }
+
+    DWORD returned = 0;
+    const DWORD wanted = std::min<DWORD>(rxQueue, DWORD(frameLength));
+    const FT_STATUS status = device.read(handle, readBuffer.data(), wanted, &returned);
+    lastStatus.store(status);
+    if (status != FT_OK) {
+        ++readErrorCount;
+        QThread::msleep(ReadBackOffMs);
+        // Failing reads have their own rule below; they must not also make
+        // the frame time-out throw away a frame that is still queued.
+        requestClock.restart();
+        if (readErrorCount > ReadFailuresPerPass) {
+            qDebug() << "Failed to get device status";
+            emit errorOccurred(QStringLiteral("Failed to get device status"));
+            leavePass = true;
+        }
+        return FrameWait::Pending;
+    }
+
+    assembler.append(readBuffer.data(), std::min<std::size_t>(returned, std::size_t(frameLength)));
+    switch (assembler.takeFrame(rawFrame)) {
+    case FrameAssembler::Outcome::FrameTaken:
+        return FrameWait::Taken;
+    case FrameAssembler::Outcome::Discarded:
+        return FrameWait::GiveUp;
+    case FrameAssembler::Outcome::NeedMore:
+        break;
+    }
+    return FrameWait::Pending;
+}
+
+void ReceiverThread::processFrame(const RawFrame &rawFrame)
+{
+    const int range = currentRange.load(); // one range for every consumer of this frame
+    refuseEmptySaveRun();
+    // Whether this frame is recorded is decided once, with its timestamp, so a
+    // recording armed mid-frame never gets a frame without its time.
+    const bool recordThis = recording.load(std::memory_order_acquire);
+    if (recordThis)
+        takeTimestamp();
+    reportSelectedPixel(rawFrame, range);
+    if (seriesEnabled.load(std::memory_order_acquire))
+        sampleSeries(rawFrame, range);
+    feedCalibration(rawFrame, range);
+    const QImage image = renderFrame(rawFrame, range, recordThis);
+    emit sendImagetoMain(image);
+    if (savePictures.load(std::memory_order_acquire) || saveVideo.load(std::memory_order_acquire)
+        || modePictureRequested.load(std::memory_order_acquire))
+        runSaveStep(image);
+}
+
+bool ReceiverThread::refuseEmptySaveRun()
+{
+    if (framesToSave.load() >= 1)
+        return false;
+    // Bitwise or: every flag is cleared, whichever was set.
+    const bool refused = recording.exchange(false) | savePictures.exchange(false) | saveVideo.exchange(false);
+    if (!refused)
+        return false;
+    saveCsvOnCompletion.store(false);
+    emit saveFailed(framesToSaveTooSmall());
+    return true;
+}
+
+void ReceiverThread::takeTimestamp()
+{
+    // Taken when the frame arrives; stored together with the frame (recordFrame),
+    // so clearing the recording in between can never shift times against frames.
+    pendingTimestamp = QDateTime::currentDateTime().toString(QString::fromLatin1(TimestampFormat));
+}
+
+void ReceiverThread::reportSelectedPixel(const RawFrame &rawFrame, int range)
+{
+    const int index = selectedPixel.load();
+    if (PixelDecoder::isValidIndex(index))
+        emit onCellclicked(PixelDecoder::current(rawFrame, index, range));
+}
+
+void ReceiverThread::sampleSeries(const RawFrame &rawFrame, int range)
+{
+    {
+        QMutexLocker lock(&seriesMutex);
+        seriesScratch.assign(seriesPixels.begin(), seriesPixels.end());
+    }
+    const auto now = PixelSeriesSampler::Clock::now();
+    if (rebaseClock.exchange(false, std::memory_order_acq_rel))
+        seriesSampler.rebase(heldElapsed.exchange(0.0), now);
+    double elapsed = 0.0;
+    PixelCurrentSeries series = seriesSampler.step(rawFrame, seriesScratch, range, now, elapsed);
+    lastElapsed.store(elapsed);
+    emit pixelCurrentDataUpdated(std::move(series), elapsed);
+}
+
+void ReceiverThread::feedCalibration(const RawFrame &rawFrame, int range)
+{
+    // One kind at a time: full-on first, a full-off request waits until it is done.
+    if (fullOnPending.load()) {
+        bool done = false;
+        {
+            QMutexLocker lock(&referenceMutex);
+            done = fullOnCalibrator.addFrame(rawFrame, range, fullOnReference);
+        }
+        if (done) {
+            fullOnPending.store(false);
+            emit setMaxSuccess();
+        }
+    } else if (fullOffPending.load()) {
+        bool done = false;
+        {
+            QMutexLocker lock(&referenceMutex);
+            done = fullOffCalibrator.addFrame(rawFrame, range, fullOffReference);
+        }
+        if (done) {
+            fullOffPending.store(false);
+            emit setMinSuccess();
+        }
+    }
+}
+
+QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool recordThis)
+{
+    QImage image;
+    {
+        QMutexLocker lock(&referenceMutex);
+        RenderSettings render;
+        render.displayMode = displayMode.load();
+        render.currentRange = range;
+        render.calibrationEnabled = calibrationEnabled.load();
+        render.fullOffReference = &fullOffReference;
+        render.fullOnReference = &fullOnReference;
+        image = FrameRenderer::render(rawFrame, render, latestCurrents, recordThis ? &frameGray : nullptr);
+    }
+    if (recordThis)
+        recordFrame();
+    publishToSharedMemory();
+    return image;
+}
+
+void ReceiverThread::publishToSharedMemory()
+{
+    void *view = SharedFrameView::instance().data();
+    const std::size_t bytes = latestCurrents.size() * sizeof(double);
+    if (view && bytes <= SharedFrameView::Size)
+        std::memcpy(view, latestCurrents.data(), bytes);
+}
+
+void ReceiverThread::recordFrame()
+{
+    int count = 0;
+    bool complete = false;
+    {
+        QMutexLocker lock(&recordingMutex);
+        if (timestampCount < framesToSave.load()) {
+            timestamps.append(pendingTimestamp);
+            ++timestampCount;
+        }
+        recordedCurrents.push_back(latestCurrents);
+        recordedGray.push_back(frameGray);
+        count = ++recordedCount;
+        // At least, not equal: a count lowered mid-recording still completes it.
+        complete = count >= framesToSave.load();
+    }
+    emit savemessage(count);
+    if (complete)
+        completeRecording(count);
+}
+
+void ReceiverThread::completeRecording(int count)
+{
+    std::vector<std::vector<double>> currents;
+    std::vector<std::vector<std::uint8_t>> gray;
+    QStringList stamps;
+    QString folder;
+    QString name;
+    {
+        QMutexLocker lock(&recordingMutex);
+        currents.swap(recordedCurrents);
+        gray.swap(recordedGray);
+        stamps.swap(timestamps);
+        recordedCount = 0;
+        timestampCount = 0;
+        recording.store(false);
+        folder = savePath + "/" + saveName;
+        name = saveName;
+    }
+    if (saveCsvOnCompletion.exchange(false) && !saveRecordedData(folder, name, currents, gray, stamps))
+        emit saveFailed(QStringLiteral("The recorded data could not be written to %1.").arg(folder));
+    emit savemessage(count);
+}
+
+bool ReceiverThread::saveRecordedData(const QString &folder, const QString &name,
+                                      const std::vector<std::vector<double>> &currents,
+                                      const std::vector<std::vector<std::uint8_t>> &gray,
+                                      const QStringList &stamps)
+{
+    const QString prefix = folder + "/" + name;
+    const std::vector<double> off = fullOffReferenceSnapshot();
+    const std::vector<double> on = fullOnReferenceSnapshot();
+    // Every file is attempted even when an earlier one failed.
+    bool ok = writeFramesCsv(prefix + "_current.csv", currents, stamps);
+    ok = writeFramesCsv(prefix + "_gray.csv", gray, stamps) && ok;
+    ok = writeMatrixCsv(prefix + "_fulloff.csv", off) && ok;
+    ok = writeMatrixCsv(prefix + "_fullon.csv", on) && ok;
+    return ok;
+}
+
+void ReceiverThread::runSaveStep(const QImage &image)
+{
+    SaveRun run;
+    QString templatePath;
+    {
+        QMutexLocker lock(&recordingMutex);
+        run.folder = savePath + "/" + saveName;
+        run.saveName = saveName;
+        templatePath = modePicturePath;
+    }
+    run.framesToSave = framesToSave.load();
+    run.pictures = savePictures.load(std::memory_order_acquire);
+    run.video = saveVideo.load(std::memory_order_acquire);
+    run.videoFps = videoFps.load();
+    const bool templateWanted = modePictureRequested.load(std::memory_order_acquire);
+
+    const SaveStepResult result = frameSaver.saveFrame(image, run, templateWanted, templatePath);
+    if (templateWanted)
+        modePictureRequested.store(false); // also when writing it failed: one attempt per request
+    if (!result.error.isEmpty()) {
+        // The run is abandoned; frames already saved stay, capture goes on.
+        savePictures.store(false);
+        saveVideo.store(false);
+        emit saveFailed(result.error);
+        return;
+    }
+    if (result.runFinished) {
+        savePictures.store(false);
+        saveVideo.store(false);
+    }
+}
+
+void ReceiverThread::giveUpFrame()
+{
+    assembler.clear();
+    requestNextFrame();
+}
+
+void ReceiverThread::requestNextFrame()
+{
+    bool stop = false;
+    {
+        // Checked and acted on under the lock, so a concurrent startAcquisition
+        // is never undone by this stop.
+        std::unique_lock<std::mutex> lock(mutex);
+        stop = stopRequested.load();
+        if (stop)
+            running.store(false);
+    }
+    if (stop) {
+        writeCommand(stopCommand);
+        return;
+    }
+    if (!writeCommand(nextFrameCommand)) {
+        qWarning() << "FT_Write failed with status:" << lastStatus.load();
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            running.store(false); // parks; the operator can start again
+        }
+        emit errorOccurred(QStringLiteral("Failed to request a frame from the device."));
+        return;
+    }
+    requestClock.restart();
+}
+
+bool ReceiverThread::writeCommand(const std::array<unsigned char, 5> &command)
+{
+    DWORD written = 0;
+    const FT_STATUS status = D2xx::backend().write(deviceHandle.load(), command.data(), DWORD(command.size()), &written);
+    lastStatus.store(status);
+    return status == FT_OK && written == DWORD(command.size());
+}

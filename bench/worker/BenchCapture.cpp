@@ -1,0 +1,86 @@
+#include "BenchCapture.h"
+
+#include "D2xx.h"
+#include "SimulatorBackend.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include <vector>
+
+BenchCapture::BenchCapture(int rangeNa, std::uint32_t integrationCount)
+    : m_device(std::make_shared<ZK128Device>())
+{
+    D2xx::install(std::make_shared<SimulatorBackend>(m_device));
+    D2xxBackend &backend = D2xx::backend();
+    char serial[] = "ZK128";
+    FT_HANDLE handle = nullptr;
+    if (backend.openEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK)
+        return;
+    m_handle = handle;
+    backend.setTimeouts(handle, 1000, 1000);
+
+    // The parameter command with all voltages 0 V: range byte and integration count matter here.
+    std::vector<unsigned char> command{0xAE, 0xAA, 0x01, 0x80, 0x00, 0x80, 0x00, 0x80, 0x00, 0x80, 0x00, 0x00,
+                                       (unsigned char)(rangeNa & 0xFF), (unsigned char)(integrationCount >> 16),
+                                       (unsigned char)(integrationCount >> 8), (unsigned char)integrationCount};
+    unsigned sum = 0;
+    for (unsigned char b : command)
+        sum += b;
+    command.push_back((unsigned char)(sum & 0xFF));
+    command.push_back(0x0A);
+    DWORD written = 0;
+    backend.write(handle, command.data(), DWORD(command.size()), &written);
+    const QDeadlineTimer deadline(2000);
+    while (m_device->bytesAvailable() < 5 && !deadline.hasExpired())
+        QThread::msleep(1);
+    backend.purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+
+    m_worker = new ReceiverThread;
+    m_worker->setCurrentRange(rangeNa);
+    m_worker->deviceHandle.store(handle);
+    m_worker->moveToThread(&m_thread);
+    QObject::connect(&m_thread, &QThread::started, m_worker, &ReceiverThread::process);
+    m_thread.start();
+    m_worker->pause();
+    m_ready = m_worker->waitUntilParked(5000);
+}
+
+BenchCapture::~BenchCapture()
+{
+    if (m_worker) {
+        m_worker->requestStop();
+        m_worker->shutdown();
+        m_thread.quit();
+        m_thread.wait();
+        delete m_worker;
+    }
+    if (m_handle)
+        D2xx::backend().close(m_handle);
+    D2xx::install(nullptr);
+}
+
+void BenchCapture::play()
+{
+    m_worker->resume();
+    m_worker->startAcquisition();
+}
+
+bool BenchCapture::stop()
+{
+    m_worker->requestStop();
+    m_worker->pause();
+    return m_worker->waitUntilParked(10000);
+}
+
+double BenchCapture::peakResidentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1.0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1.0;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "ReceiverThread.h"
+#include "ZK128Device.h"
+
+#include <QThread>
+
+#include <cstdint>
+#include <memory>
+
+// A worker in its own thread in front of the simulator, for the benchmarks:
+// opened, set to a range and an integration count, parked until play().
+class BenchCapture
+{
+public:
+    BenchCapture(int rangeNa, std::uint32_t integrationCount);
+    ~BenchCapture();
+    BenchCapture(const BenchCapture &) = delete;
+    BenchCapture &operator=(const BenchCapture &) = delete;
+
+    bool ready() const { return m_ready; }
+    void play();
+    bool stop();
+
+    ReceiverThread &worker() { return *m_worker; }
+    ZK128Device &device() { return *m_device; }
+
+    // Peak resident memory of this process (VmHWM), in MiB.
+    static double peakResidentMiB();
+
+private:
+    std::shared_ptr<ZK128Device> m_device;
+    void *m_handle = nullptr;
+    QThread m_thread;
+    ReceiverThread *m_worker = nullptr;
+    bool m_ready = false;
+};
