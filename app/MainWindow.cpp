@@ -1,7 +1,17 @@
 #include "MainWindow.h"
 
+#include "CaptureControl.h"
 #include "ComboBoxDelegate.h"
 #include "CurrentRange.h"
+#include "D2xx.h"
+#include "DeviceConnection.h"
+#include "DisplayPipeline.h"
+#include "KeepRatioWidget.h"
+#include "Log.h"
+#include "ParameterPanel.h"
+#include "SavePanel.h"
+#include "SimulatorBackend.h"
+#include "SimulatorControlWindow.h"
 #include "ResourceBundle.h"
 #include "VoltageDetails.h"
 #include "ui_MainWindow.h"
@@ -19,7 +29,13 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSettings>
+#include <QShortcut>
 #include <QVBoxLayout>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <dbt.h>
+#endif
 
 namespace {
 
@@ -74,7 +90,8 @@ MainWindow::MainWindow(QWidget *parent)
     ResourceBundle::ensureRegistered();
     ui->setupUi(this);
 
-    // The device-list refresh starts here once the connection handling exists.
+    buildFlows();
+    deviceConnection->refreshDeviceList();
 
     connectButtons();
     connectWorker();
@@ -89,7 +106,66 @@ MainWindow::MainWindow(QWidget *parent)
     ui->widget_bat->hide();
     ui->widget_range->hide();
 
+    // Arrival and removal of devices; on Windows nativeEvent hears them instead.
+    if (const std::shared_ptr<D2xxBackend> backend = D2xx::current())
+        deviceConnection->watchDevices(backend);
+    // The simulator's controls sit in a window of their own, so the layout
+    // of this one stays as it is.
+    auto *simulatorShortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")), this);
+    connect(simulatorShortcut, &QShortcut::activated, this, &MainWindow::openSimulatorControls);
+
     loadSettings();
+}
+
+void MainWindow::buildFlows()
+{
+    D2xxBackend &backend = D2xx::backend();
+    deviceConnection = new DeviceConnection(
+        ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
+        state, worker, workerThread, batteryTimer, backend, [this] { handle_stop_button_click(); },
+        OperatorMessage::modalBox(), this);
+    parameterPanel = new ParameterPanel(
+        ParameterWidgets{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
+                         ui->radioButton_optional_gear, ui->widget_range, ui->lineEdit_gear, ui->lineEdit_vc,
+                         ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff},
+        state, worker, workerThread, backend, parameterSummary, OperatorMessage::modalBox(), this);
+    savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
+                                          ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
+                                          ui->progressBar, ui->label_savestate},
+                              state, worker, parameterSummary, OperatorMessage::modalBox(), this);
+}
+
+void MainWindow::buildLiveView()
+{
+    display = new KeepRatioWidget;
+    displayLayout = new QHBoxLayout;
+    displayLayout->addWidget(display);
+    ui->widget_display->setLayout(displayLayout);
+    connect(display, &KeepRatioWidget::click_coor, this, &MainWindow::SetClickedLocate);
+    connect(display, &KeepRatioWidget::dblClick_coor, this, &MainWindow::SetDoubleClickedLocate);
+
+    pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
+                                                  ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
+                                   display, worker, this);
+}
+
+SimulatorControlWindow *MainWindow::simulatorControls() const
+{
+    return simulatorWindow.data();
+}
+
+void MainWindow::openSimulatorControls()
+{
+    const auto simulator = std::dynamic_pointer_cast<SimulatorBackend>(D2xx::current());
+    if (!simulator) {
+        logLine("The simulator controls are only available with the built-in simulator.");
+        return;
+    }
+    if (!simulatorWindow)
+        simulatorWindow = new SimulatorControlWindow(simulator->device(), this);
+    simulatorWindow->show();
+    simulatorWindow->raise();
+    simulatorWindow->activateWindow();
 }
 
 MainWindow::~MainWindow()
@@ -99,6 +175,7 @@ MainWindow::~MainWindow()
     worker.shutdown();
     workerThread.quit();
     workerThread.wait();
+    deviceConnection->closeOnExit(); // the worker has ended: nothing else reads the device
     delete ui;
     ui = nullptr;
     // The remaining members die in reverse order; the worker (saving its own
@@ -146,6 +223,7 @@ void MainWindow::connectWorker()
     connect(&worker, &ReceiverThread::setMaxSuccess, this, &MainWindow::handleSetMaxSuccess);
     connect(&worker, &ReceiverThread::setMinSuccess, this, &MainWindow::handleSetMinSuccess);
     connect(&worker, &ReceiverThread::pixelCurrentDataUpdated, this, &MainWindow::savedata);
+    connect(&worker, &ReceiverThread::saveFailed, savePanel, &SavePanel::showFailure);
     workerThread.start();
     // The loop must not touch the device before the first capture: the
     // connect handshake reads the same handle from this thread.
@@ -196,6 +274,23 @@ void MainWindow::buildCalibrationPage()
     connect(calibrationButton, &QPushButton::clicked, this, &MainWindow::handle_cali_data_click);
     connect(fullOnButton, &QPushButton::clicked, this, &MainWindow::handle_set_full_on_click);
     connect(fullOffButton, &QPushButton::clicked, this, &MainWindow::handle_set_full_off_click);
+
+    capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set,
+                                                calibrationButton, fullOnButton, fullOffButton},
+                                 state, worker, workerThread, *fpsTimer, batteryTimer,
+                                 [this] { resetRecognitionPage(); }, OperatorMessage::modalBox(), this);
+}
+
+void MainWindow::resetRecognitionPage()
+{
+    recognitionTimer->stop();
+    recognitionRunning = false;
+    offsetEnableButton->setText(QStringLiteral("Offset Enable"));
+    offsetEnableButton->setEnabled(false);
+    offsetDisableButton->setText(QStringLiteral("Offset Disable"));
+    offsetDisableButton->setEnabled(false);
+    resultLabel->setText(QStringLiteral("Result: "));
+    confidenceLabel->setText(QStringLiteral("Confidence: "));
 }
 
 void MainWindow::buildCurvePage()
@@ -307,8 +402,7 @@ void MainWindow::applyInputConstraints()
     frames->setItemDelegate(new ComboBoxDelegate(frames));
     ui->comboBox->setItemDelegate(new ComboBoxDelegate(ui->comboBox));
 
-    // The live view (aspect-keeping image frame) is placed into widget_display
-    // here once the display pipeline exists.
+    buildLiveView();
 }
 
 // ---- Window buttons ------------------------------------------------------------
@@ -422,131 +516,114 @@ void MainWindow::saveSettings()
 
 void MainWindow::handle_radio_button_toggled(bool checked)
 {
-    if (!checked)
-        return;
-    QObject *button = sender();
-    if (button == ui->radioButton_optional_gear) {
-        // The typed range takes effect when Setting is pressed.
-        ui->widget_range->show();
-        return;
-    }
-    ui->widget_range->hide();
-    if (button == ui->radioButton_800)
-        CurrentRange::set(800.0);
-    else if (button == ui->radioButton_100)
-        CurrentRange::set(100.0);
-    else if (button == ui->radioButton_10)
-        CurrentRange::set(10.0);
-    else if (button == ui->radioButton_1)
-        CurrentRange::set(1.0);
+    parameterPanel->rangeToggled(sender(), checked);
 }
 
 void MainWindow::handle_set_button_click()
 {
-    // Validates the panel, runs the integration search and sends the
-    // parameter command (parameter set flow).
+    parameterPanel->applySettings();
 }
 
 // ---- Behaviour that arrives with the later pages ---------------------------------
 
 void MainWindow::handleCellClicked(double current)
 {
-    Q_UNUSED(current); // shows the clicked pixel's current in label_clicked_current
+    pipeline->showCellCurrent(current);
 }
 
 void MainWindow::handleSetMaxSuccess()
 {
-    // reports a finished full-on reference
+    capture->fullOnDone();
 }
 
 void MainWindow::handleSetMinSuccess()
 {
-    // reports a finished full-off reference
+    capture->fullOffDone();
 }
 
 void MainWindow::handleSaveMessage(int index)
 {
-    Q_UNUSED(index); // moves the save progress bar and label
+    savePanel->showProgress(index);
 }
 
 void MainWindow::handle_connect_button_click()
 {
-    // opens, configures and greets the selected device, or disconnects it
+    deviceConnection->toggleConnection();
 }
 
 void MainWindow::handle_play_button_click()
 {
-    // starts a capture, or runs the stop sequence while one runs
+    capture->playClicked();
 }
 
 void MainWindow::handle_stop_button_click()
 {
-    // the stop sequence: worker stop and pause, timers, play button look
+    capture->stop();
 }
 
 void MainWindow::handle_set_full_off_click()
 {
-    // raises the worker's full-off reference request
+    capture->requestFullOff();
 }
 
 void MainWindow::handle_set_full_on_click()
 {
-    // raises the worker's full-on reference request
+    capture->requestFullOn();
 }
 
 void MainWindow::getBattery()
 {
-    // polls the device's battery level into widget_8
+    deviceConnection->pollBattery();
 }
 
 void MainWindow::handle_save_path_button_click()
 {
-    // lets the operator choose the save directory
+    savePanel->choosePath();
 }
 
 void MainWindow::receive_displayImage(QImage displayImage)
 {
-    Q_UNUSED(displayImage); // counts, rotates, mirrors and shows a frame
+    pipeline->receiveImage(displayImage);
 }
 
 void MainWindow::receive_errorOccurred(QString errormessage)
 {
-    Q_UNUSED(errormessage); // stops the capture and reports the device read failure
+    deviceConnection->workerError(errormessage);
 }
 
 void MainWindow::updateFPS()
 {
-    // writes the frame rate into label_fps
+    pipeline->updateFps();
 }
 
 void MainWindow::handle_display_image_rotate()
 {
-    // turns the live picture by 90 degrees
+    pipeline->rotate();
 }
 
 void MainWindow::handle_display_image_mirrorHorizontal()
 {
-    // mirrors the live picture left to right
+    pipeline->mirrorHorizontal();
 }
 
 void MainWindow::handle_display_image_mirrorVertical()
 {
-    // mirrors the live picture top to bottom
+    pipeline->mirrorVertical();
 }
 
 void MainWindow::handle_save_data_click()
 {
-    // checks the request, creates the run folder and hands the save to the worker
+    savePanel->saveClicked();
 }
 
 void MainWindow::handle_cali_data_click()
 {
-    // opens or closes the calibration controls
+    capture->calibrationClicked();
 }
 
 void MainWindow::handle_Display_show_mode(bool checked)
 {
-    Q_UNUSED(checked); // selects gray, rgb or heat colouring
+    pipeline->showMode(sender(), checked);
 }
 
 void MainWindow::slotTest()
@@ -607,8 +684,7 @@ void MainWindow::savedata(std::shared_ptr<std::vector<std::vector<double>>> data
 
 void MainWindow::SetClickedLocate(int x, int y)
 {
-    Q_UNUSED(x);
-    Q_UNUSED(y); // selects the clicked cell for the current readout
+    pipeline->selectCell(x, y);
 }
 
 void MainWindow::SetDoubleClickedLocate(int x, int y)
@@ -619,12 +695,20 @@ void MainWindow::SetDoubleClickedLocate(int x, int y)
 
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
 {
-    // Device arrival and removal notifications are handled here on Windows.
+#ifdef Q_OS_WIN
+    if (eventType == "windows_generic_MSG") {
+        const MSG *msg = static_cast<const MSG *>(message);
+        if (msg->message == WM_DEVICECHANGE
+            && (msg->wParam == DBT_DEVICEARRIVAL || msg->wParam == DBT_DEVICEREMOVECOMPLETE))
+            deviceConnection->deviceChanged();
+    }
+#endif
     return QMainWindow::nativeEvent(eventType, message, result);
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    // The live view rescales its picture here once it exists.
+    if (display)
+        display->rescale();
 }

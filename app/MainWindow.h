@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleState.h"
 #include "D2xxTypes.h"
 #include "ReceiverThread.h"
 
@@ -14,6 +15,13 @@
 #include <memory>
 #include <vector>
 
+class CaptureControl;
+class DeviceConnection;
+class DisplayPipeline;
+class KeepRatioWidget;
+class ParameterPanel;
+class SavePanel;
+class SimulatorControlWindow;
 class QCheckBox;
 class QHBoxLayout;
 class QLabel;
@@ -44,7 +52,18 @@ public:
     ReceiverThread &receiver() { return worker; }
     QThread &receiverThread() { return workerThread; }
     const QString &parameterSummaryText() const { return parameterSummary; }
-    bool isCaptureRunning() const { return running; }
+    bool isCaptureRunning() const { return state.running; }
+    bool isDeviceConnected() const { return state.connected; }
+
+    // The flows behind the slots (for tests and the recognition page).
+    DeviceConnection &connection() { return *deviceConnection; }
+    DisplayPipeline &displayPipeline() { return *pipeline; }
+    KeepRatioWidget *liveView() const { return display; }
+    SavePanel &saves() { return *savePanel; }
+    // The simulator controls window (Ctrl+Shift+S), or null when the device
+    // is a real one or the window was never opened.
+    SimulatorControlWindow *simulatorControls() const;
+    void openSimulatorControls();
 
 public slots:
     void handleCellClicked(double current);
@@ -102,23 +121,18 @@ private:
     void buildCurvePage();
     void buildRecognitionPage();
     void applyInputConstraints();
+    void buildFlows();
+    void buildLiveView();
+    void resetRecognitionPage();
 
     Ui::MainWindow *ui;
     QThread workerThread;           // no parent; started in the constructor, joined in the destructor
     QTimer batteryTimer;            // 300000 ms, drives getBattery
-    double integrationValue = 179500.0;
-    int integrationCount = 7180;
-    int candidateIndex = 3;
-    int rotationAngle = 0;
-    int displayMode = 0;
-    QElapsedTimer frameTimer;
+    // The integration search state and table live in ParameterPanel; the
+    // rotation, mirroring, display mode and frame-rate counters in
+    // DisplayPipeline.
     QTimer *fpsTimer = nullptr;     // child of the window, drives updateFPS
-    int frameCount = 0;
-    qint64 frameTimeSum = 0;
-    bool mirrorHorizontal = false;
-    bool mirrorVertical = false;
     ReceiverThread worker;          // moved to workerThread
-    std::vector<double> integralCurrentTable{12.5, 50.0, 100.0, 150.0};
     QString parameterSummary;
 
     // Display page: calibration controls inside widget_7.
@@ -152,12 +166,21 @@ private:
     QTimer *recognitionTimer = nullptr; // child of the window, drives Recognize
     bool recognitionRunning = false;
     bool offsetMode = false;
-    bool testPictureRequested = false;
+    // The recognition test picture is requested from the display pipeline
+    // (DisplayPipeline::requestTestPicture).
 
-    bool running = false;           // a capture is running
-    bool connected = false;         // the device is open and answered the handshake
-    bool calibrationOpen = false;
-    int attemptCounter = 0;
-    FT_STATUS deviceStatus = 0;
-    FT_HANDLE deviceHandle = nullptr;
+    // Running, connected and calibration-open flags, device handle and status;
+    // the device-list attempt counter lives in DeviceList.
+    ConsoleState state;
+
+    // The live view inside widget_display, and the flows behind the slots
+    // (children of the window, built in the constructor).
+    KeepRatioWidget *display = nullptr;
+    QHBoxLayout *displayLayout = nullptr;
+    DeviceConnection *deviceConnection = nullptr;
+    ParameterPanel *parameterPanel = nullptr;
+    CaptureControl *capture = nullptr;
+    DisplayPipeline *pipeline = nullptr;
+    SavePanel *savePanel = nullptr;
+    QPointer<SimulatorControlWindow> simulatorWindow;
 };

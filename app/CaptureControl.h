@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ConsoleState.h"
+#include "OperatorMessage.h"
+
+#include <QObject>
+
+#include <functional>
+
+class QPushButton;
+class QThread;
+class QTimer;
+class QWidget;
+class ReceiverThread;
+
+// The widgets of capture control.
+struct CaptureWidgets
+{
+    QPushButton *play = nullptr;        // pushButton_play
+    QWidget *playArea = nullptr;        // widget_play
+    QPushButton *set = nullptr;         // pushButton_set
+    QPushButton *calibration = nullptr; // "Open Calibration" / "Close Calibration"
+    QPushButton *fullOn = nullptr;      // "Full-On"
+    QPushButton *fullOff = nullptr;     // "Full-Off"
+};
+
+// Starting and stopping a capture, the calibration controls, the full-on and
+// full-off reference requests and their reports.
+//
+// Thread contract: GUI thread only; the worker is driven through its own
+// operations (which lock or write atomics) and reports through queued signals.
+class CaptureControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int FpsIntervalMs = 2000;
+
+    // resetRecognitionPage is run by every stop (the recognition page's reset).
+    CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+                   const QThread &workerThread, QTimer &fpsTimer, QTimer &batteryTimer,
+                   std::function<void()> resetRecognitionPage,
+                   OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+
+    // Play button: start, or stop when running.
+    void playClicked();
+    // The stop sequence; also run after device loss and worker errors.
+    void stop();
+    void calibrationClicked();
+    void requestFullOn();
+    void requestFullOff();
+    void fullOnDone();
+    void fullOffDone();
+
+    static QString playButtonRunningSheet();
+    static QString playAreaRunningSheet();
+    static QString playButtonStoppedSheet();
+    static QString playAreaStoppedSheet();
+
+private:
+    void start();
+
+    CaptureWidgets ui;
+    ConsoleState &state;
+    ReceiverThread &worker;
+    const QThread &workerThread;
+    QTimer &fpsTimer;
+    QTimer &batteryTimer;
+    std::function<void()> resetRecognitionPage;
+    OperatorMessage::Sink message;
+};

@@ -1,0 +1,10 @@
+#include "OperatorMessage.h"
+
+#include <QMessageBox>
+
+void OperatorMessage::showBox(const QString &text)
+{
+    QMessageBox box;
+    box.setText(text);
+    box.exec();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "ConsoleState.h"
+#include "DeviceProtocol.h"
+#include "IntegrationSearch.h"
+#include "OperatorMessage.h"
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class D2xxBackend;
+class QLineEdit;
+class QRadioButton;
+class QThread;
+class QWidget;
+class ReceiverThread;
+
+// The widgets of the settings page.
+struct ParameterWidgets
+{
+    QRadioButton *range800 = nullptr;   // radioButton_800
+    QRadioButton *range100 = nullptr;   // radioButton_100
+    QRadioButton *range10 = nullptr;    // radioButton_10
+    QRadioButton *range1 = nullptr;     // radioButton_1
+    QRadioButton *typedRange = nullptr; // radioButton_optional_gear
+    QWidget *typedRangeField = nullptr; // widget_range
+    QLineEdit *gear = nullptr;          // lineEdit_gear
+    QLineEdit *vbias1 = nullptr;        // lineEdit_vc
+    QLineEdit *vbias2 = nullptr;        // lineEdit_vd
+    QLineEdit *von = nullptr;           // lineEdit_von
+    QLineEdit *voff = nullptr;          // lineEdit_voff
+};
+
+// The settings page: the range buttons and the Setting flow, which chooses the
+// integration parameters, sends the 18-byte parameter command, waits for the
+// device's acknowledgement and hands the values to the worker. It also
+// rewrites the parameter summary stored with saved data.
+//
+// Thread contract: GUI thread only; the command is sent only while the worker
+// is parked.
+class ParameterPanel : public QObject
+{
+    Q_OBJECT
+
+public:
+    // summary is the window's parameter summary, rewritten by each Setting.
+    ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+                   const QThread &workerThread, D2xxBackend &backend, QString &summary,
+                   OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+
+    // A range radio button toggled; sender is that button.
+    void rangeToggled(QObject *sender, bool checked);
+    // The Setting button.
+    void applySettings();
+
+    const IntegrationSearch::State &searchState() const { return search; }
+    const std::vector<double> &integralCurrentTable() const { return table; }
+    // The command of the last Setting that got as far as sending (empty before).
+    const DeviceProtocol::Frame &lastCommand() const { return command; }
+
+    // The typed range when it is a whole number from 1 to 800.
+    static std::optional<double> parseTypedRange(const QString &text);
+    // The five summary lines for a range and the four voltage texts.
+    static QString summaryText(double rangeNa, const QString &vbias1, const QString &vbias2, const QString &von,
+                               const QString &voff);
+
+private:
+    bool fieldsComplete() const;
+    bool sendAndConfirm();
+
+    ParameterWidgets ui;
+    ConsoleState &state;
+    ReceiverThread &worker;
+    const QThread &workerThread;
+    D2xxBackend &backend;
+    QString &summary;
+    OperatorMessage::Sink message;
+
+    std::vector<double> table = IntegrationSearch::defaultTable(); // integral-current candidates
+    IntegrationSearch::State search;
+    DeviceProtocol::Frame command;
+};

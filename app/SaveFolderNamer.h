@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Picks a run folder name that is not taken yet in a directory: the name
+// itself, then name_1, name_2 and so on.
+class SaveFolderNamer
+{
+public:
+    static QString uniqueName(const QString &directory, const QString &name);
+};

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "DisplayTransform.h"
+#include "FrameRateMeter.h"
+#include "TestPictureWriter.h"
+
+#include <QImage>
+#include <QObject>
+#include <QTimer>
+
+class KeepRatioWidget;
+class QLabel;
+class QRadioButton;
+class ReceiverThread;
+
+// The widgets of the live display the pipeline writes or reads.
+struct DisplayWidgets
+{
+    QLabel *fps = nullptr;             // label_fps
+    QLabel *clickedLocate = nullptr;   // label_clicked_locate
+    QLabel *clickedCurrent = nullptr;  // label_clicked_current
+    QRadioButton *gray = nullptr;      // radioButton_gray
+    QRadioButton *rgb = nullptr;       // radioButton_rgb
+    QRadioButton *heat = nullptr;      // radioButton_heat
+};
+
+// The window's handling of live frames and of clicks on the live picture:
+// frame-rate counting, rotation then mirroring, the recognition test picture,
+// the display mode sent to the worker, the selected cell and its current.
+//
+// Frames are counted as they arrive, but drawn from a single-shot timer: when
+// the device delivers faster than the window draws, only the newest frame is
+// drawn and no queue of pending frames builds up.
+//
+// Thread contract: GUI thread only; the worker's frames and currents arrive
+// through queued signals.
+class DisplayPipeline : public QObject
+{
+    Q_OBJECT
+
+public:
+    DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget *display, ReceiverThread &worker,
+                    QObject *parent = nullptr);
+
+    // A frame from the worker.
+    void receiveImage(const QImage &image);
+    // The frame-rate readout, every 2 s while a capture runs.
+    void updateFps();
+    void rotate() { transform.rotate(); }
+    void mirrorHorizontal() { transform.toggleHorizontal(); }
+    void mirrorVertical() { transform.toggleVertical(); }
+    // A display-mode radio button toggled; sender is that button.
+    void showMode(QObject *sender, bool checked);
+    // A left click on the live picture at (column, row) as displayed.
+    void selectCell(int x, int y);
+    // The selected cell's current, sent by the worker with every frame.
+    void showCellCurrent(double current);
+
+    // Recognition asks for the next drawn frame as its test picture.
+    void requestTestPicture() { testPictureRequested = true; }
+    bool testPicturePending() const { return testPictureRequested; }
+    void setTestPictureWriter(const TestPictureWriter &writer) { testPictureWriter = writer; }
+    const TestPictureWriter &testPicture() const { return testPictureWriter; }
+
+    // Draws the newest frame now if one is waiting (the timer does it otherwise).
+    void drawPending();
+    bool drawPendingNow() const { return drawTimer.isActive(); }
+
+    int displayMode() const { return mode; }
+    const DisplayTransform &currentTransform() const { return transform; }
+    int framesDrawn() const { return drawnCount; }
+    int framesCounted() const { return receivedCount; }
+
+signals:
+    // A frame was handed to the live view (after rotation and mirroring).
+    void frameShown(const QImage &shown);
+    void testPictureWritten(const QString &path);
+
+private:
+    DisplayWidgets ui;
+    KeepRatioWidget *display;
+    ReceiverThread &worker;
+
+    DisplayTransform transform;
+    FrameRateMeter meter;
+    TestPictureWriter testPictureWriter;
+    bool testPictureRequested = false;
+    int mode = 0;                 // 0 gray, 1 rgb, 2 heat: the value last sent to the worker
+
+    QImage newestFrame;           // waiting to be drawn; null when drawn
+    QTimer drawTimer;             // single shot, 0 ms: one draw per burst of frames
+    int drawnCount = 0;
+    int receivedCount = 0;
+};

@@ -1,0 +1,36 @@
+#include "FrameRateMeter.h"
+
+bool FrameRateMeter::frameArrived()
+{
+    if (!frameTimer.isValid()) {
+        frameTimer.start();
+        return false;
+    }
+    const qint64 elapsed = frameTimer.nsecsElapsed();
+    frameTimer.start();
+    addIntervalNs(elapsed);
+    return true;
+}
+
+void FrameRateMeter::addIntervalNs(qint64 elapsedNs)
+{
+    frameTimeSum += elapsedNs;
+    ++frameCount;
+}
+
+QString FrameRateMeter::takeReading()
+{
+    QString text;
+    if (frameCount < 1) {
+        text = QStringLiteral("FPS: 0");
+    } else if (frameTimeSum <= 0) {
+        // Only a clock that did not move can give this; there is no rate to show.
+        text = QStringLiteral("FPS: 0");
+    } else {
+        const double fps = 1e9 / (double(frameTimeSum) / frameCount);
+        text = QStringLiteral("FPS: %1").arg(fps, 0, 'f', 1);
+    }
+    frameCount = 0;
+    frameTimeSum = 0;
+    return text;
+}

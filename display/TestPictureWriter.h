@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// Writes the picture the operator sees (rotated, mirrored, native 128 x 128)
+// as "test.png" in the recognition folder, for recognition to read. Gray
+// frames are written as one channel; colour frames (rgb, heat) as the colour
+// picture, since recognition converts to gray itself. GUI thread.
+class TestPictureWriter
+{
+public:
+    enum class Outcome {
+        Written,
+        FolderMissing, // the folder could not be created: the frame is not shown, the request stays
+        WriteFailed,   // the file could not be written: the request is dropped all the same
+    };
+
+    // folder defaults to <application dir>/detect.
+    explicit TestPictureWriter(QString folder = QString());
+
+    Outcome write(const QImage &picture) const;
+    QString folder() const { return m_folder; }
+    QString filePath() const { return m_folder + QStringLiteral("/test.png"); }
+
+private:
+    QString m_folder;
+};

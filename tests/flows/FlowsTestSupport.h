@@ -1,0 +1,82 @@
+#pragma once
+
+#include "D2xxTypes.h"
+#include "OperatorMessage.h"
+#include "ReceiverThread.h"
+
+#include <QApplication>
+#include <QObject>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+class D2xxBackend;
+class SimulatorBackend;
+class ZK128Device;
+
+namespace FlowsTest {
+
+// Points QSettings at a fresh temporary folder; call before QApplication exists.
+void isolateSettings();
+
+// Records what a flow tells the operator instead of showing message boxes.
+struct MessageRecorder
+{
+    QStringList texts;
+    OperatorMessage::Sink sink()
+    {
+        return [this](const QString &text) { texts << text; };
+    }
+};
+
+// Answers every message box that appears: records its text and presses OK,
+// so no test is ever left blocked in a modal box. Polls on a timer from the
+// box's own event loop.
+class MessageBoxAnswerer : public QObject
+{
+public:
+    MessageBoxAnswerer();
+    QStringList texts;
+
+private:
+    void answer();
+    QTimer poll;
+};
+
+// A simulated ZK128 installed as the process's D2XX backend.
+struct SimulatedDevice
+{
+    SimulatedDevice();
+    ~SimulatedDevice();
+    // Opens and configures the device the way the connect flow does.
+    FT_HANDLE open();
+
+    std::shared_ptr<ZK128Device> device;
+    std::shared_ptr<SimulatorBackend> backend;
+    std::shared_ptr<D2xxBackend> previous;
+};
+
+// The acquisition worker in its own thread, parked, as the window keeps it.
+struct RunningWorker
+{
+    RunningWorker();
+    ~RunningWorker();
+
+    QThread thread;
+    ReceiverThread worker;
+};
+
+} // namespace FlowsTest
+
+// A QtTest main with the settings store isolated before the application exists.
+#define FLOWS_TEST_MAIN(TestObject)                                                                               \
+    int main(int argc, char **argv)                                                                                \
+    {                                                                                                              \
+        FlowsTest::isolateSettings();                                                                              \
+        QApplication app(argc, argv);                                                                              \
+        TestObject tc;                                                                                             \
+        return QTest::qExec(&tc, argc, argv);                                                                      \
+    }

@@ -1,0 +1,409 @@
+// End to end through the real main window on the simulated ZK128: every
+// message box is answered by the test, the settings store and the working
+// files are the test's own.
+#include "FlowsTestSupport.h"
+
+#include "DeviceConnection.h"
+#include "DeviceProtocol.h"
+#include "DisplayPipeline.h"
+#include "DisplayTransform.h"
+#include "KeepRatioWidget.h"
+#include "MainWindow.h"
+#include "SimulatorBackend.h"
+#include "SimulatorControlWindow.h"
+#include "TestPictureWriter.h"
+#include "ZK128Device.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace {
+
+struct WindowRig
+{
+    explicit WindowRig(bool plugged = true)
+    {
+        if (!plugged)
+            sim.device->unplug();
+        sim.device->setBatteryReading(2400);
+        window = std::make_unique<MainWindow>();
+        window->displayPipeline().setTestPictureWriter(TestPictureWriter(dir.path() + "/detect"));
+        window->show();
+    }
+    template <typename T>
+    T *find(const char *name) const
+    {
+        T *widget = window->findChild<T *>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    QPushButton *buttonNamed(const char *container, const QString &text) const
+    {
+        for (QPushButton *button : find<QWidget>(container)->findChildren<QPushButton *>())
+            if (button->text() == text)
+                return button;
+        qFatal("no button %s", qPrintable(text));
+        return nullptr;
+    }
+    QString firstDeviceItem() const
+    {
+        QComboBox *combo = find<QComboBox>("comboBox");
+        return combo->count() > 0 ? combo->itemText(0) : QString();
+    }
+    void connectDevice()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(firstDeviceItem(), QStringLiteral("ZK128"), 5000);
+        find<QPushButton>("pushButton_Connect")->click();
+        QVERIFY(window->isDeviceConnected());
+    }
+    void play()
+    {
+        find<QPushButton>("pushButton_play")->click();
+        QVERIFY(window->isCaptureRunning());
+    }
+    // The next frame the window shows (after rotation and mirroring).
+    QImage nextShownFrame()
+    {
+        QSignalSpy shown(&window->displayPipeline(), &DisplayPipeline::frameShown);
+        if (!shown.wait(5000))
+            return QImage();
+        return shown.last().at(0).value<QImage>();
+    }
+    void clickCell(int column, int row)
+    {
+        QLabel *label = window->liveView()->pictureLabel();
+        const QPoint at(int((column + 0.5) * label->width() / 128.0), int((row + 0.5) * label->height() / 128.0));
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), label->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(label, &press);
+    }
+
+    QTemporaryDir dir;
+    FlowsTest::SimulatedDevice sim;
+    FlowsTest::MessageBoxAnswerer boxes;
+    std::unique_ptr<MainWindow> window; // destroyed first: before the simulator it talks to
+};
+
+double meanDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 1e9;
+    const QImage ga = a.convertToFormat(QImage::Format_Grayscale8);
+    const QImage gb = b.convertToFormat(QImage::Format_Grayscale8);
+    double sum = 0;
+    for (int y = 0; y < ga.height(); ++y)
+        for (int x = 0; x < ga.width(); ++x)
+            sum += std::abs(int(ga.constScanLine(y)[x]) - int(gb.constScanLine(y)[x]));
+    return sum / (ga.width() * ga.height());
+}
+
+struct Spread
+{
+    double mean = 0;
+    double deviation = 0;
+};
+
+Spread spreadOf(const QImage &image)
+{
+    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    double sum = 0, squares = 0;
+    const int n = gray.width() * gray.height();
+    for (int y = 0; y < gray.height(); ++y)
+        for (int x = 0; x < gray.width(); ++x) {
+            const double v = gray.constScanLine(y)[x];
+            sum += v;
+            squares += v * v;
+        }
+    Spread s;
+    s.mean = sum / n;
+    s.deviation = std::sqrt(std::max(0.0, squares / n - s.mean * s.mean));
+    return s;
+}
+
+// Numbers of a CSV block file: the frames ("Time:" lines) and every value.
+struct CsvContent
+{
+    int frames = 0;
+    int rows = 0;
+    int values = 0;
+    bool allNumbers = true;
+};
+
+CsvContent readCsv(const QString &path)
+{
+    CsvContent content;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return content;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("Time: "))) {
+            ++content.frames;
+            continue;
+        }
+        if (line.isEmpty())
+            continue;
+        ++content.rows;
+        for (const QString &field : line.split(',')) {
+            bool ok = false;
+            field.toDouble(&ok);
+            content.allNumbers = content.allNumbers && ok;
+            ++content.values;
+        }
+    }
+    return content;
+}
+
+} // namespace
+
+class TestFlowsWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void operatorSession();
+    void unplugDuringCapture();
+    void workerErrorThenConnectAgain();
+    void simulatorControls();
+};
+
+void TestFlowsWindow::operatorSession()
+{
+    WindowRig rig(false);
+
+    // No device: the list says so, and Connect too.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.firstDeviceItem(), QStringLiteral("No Devices"), 5000);
+    rig.find<QPushButton>("pushButton_Connect")->click();
+    QCOMPARE(rig.boxes.texts, QStringList{"No Device Connected."});
+    QVERIFY(!rig.window->isDeviceConnected());
+
+    // Plugged in: the list shows the device; Connect greets it and reads the battery.
+    rig.sim.device->replug();
+    rig.connectDevice();
+    QCOMPARE(rig.find<QPushButton>("pushButton_Connect")->text(), QStringLiteral("Disconnect"));
+    QVERIFY(rig.find<QWidget>("widget_play")->isVisible());
+    QVERIFY(rig.find<QWidget>("widget_bat")->isVisible());
+    QCOMPARE(rig.find<QWidget>("widget_8")->width(), DeviceProtocol::batteryGaugeWidth(2400));
+    QCOMPARE(rig.boxes.texts.size(), 1);
+
+    // Setting: 0 V everywhere at 800 nA.
+    rig.find<QRadioButton>("radioButton_100")->setChecked(true);
+    rig.find<QRadioButton>("radioButton_800")->setChecked(true);
+    for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
+        rig.find<QLineEdit>(field)->setText(QStringLiteral("0"));
+    rig.sim.device->clearReceivedCommands();
+    rig.find<QPushButton>("pushButton_set")->click();
+    QCOMPARE(rig.boxes.texts.last(), QStringLiteral("Parameter setting successful."));
+    const std::vector<std::uint8_t> expected{0xAE, 0xAA, 0x01, 0x80, 0x00, 0x80, 0x00, 0x80, 0x00,
+                                             0x80, 0x00, 0x03, 0x20, 0x00, 0x1C, 0x0C, 0xA4, 0x0A};
+    QCOMPARE(rig.sim.device->receivedCommands(), std::vector<std::vector<std::uint8_t>>{expected});
+
+    // Play: frames arrive and the frame rate shows.
+    rig.sim.device->setScene(ZK128Device::Scene::FixedDigit);
+    rig.sim.device->setFixedDigit(3);
+    rig.play();
+    QVERIFY(!rig.find<QPushButton>("pushButton_set")->isEnabled());
+    QVERIFY(!rig.nextShownFrame().isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.find<QLabel>("label_fps")->text().startsWith(QLatin1String("FPS: "))
+                                 && rig.find<QLabel>("label_fps")->text() != QLatin1String("FPS: 0"),
+                             6000);
+    const double fps = rig.find<QLabel>("label_fps")->text().mid(5).toDouble();
+    QVERIFY2(fps > 5.0, qPrintable(rig.find<QLabel>("label_fps")->text()));
+
+    // A click on the darkest cell of the digit's shadow shows that cell and its current.
+    int darkest = 0, brightest = 0;
+    for (int i = 0; i < 16384; ++i) {
+        if (rig.sim.device->expectedCurrentNa(i) < rig.sim.device->expectedCurrentNa(darkest))
+            darkest = i;
+        if (rig.sim.device->expectedCurrentNa(i) > rig.sim.device->expectedCurrentNa(brightest))
+            brightest = i;
+    }
+    const double dark = rig.sim.device->expectedCurrentNa(darkest);
+    const double bright = rig.sim.device->expectedCurrentNa(brightest);
+    QVERIFY(bright - dark > 100.0);
+    rig.clickCell(darkest % 128, darkest / 128);
+    QCOMPARE(rig.find<QLabel>("label_clicked_locate")->text(),
+             QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(darkest % 128).arg(darkest / 128));
+    const auto readout = [&] {
+        const QString text = rig.find<QLabel>("label_clicked_current")->text();
+        return text.section(' ', 2, 2).toDouble();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(readout() - dark) < 0.1 * (bright - dark), 3000);
+
+    // Rotation and mirroring change the picture from the next frame on.
+    const QImage plain = rig.nextShownFrame();
+    QVERIFY(!plain.isNull());
+    rig.find<QPushButton>("pushButton_rotate")->click();
+    const QImage rotated = rig.nextShownFrame();
+    DisplayTransform quarter;
+    quarter.rotate();
+    QVERIFY2(meanDifference(rotated, quarter.apply(plain)) < 0.25 * meanDifference(rotated, plain),
+             "the shown picture is not the quarter-turned frame");
+    rig.find<QPushButton>("pushButton_mirrorHorizontal")->click();
+    const QImage mirrored = rig.nextShownFrame();
+    quarter.toggleHorizontal();
+    QVERIFY(meanDifference(mirrored, quarter.apply(plain)) < 0.25 * meanDifference(mirrored, rotated));
+    rig.find<QPushButton>("pushButton_mirrorHorizontal")->click();
+    for (int i = 0; i < 3; ++i)
+        rig.find<QPushButton>("pushButton_rotate")->click(); // back to upright
+
+    // Calibration: full-off with the lamp off, full-on with uniform light.
+    rig.sim.device->setScene(ZK128Device::Scene::Uniform);
+    rig.buttonNamed("widget_7", "Open Calibration")->click();
+    rig.sim.device->setLampOn(false);
+    rig.buttonNamed("widget_7", "Full-Off")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.boxes.texts.last(), QStringLiteral("Full off success."), 15000);
+    rig.sim.device->setLampOn(true);
+    rig.buttonNamed("widget_7", "Full-On")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.boxes.texts.last(), QStringLiteral("Full on success."), 15000);
+    rig.nextShownFrame(); // a frame rendered before the reference was complete may still be on its way
+    const Spread flat = spreadOf(rig.nextShownFrame());
+    QVERIFY2(flat.mean > 240.0 && flat.deviation < 6.0,
+             qPrintable(QStringLiteral("mean %1, deviation %2").arg(flat.mean).arg(flat.deviation)));
+
+    // Save three frames as data, pictures and video.
+    rig.find<QComboBox>("comboBox_saveframes")->setCurrentText(QStringLiteral("3"));
+    rig.find<QLineEdit>("lineEdit_savename")->setText(QStringLiteral("run"));
+    rig.find<QLineEdit>("lineEdit_savepath")->setText(rig.dir.path() + "/saves");
+    for (const char *box : {"checkBox_data", "checkBox_picture", "checkBox_video"})
+        rig.find<QCheckBox>(box)->setChecked(true);
+    rig.find<QPushButton>("pushButton_save")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.find<QLabel>("label_savestate")->text(), QStringLiteral("Save success!"), 10000);
+    QCOMPARE(rig.find<QProgressBar>("progressBar")->value(), 100);
+
+    const QString folder = rig.dir.path() + "/saves/run/";
+    QFile parameters(folder + "run_SetParameterData.txt");
+    QVERIFY(parameters.open(QIODevice::ReadOnly | QIODevice::Text));
+    QCOMPARE(QString::fromUtf8(parameters.readAll()), rig.window->parameterSummaryText());
+    QCOMPARE(rig.window->parameterSummaryText(), QStringLiteral("Current:800\nVbias1:0\nVbias2:0\nVon:0\nVoff:0\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder + "run_fullon.csv"), 5000);
+    for (const char *kind : {"current", "gray"}) {
+        const CsvContent csv = readCsv(folder + "run_" + kind + ".csv");
+        QCOMPARE(csv.frames, 3);
+        QCOMPARE(csv.rows, 3 * 128);
+        QCOMPARE(csv.values, 3 * 16384);
+        QVERIFY(csv.allNumbers);
+    }
+    for (const char *kind : {"fulloff", "fullon"}) {
+        const CsvContent csv = readCsv(folder + "run_" + kind + ".csv");
+        QCOMPARE(csv.values, 16384);
+        QVERIFY(csv.allNumbers);
+    }
+    for (int k = 1; k <= 3; ++k) {
+        const QImage picture(folder + QStringLiteral("pic/run_%1.png").arg(k));
+        QCOMPARE(picture.size(), QSize(128, 128));
+    }
+    const QString ffprobe = QStandardPaths::findExecutable(QStringLiteral("ffprobe"));
+    if (ffprobe.isEmpty())
+        QFAIL("ffprobe is needed to check the saved video");
+    QProcess probe;
+    probe.start(ffprobe, {"-v", "error", "-select_streams", "v:0", "-count_frames", "-show_entries",
+                          "stream=width,height,nb_read_frames", "-of", "csv=p=0", folder + "run_output_video.mp4"});
+    QVERIFY(probe.waitForFinished(20000));
+    QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).trimmed(), QStringLiteral("128,128,3"));
+
+    // Play again stops; Setting is available again.
+    rig.find<QPushButton>("pushButton_play")->click();
+    QVERIFY(!rig.window->isCaptureRunning());
+    QVERIFY(rig.find<QPushButton>("pushButton_set")->isEnabled());
+    QCOMPARE(rig.boxes.texts.filter(QStringLiteral("Error")).size(), 0);
+}
+
+void TestFlowsWindow::unplugDuringCapture()
+{
+    WindowRig rig;
+    rig.connectDevice();
+    rig.play();
+    QVERIFY(!rig.nextShownFrame().isNull());
+
+    rig.sim.device->unplug();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.boxes.texts, QStringList{"Device disconnected."}, 5000);
+    QVERIFY(!rig.window->isCaptureRunning());
+    QVERIFY(!rig.window->isDeviceConnected());
+    QCOMPARE(rig.find<QPushButton>("pushButton_Connect")->text(), QStringLiteral("Connect"));
+    QVERIFY(!rig.find<QWidget>("widget_play")->isVisible());
+    QVERIFY(rig.window->receiver().isParked());
+    // The worker's failing reads on the lost device reach the log, not a second box.
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.boxes.texts, QStringList{"Device disconnected."});
+
+    rig.sim.device->replug();
+    rig.connectDevice(); // the lost handle was released
+}
+
+void TestFlowsWindow::workerErrorThenConnectAgain()
+{
+    WindowRig rig;
+    rig.connectDevice();
+    rig.play();
+    QVERIFY(!rig.nextShownFrame().isNull());
+
+    rig.sim.device->failNextReads(40);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.boxes.texts, QStringList{"Error Occurred."}, 10000);
+    QVERIFY(!rig.window->isCaptureRunning());
+    QVERIFY(!rig.window->isDeviceConnected());
+    QCOMPARE(rig.find<QPushButton>("pushButton_Connect")->text(), QStringLiteral("Connect"));
+
+    rig.sim.device->failNextReads(0);
+    rig.find<QPushButton>("pushButton_Connect")->click();
+    QVERIFY(rig.window->isDeviceConnected());
+    QCOMPARE(rig.boxes.texts, QStringList{"Error Occurred."});
+    rig.play();
+    QVERIFY(!rig.nextShownFrame().isNull()); // and capturing works again
+}
+
+void TestFlowsWindow::simulatorControls()
+{
+    WindowRig rig;
+    bool bound = false;
+    for (QShortcut *shortcut : rig.window->findChildren<QShortcut *>())
+        bound = bound || shortcut->key() == QKeySequence(QStringLiteral("Ctrl+Shift+S"));
+    QVERIFY(bound);
+    rig.window->openSimulatorControls();
+    SimulatorControlWindow *controls = rig.window->simulatorControls();
+    QVERIFY(controls);
+    QVERIFY(controls->isVisible());
+
+    controls->lampBox()->setChecked(false);
+    QVERIFY(!rig.sim.device->lampOn());
+    controls->lampBox()->setChecked(true);
+    QVERIFY(rig.sim.device->lampOn());
+
+    controls->sceneBox()->setCurrentIndex(SimulatorControlWindow::FixedDigit);
+    controls->digitBox()->setValue(7);
+    QCOMPARE(rig.sim.device->scene(), ZK128Device::Scene::FixedDigit);
+    QCOMPARE(rig.sim.device->digitShown(), 7);
+    controls->sceneBox()->setCurrentIndex(SimulatorControlWindow::UniformLight);
+    QCOMPARE(rig.sim.device->digitShown(), -1);
+
+    // Unplugging from the controls is a device loss for a connected window.
+    rig.connectDevice();
+    controls->plugButton()->click();
+    QVERIFY(!rig.sim.device->isPlugged());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.boxes.texts, QStringList{"Device disconnected."}, 5000);
+    controls->plugButton()->click();
+    QVERIFY(rig.sim.device->isPlugged());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.firstDeviceItem(), QStringLiteral("ZK128"), 5000);
+
+    // Opening again raises the same window.
+    rig.window->openSimulatorControls();
+    QCOMPARE(rig.window->simulatorControls(), controls);
+}
+
+FLOWS_TEST_MAIN(TestFlowsWindow)
+#include "tst_flows_window.moc"
