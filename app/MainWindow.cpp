@@ -465,15 +465,26 @@ void MainWindow::loadSettings()
         {"radioButton_10", ui->radioButton_10, 10.0},
         {"radioButton_1", ui->radioButton_1, 1.0},
     };
+    bool rangeRestored = false;
     for (const auto &[key, button, range] : ranges) {
         if (storedTrue(settings, QString::fromLatin1(key))) {
             button->setChecked(true);
             CurrentRange::set(range);
+            rangeRestored = true;
         }
     }
     if (storedTrue(settings, QStringLiteral("radioButton_optional_gear"))) {
         ui->radioButton_optional_gear->setChecked(true);
         CurrentRange::set(ui->lineEdit_gear->text().toInt());
+        rangeRestored = true;
+    }
+    // With no stored range the form shows 800 nA checked; the range the first
+    // Setting sends must be the one the operator sees, not the start value.
+    if (!rangeRestored) {
+        for (const auto &[key, button, range] : ranges) {
+            if (button->isChecked())
+                CurrentRange::set(range);
+        }
     }
 
     parameterSummary += QStringLiteral("Current:") + QString::number(CurrentRange::value(), 'g', 6) + '\n';

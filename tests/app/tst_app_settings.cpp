@@ -81,17 +81,17 @@ void TestSettings::load_data()
     QTest::addColumn<QString>("frames");
     QTest::addColumn<QList<bool>>("saveKinds"); // Data, Picture, Video
 
-    QTest::newRow("first run") << QVariantMap{} << "radioButton_800" << 200.0 << false << "0"
+    QTest::newRow("first run") << QVariantMap{} << "radioButton_800" << 800.0 << false << "0"
                                << QList<bool>{true, false, false};
     QTest::newRow("stored false keeps Data checked")
         << QVariantMap{{"checkBox_data", false}, {"checkBox_picture", "false"}}
-        << "radioButton_800" << 200.0 << false << "0" << QList<bool>{true, false, false};
+        << "radioButton_800" << 800.0 << false << "0" << QList<bool>{true, false, false};
     QTest::newRow("stored true checks Picture and Video")
         << QVariantMap{{"checkBox_picture", true}, {"checkBox_video", "true"}}
-        << "radioButton_800" << 200.0 << false << "0" << QList<bool>{true, true, true};
+        << "radioButton_800" << 800.0 << false << "0" << QList<bool>{true, true, true};
     QTest::newRow("only the exact text true acts")
         << QVariantMap{{"checkBox_video", "TRUE"}, {"radioButton_10", "1"}, {"checkBox_picture", "yes"}}
-        << "radioButton_800" << 200.0 << false << "0" << QList<bool>{true, false, false};
+        << "radioButton_800" << 800.0 << false << "0" << QList<bool>{true, false, false};
     QTest::newRow("optional gear 250")
         << QVariantMap{{"radioButton_optional_gear", true}, {"lineEdit_gear", "250"}}
         << "radioButton_optional_gear" << 250.0 << true << "0" << QList<bool>{true, false, false};
@@ -109,10 +109,10 @@ void TestSettings::load_data()
         << QVariantMap{{"radioButton_10", true}} << "radioButton_10" << 10.0 << false << "0"
         << QList<bool>{true, false, false};
     QTest::newRow("saveFrames 5000 is shown unlimited")
-        << QVariantMap{{"saveFrames", 5000}} << "radioButton_800" << 200.0 << false << "5000"
+        << QVariantMap{{"saveFrames", 5000}} << "radioButton_800" << 800.0 << false << "5000"
         << QList<bool>{true, false, false};
     QTest::newRow("saveFrames that is not a number shows 0")
-        << QVariantMap{{"saveFrames", "many"}} << "radioButton_800" << 200.0 << false << "0"
+        << QVariantMap{{"saveFrames", "many"}} << "radioButton_800" << 800.0 << false << "0"
         << QList<bool>{true, false, false};
 }
 
@@ -159,11 +159,11 @@ void TestSettings::loadRestoresTextsIntoTheSummary()
     QCOMPARE(find<QLineEdit>("lineEdit_savename")->cursorPosition(), 0);
     window.reset();
 
-    // First run: exactly the five bare lines with the initial range.
+    // First run: exactly the five bare lines, with the range the form shows checked.
     writeStore({});
     CurrentRange::set(200.0);
     window = std::make_unique<MainWindow>();
-    QCOMPARE(window->parameterSummaryText(), QStringLiteral("Current:200\nVbias1:\nVbias2:\nVon:\nVoff:\n"));
+    QCOMPARE(window->parameterSummaryText(), QStringLiteral("Current:800\nVbias1:\nVbias2:\nVon:\nVoff:\n"));
     for (const char *edit : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff", "lineEdit_gear",
                              "lineEdit_savepath", "lineEdit_savename"})
         QVERIFY2(find<QLineEdit>(edit)->text().isEmpty(), edit);
