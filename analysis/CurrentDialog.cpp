@@ -1,0 +1,67 @@
+#include "CurrentDialog.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+
+CurrentDialog::CurrentDialog(QWidget *parent, int rangeMax)
+    : QCustomPlot(parent), rangeMax(rangeMax)
+{
+    setFixedSize(800, 600);
+
+    QFont labelFont(font().family(), 8);
+    xAxis->setRange(0, timeWindow);
+    xAxis->setLabel("Time(s)");
+    xAxis->setLabelFont(labelFont);
+    yAxis->setRange(0, rangeMax);
+    yAxis->setLabel("Current(na)");
+    yAxis->setLabelFont(labelFont);
+
+    // Many points arrive every second; plain lines keep the repaint cheap.
+    setNotAntialiasedElements(QCP::aeAll);
+    setInteractions(QCP::iRangeZoom | QCP::iRangeDrag);
+
+    for (const QColor &color : colors) {
+        QCPGraph *graph = addGraph();
+        graph->setPen(QPen(color, 2));
+        graph->setLineStyle(QCPGraph::lsLine);
+        graphs.append(graph);
+    }
+}
+
+CurrentDialog::~CurrentDialog() = default;
+
+void CurrentDialog::appendSeries(std::shared_ptr<std::vector<std::vector<double>>> data,
+                                 double time)
+{
+    if (closedByUser || !data)
+        return;
+    for (int i = 0; i < int(data->size()); ++i) {
+        for (double value : (*data)[i]) {
+            if (i >= graphs.size()) {
+                qWarning() << "Index out of range:" << i;
+            } else if (!graphs[i]) {
+                qWarning() << "Graph at index" << i << "is null.";
+            } else {
+                graphs[i]->addData(time, value);
+                lastKey = time;
+            }
+        }
+    }
+
+    // Once the time passes the window, scroll with it; a burst of frames then
+    // costs one queued repaint.
+    if (lastKey > timeWindow) {
+        xAxis->setRange(lastKey - timeWindow, lastKey);
+        replot(QCustomPlot::rpQueuedReplot);
+    } else {
+        xAxis->setRange(0, timeWindow);
+        replot(QCustomPlot::rpRefreshHint);
+    }
+}
+
+void CurrentDialog::closeEvent(QCloseEvent *event)
+{
+    closedByUser = true;
+    emit closed();
+    QCustomPlot::closeEvent(event);
+}

