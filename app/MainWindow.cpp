@@ -5,10 +5,13 @@
 #include "CurrentRange.h"
 #include "D2xx.h"
 #include "DeviceConnection.h"
+#include "CurrentDialog.h"
 #include "DisplayPipeline.h"
+#include "ItCurvePage.h"
 #include "KeepRatioWidget.h"
 #include "Log.h"
 #include "ParameterPanel.h"
+#include "RecognitionPage.h"
 #include "SavePanel.h"
 #include "SimulatorBackend.h"
 #include "SimulatorControlWindow.h"
@@ -102,6 +105,7 @@ MainWindow::MainWindow(QWidget *parent)
     buildRecognitionPage();
 
     applyInputConstraints();
+    buildPageControllers();
     ui->widget_play->hide();
     ui->widget_bat->hide();
     ui->widget_range->hide();
@@ -283,14 +287,19 @@ void MainWindow::buildCalibrationPage()
 
 void MainWindow::resetRecognitionPage()
 {
-    recognitionTimer->stop();
-    recognitionRunning = false;
-    offsetEnableButton->setText(QStringLiteral("Offset Enable"));
-    offsetEnableButton->setEnabled(false);
-    offsetDisableButton->setText(QStringLiteral("Offset Disable"));
-    offsetDisableButton->setEnabled(false);
-    resultLabel->setText(QStringLiteral("Result: "));
-    confidenceLabel->setText(QStringLiteral("Confidence: "));
+    if (recognitionPage)
+        recognitionPage->reset();
+}
+
+void MainWindow::buildPageControllers()
+{
+    curvePage = new ItCurvePage(ItCurveWidgets{channelCheckBoxes, channelRadios, xEdits, yEdits, openCurveButton,
+                                               seriesStartButton, seriesStopButton},
+                                state, worker, OperatorMessage::modalBox(), this);
+    recognitionPage = new RecognitionPage(
+        RecognitionWidgets{collectTemplateButton, offsetEnableButton, offsetDisableButton, resultLabel,
+                           confidenceLabel, recognitionTimer},
+        state, worker, [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(), this);
 }
 
 void MainWindow::buildCurvePage()
@@ -535,7 +544,7 @@ void MainWindow::handle_set_button_click()
     parameterPanel->applySettings();
 }
 
-// ---- Behaviour that arrives with the later pages ---------------------------------
+// ---- The flows behind the slots ---------------------------------------------------
 
 void MainWindow::handleCellClicked(double current)
 {
@@ -639,58 +648,58 @@ void MainWindow::handle_Display_show_mode(bool checked)
 
 void MainWindow::slotTest()
 {
-    // runs one recognition attempt on the test picture
+    recognitionPage->attempt();
 }
 
 void MainWindow::OpenCanvas()
 {
-    // opens (or raises) the It-curve window
+    if (CurrentDialog *opened = curvePage->openWindow())
+        connect(opened, &CurrentDialog::closed, this, &MainWindow::onCanvasClosed);
 }
 
 void MainWindow::Fillcoordinates(int index)
 {
-    Q_UNUSED(index); // picks the channel that receives double-clicked cells
+    curvePage->pickChannel(index);
 }
 
 void MainWindow::StartCollect()
 {
-    // hands the checked channels' cells to the worker's series sampling
+    curvePage->startSeries();
 }
 
 void MainWindow::StopCollect()
 {
-    // stops the series sampling and holds its clock
+    curvePage->stopSeries();
 }
 
 void MainWindow::onCanvasClosed()
 {
-    // forgets the closed It-curve window and disables its buttons
+    curvePage->windowClosed();
 }
 
 void MainWindow::SlotSaveModePicture()
 {
-    // asks the worker for a recognition template picture
+    recognitionPage->collectTemplate();
 }
 
 void MainWindow::SlotOFFSetOn()
 {
-    // starts or stops recognition with template subtraction
+    recognitionPage->offsetEnableClicked();
 }
 
 void MainWindow::SlotOFFSetOff()
 {
-    // starts or stops recognition without template subtraction
+    recognitionPage->offsetDisableClicked();
 }
 
 void MainWindow::Recognize()
 {
-    // requests a test picture and runs one recognition attempt
+    recognitionPage->tick();
 }
 
 void MainWindow::savedata(std::shared_ptr<std::vector<std::vector<double>>> data, double duration)
 {
-    Q_UNUSED(data);
-    Q_UNUSED(duration); // forwards the pixel series to the open It-curve window
+    curvePage->seriesArrived(std::move(data), duration);
 }
 
 void MainWindow::SetClickedLocate(int x, int y)
@@ -700,8 +709,7 @@ void MainWindow::SetClickedLocate(int x, int y)
 
 void MainWindow::SetDoubleClickedLocate(int x, int y)
 {
-    Q_UNUSED(x);
-    Q_UNUSED(y); // writes the double-clicked cell into the picked It-curve channel
+    curvePage->cellDoubleClicked(x, y);
 }
 
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)

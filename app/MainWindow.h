@@ -18,6 +18,8 @@
 class CaptureControl;
 class DeviceConnection;
 class DisplayPipeline;
+class ItCurvePage;
+class RecognitionPage;
 class KeepRatioWidget;
 class ParameterPanel;
 class SavePanel;
@@ -60,6 +62,8 @@ public:
     DisplayPipeline &displayPipeline() { return *pipeline; }
     KeepRatioWidget *liveView() const { return display; }
     SavePanel &saves() { return *savePanel; }
+    ItCurvePage &itCurve() { return *curvePage; }
+    RecognitionPage &recognition() { return *recognitionPage; }
     // The simulator controls window (Ctrl+Shift+S), or null when the device
     // is a real one or the window was never opened.
     SimulatorControlWindow *simulatorControls() const;
@@ -123,6 +127,7 @@ private:
     void applyInputConstraints();
     void buildFlows();
     void buildLiveView();
+    void buildPageControllers();
     void resetRecognitionPage();
 
     Ui::MainWindow *ui;
@@ -148,11 +153,8 @@ private:
     std::vector<QLabel *> yLabels;
     std::vector<QLineEdit *> xEdits;
     std::vector<QLineEdit *> yEdits;
-    int clickedRow = 0;
-    int clickedColumn = 0;
-    bool coordinateTargetArmed = false;
-    int coordinateTarget = -1;
-    std::vector<int> seriesCells;
+    // The double-clicked cell, the picked channel, the gathered cells and the
+    // plot window are the page controller's (ItCurvePage).
     QPushButton *openCurveButton = nullptr;
     QPushButton *seriesStartButton = nullptr;
     QPushButton *seriesStopButton = nullptr;
@@ -164,8 +166,8 @@ private:
     QLabel *resultLabel = nullptr;
     QLabel *confidenceLabel = nullptr;
     QTimer *recognitionTimer = nullptr; // child of the window, drives Recognize
-    bool recognitionRunning = false;
-    bool offsetMode = false;
+    // The running state and the offset mode are the page controller's
+    // (RecognitionPage).
     // The recognition test picture is requested from the display pipeline
     // (DisplayPipeline::requestTestPicture).
 
@@ -182,5 +184,7 @@ private:
     CaptureControl *capture = nullptr;
     DisplayPipeline *pipeline = nullptr;
     SavePanel *savePanel = nullptr;
+    ItCurvePage *curvePage = nullptr;
+    RecognitionPage *recognitionPage = nullptr;
     QPointer<SimulatorControlWindow> simulatorWindow;
 };

@@ -1,0 +1,124 @@
+#include "ItCurvePage.h"
+
+#include "CurrentDialog.h"
+#include "CurrentRange.h"
+#include "ReceiverThread.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+ItCurvePage::ItCurvePage(const ItCurveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
+                         OperatorMessage::Sink message, QObject *parent)
+    : QObject(parent)
+    , ui(widgets)
+    , state(state)
+    , worker(worker)
+    , message(std::move(message))
+{
+}
+
+ItCurvePage::~ItCurvePage()
+{
+    // The plot window has no parent; it must not stay on screen (and keep
+    // the application alive) once the main window is gone.
+    delete curveDialog.data();
+}
+
+CurrentDialog *ItCurvePage::window() const
+{
+    return curveDialog.data();
+}
+
+void ItCurvePage::pickChannel(int k)
+{
+    if (k < 1 || k > Channels)
+        return;
+    coordinateTargetArmed = true;
+    coordinateTarget = k;
+    writeClickedCell(k);
+}
+
+void ItCurvePage::cellDoubleClicked(int column, int row)
+{
+    clickedRow = row;
+    clickedColumn = column;
+    if (coordinateTargetArmed && coordinateTarget != -1)
+        writeClickedCell(coordinateTarget);
+}
+
+void ItCurvePage::writeClickedCell(int k)
+{
+    ui.xEdits[k - 1]->setText(QString::number(clickedRow));
+    ui.yEdits[k - 1]->setText(QString::number(clickedColumn));
+}
+
+CurrentDialog *ItCurvePage::openWindow()
+{
+    if (curveDialog) {
+        curveDialog->activateWindow();
+        curveDialog->raise();
+        return nullptr;
+    }
+    ui.openCurve->setText(QStringLiteral("It-Curve"));
+    curveDialog = new CurrentDialog(nullptr, int(CurrentRange::value()));
+    curveDialog->setWindowTitle(QStringLiteral("It"));
+    // Closing the main window ends the application even while the plot is open.
+    curveDialog->setAttribute(Qt::WA_QuitOnClose, false);
+    curveDialog->show();
+    ui.seriesStart->setEnabled(true);
+    ui.seriesStop->setEnabled(true);
+    return curveDialog.data();
+}
+
+void ItCurvePage::startSeries()
+{
+    if (!state.running) {
+        message(QStringLiteral("Please Start capture first!"));
+        return;
+    }
+    seriesCells.clear();
+    for (int k = 0; k < Channels; ++k) {
+        if (!ui.channelCheckBoxes[k]->isChecked())
+            continue;
+        // Text that is not a number counts as 0, like QString::toInt answers it.
+        const int row = ui.xEdits[k]->text().toInt();
+        const int column = ui.yEdits[k]->text().toInt();
+        seriesCells.push_back(cellIndex(row, column));
+    }
+    if (seriesCells.empty()) {
+        message(QStringLiteral("NO channel selected."));
+        return;
+    }
+    // The list goes in before the flag: the worker reads it once it sees the flag.
+    worker.setSeriesPixels(std::vector<int>(seriesCells));
+    worker.seriesEnabled.store(true, std::memory_order_release);
+    ui.seriesStart->setEnabled(false);
+}
+
+void ItCurvePage::stopSeries()
+{
+    worker.seriesEnabled.store(false, std::memory_order_release);
+    // A later start continues the time axis where this one stopped.
+    worker.holdSeriesClock();
+    ui.seriesStart->setEnabled(true);
+}
+
+void ItCurvePage::windowClosed()
+{
+    if (curveDialog) {
+        curveDialog->deleteLater();
+        curveDialog.clear();
+    }
+    ui.openCurve->setText(QStringLiteral("Open It-Curve"));
+    worker.seriesEnabled.store(false, std::memory_order_release);
+    ui.seriesStart->setEnabled(false);
+    ui.seriesStop->setEnabled(false);
+}
+
+void ItCurvePage::seriesArrived(std::shared_ptr<std::vector<std::vector<double>>> data, double time)
+{
+    if (curveDialog)
+        curveDialog->appendSeries(std::move(data), time);
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "ConsoleState.h"
+#include "OperatorMessage.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+class CurrentDialog;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class ReceiverThread;
+
+// The widgets of the It-curve page (inside widget_9): three channel rows and
+// the three buttons.
+struct ItCurveWidgets
+{
+    std::vector<QCheckBox *> channelCheckBoxes; // "CH1" .. "CH3"
+    std::vector<QRadioButton *> channelRadios;  // picks the channel that takes double-clicked cells
+    std::vector<QLineEdit *> xEdits;            // "x:" = row
+    std::vector<QLineEdit *> yEdits;            // "y:" = column
+    QPushButton *openCurve = nullptr;           // "Open It-Curve" / "It-Curve"
+    QPushButton *seriesStart = nullptr;         // "Start Capture"
+    QPushButton *seriesStop = nullptr;          // "Stop Capture"
+};
+
+// The It-curve page: picking cells by typing or double-clicking the live
+// picture, the plot window, and starting and stopping the worker's pixel
+// series. The plot window is a top-level window of its own; it is created on
+// request, deleted once closed, and never outlives the page.
+//
+// Thread contract: GUI thread only. The worker is driven through
+// setSeriesPixels, its atomic seriesEnabled flag and holdSeriesClock; its
+// series arrive through a queued signal.
+class ItCurvePage : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int Channels = 3;
+    static constexpr int MatrixSide = 128;
+
+    ItCurvePage(const ItCurveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
+                OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+    ~ItCurvePage() override;
+
+    // Channel k (1 to 3) takes the double-clicked cells from now on, and at
+    // once the last one (0, 0 before any double-click).
+    void pickChannel(int k);
+    // A double-click on the live picture at (column, row).
+    void cellDoubleClicked(int column, int row);
+    // Raises the open plot window, or opens a new, empty one; returns the new
+    // window (null when an open one was raised) so that its closing can be wired.
+    CurrentDialog *openWindow();
+    void startSeries();
+    void stopSeries();
+    // The plot window reported closed.
+    void windowClosed();
+    // One frame's series from the worker; dropped while no window is open.
+    void seriesArrived(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
+
+    CurrentDialog *window() const;
+    const std::vector<int> &cells() const { return seriesCells; }
+    int pickedChannel() const { return coordinateTargetArmed ? coordinateTarget : -1; }
+
+private:
+    static int cellIndex(int row, int column) { return column + MatrixSide * row; }
+    void writeClickedCell(int k);
+
+    ItCurveWidgets ui;
+    const ConsoleState &state;
+    ReceiverThread &worker;
+    OperatorMessage::Sink message;
+
+    int clickedRow = 0;     // the cell of the last double-click
+    int clickedColumn = 0;
+    bool coordinateTargetArmed = false;
+    int coordinateTarget = -1; // 1 to 3 once a channel was picked
+    std::vector<int> seriesCells; // gathered by the last start
+    QPointer<CurrentDialog> curveDialog;
+};

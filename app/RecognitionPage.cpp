@@ -1,0 +1,245 @@
+#include "RecognitionPage.h"
+
+#include "RecognitionAnswerWindow.h"
+#include "RecognitionEngine.h"
+#include "ReceiverThread.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <iostream>
+
+namespace {
+
+const char *const EnableText = "Offset Enable";
+const char *const DisableText = "Offset Disable";
+const char *const ResultCaption = "Result: ";
+const char *const ConfidenceCaption = "Confidence: ";
+
+// A colour picture as cv::imread gives it (BGR, 8 bits) as a Qt picture of its own.
+QImage toImage(const cv::Mat &bgr)
+{
+    return QImage(bgr.data, bgr.cols, bgr.rows, int(bgr.step), QImage::Format_BGR888).copy();
+}
+
+} // namespace
+
+RecognitionPage::RecognitionPage(const RecognitionWidgets &widgets, const ConsoleState &state,
+                                 ReceiverThread &worker, std::function<void()> requestTestPicture,
+                                 OperatorMessage::Sink message, QObject *parent)
+    : QObject(parent)
+    , ui(widgets)
+    , state(state)
+    , worker(worker)
+    , requestTestPicture(std::move(requestTestPicture))
+    , message(std::move(message))
+    , folder(QCoreApplication::applicationDirPath() + QStringLiteral("/detect"))
+{
+}
+
+RecognitionPage::~RecognitionPage()
+{
+    // The answer window has no parent; it goes with the page.
+    delete answer.data();
+}
+
+RecognitionAnswerWindow *RecognitionPage::answerWindow() const
+{
+    return answer.data();
+}
+
+void RecognitionPage::setDetectFolder(const QString &detectFolder)
+{
+    folder = detectFolder;
+    worker.setModePicturePath(pathInFolder(QStringLiteral("mode.png")));
+}
+
+QString RecognitionPage::pathInFolder(const QString &name) const
+{
+    return folder + QLatin1Char('/') + name;
+}
+
+bool RecognitionPage::isValidAnswer(int digit, float confidence)
+{
+    return double(confidence) >= MinimumConfidence && digit >= 0 && digit < NoDigit;
+}
+
+void RecognitionPage::collectTemplate()
+{
+    if (!state.running) {
+        message(QStringLiteral("Please Start capture first!"));
+        return;
+    }
+    // The worker writes its next frame as the template and clears the flag.
+    worker.modePictureRequested.store(true);
+    ui.offsetEnable->setEnabled(true);
+    ui.offsetDisable->setEnabled(true);
+}
+
+void RecognitionPage::toggleRun(bool withTemplate)
+{
+    if (!state.running) {
+        message(QStringLiteral("Please Start capture first!"));
+        return;
+    }
+    if (recognitionRunning) {
+        stopRun();
+        return;
+    }
+    recognitionRunning = true;
+    offsetMode = withTemplate;
+    QPushButton *own = withTemplate ? ui.offsetEnable : ui.offsetDisable;
+    QPushButton *other = withTemplate ? ui.offsetDisable : ui.offsetEnable;
+    own->setText(QStringLiteral("Stop"));
+    other->setEnabled(false);
+    ui.timer->start(IntervalMs);
+    // The first answer comes at once, from the test picture already on disk.
+    if (requestTestPicture)
+        requestTestPicture();
+    attempt();
+}
+
+void RecognitionPage::stopRun()
+{
+    ui.timer->stop();
+    recognitionRunning = false;
+    QPushButton *own = offsetMode ? ui.offsetEnable : ui.offsetDisable;
+    QPushButton *other = offsetMode ? ui.offsetDisable : ui.offsetEnable;
+    own->setText(QString::fromLatin1(offsetMode ? EnableText : DisableText));
+    other->setEnabled(true);
+    ui.result->setText(QString::fromLatin1(ResultCaption));
+    ui.confidence->setText(QString::fromLatin1(ConfidenceCaption));
+}
+
+void RecognitionPage::failRun(const QString &text)
+{
+    // Stopped before telling: the timer must not start more attempts while
+    // the operator reads the message.
+    if (recognitionRunning)
+        stopRun();
+    message(text);
+}
+
+void RecognitionPage::reset()
+{
+    ui.timer->stop();
+    recognitionRunning = false;
+    ui.offsetEnable->setText(QString::fromLatin1(EnableText));
+    ui.offsetEnable->setEnabled(false);
+    ui.offsetDisable->setText(QString::fromLatin1(DisableText));
+    ui.offsetDisable->setEnabled(false);
+    ui.result->setText(QString::fromLatin1(ResultCaption));
+    ui.confidence->setText(QString::fromLatin1(ConfidenceCaption));
+}
+
+void RecognitionPage::tick()
+{
+    // The picture asked for now is recognised at the next tick.
+    if (requestTestPicture)
+        requestTestPicture();
+    attempt();
+}
+
+void RecognitionPage::attempt()
+{
+    ++attempts;
+    if (!QDir(folder).exists()) {
+        qDebug() << "目录不存在";
+        return;
+    }
+    const QString picturePath = pathInFolder(QStringLiteral("test.png"));
+    const QString modelPath = pathInFolder(QStringLiteral("mnist_cnn_traced.pt"));
+    const bool havePicture = QFileInfo::exists(picturePath);
+    const bool haveModel = QFileInfo::exists(modelPath);
+    if (!havePicture)
+        qDebug().noquote() << "图片文件不存在:" << picturePath;
+    if (!haveModel)
+        qDebug().noquote() << "模型文件不存在:" << modelPath;
+    if (!haveModel) {
+        // The model is supplied with the application; without it no later
+        // attempt can succeed either.
+        failRun(QStringLiteral("The digit model is missing from the detect folder."));
+        return;
+    }
+    if (!havePicture)
+        return; // no frame written yet: the next tick tries again
+
+    const RecognitionEngine::Answer answerOf =
+        RecognitionEngine::detect(modelPath.toStdString(), picturePath.toStdString(), offsetMode);
+    if (!answerOf.ok) {
+        // The details are already on the error stream.
+        failRun(QStringLiteral("Digit recognition failed and has been stopped."));
+        return;
+    }
+    if (showAnswer(answerOf.result))
+        saveResultPicture(answerOf.result);
+}
+
+bool RecognitionPage::showAnswer(const DetectionResult &result)
+{
+    if (!isValidAnswer(result.digit, result.confidence)) {
+        const QString path = pathInFolder(QStringLiteral("error.png"));
+        if (double(result.confidence) < MinimumConfidence)
+            std::cerr << "Confidence is low (" << result.confidence << "). Loading error image." << std::endl;
+        else
+            std::cerr << "Digit is 10 (invalid). Loading error image." << std::endl;
+        const cv::Mat picture = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
+        if (picture.empty()) {
+            std::cerr << "Error: Unable to load error image from " << path.toStdString() << std::endl;
+            return false;
+        }
+        showPicture(toImage(picture));
+        ui.result->setText(QStringLiteral("Result: ?"));
+        ui.confidence->setText(QStringLiteral("Confidence: ?"));
+        return true;
+    }
+
+    const QString path = pathInFolder(QStringLiteral("%1.png").arg(result.digit));
+    const cv::Mat picture = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
+    if (picture.empty()) {
+        std::cerr << "Error: Unable to load image for digit " << result.digit << ". Loading error image."
+                  << std::endl;
+        return false;
+    }
+    showPicture(toImage(picture));
+    ui.result->setText(QString::fromLatin1(ResultCaption) + QStringLiteral("%1").arg(result.digit));
+    ui.confidence->setText(QString::fromLatin1(ConfidenceCaption)
+                           + QStringLiteral("%1").arg(double(result.confidence), 0, 'g', -1));
+    return true;
+}
+
+void RecognitionPage::showPicture(const QImage &picture)
+{
+    if (!answer)
+        answer = new RecognitionAnswerWindow;
+    answer->showPicture(picture);
+}
+
+void RecognitionPage::saveResultPicture(const DetectionResult &result) const
+{
+    const QString resultFolder = QStringLiteral("result");
+    if (!QDir(resultFolder).exists()) {
+        qDebug() << "目录不存在";
+        return;
+    }
+    const QString path = resultFolder + QStringLiteral("/result.png");
+    bool saved = false;
+    try {
+        saved = !result.picture.empty() && cv::imwrite(path.toStdString(), result.picture);
+    } catch (const cv::Exception &e) {
+        std::cerr << "OpenCV error: " << e.what() << std::endl;
+    }
+    if (saved)
+        qDebug().noquote() << "图像已保存到" << path;
+    else
+        qDebug() << "保存图像失败";
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "ConsoleState.h"
+#include "OperatorMessage.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QImage;
+class QLabel;
+class QPushButton;
+class QTimer;
+class ReceiverThread;
+class RecognitionAnswerWindow;
+struct DetectionResult;
+
+// The widgets of the recognition page (inside widget_24) and its timer.
+struct RecognitionWidgets
+{
+    QPushButton *collectTemplate = nullptr; // "Collect Template"
+    QPushButton *offsetEnable = nullptr;    // "Offset Enable" / "Stop"
+    QPushButton *offsetDisable = nullptr;   // "Offset Disable" / "Stop"
+    QLabel *result = nullptr;               // "Result: "
+    QLabel *confidence = nullptr;           // "Confidence: "
+    QTimer *timer = nullptr;                // child of the window; its timeout runs one tick
+};
+
+// The recognition page: collects a template picture from the worker and, in
+// one of two modes (with or without subtracting that template), recognises
+// the digit in the live picture once per second. Each attempt reads the test
+// picture the display pipeline wrote into the detect folder, runs a fresh
+// engine, shows the answer's picture in the "Recognition" window, writes the
+// answer into the labels and keeps the classifier's input as
+// result/result.png under the working directory.
+//
+// An attempt that the engine cannot complete (unreadable model or picture, a
+// model of the wrong shape) stops the run and tells the operator once; it
+// never ends the application.
+//
+// Thread contract: GUI thread only, including the engine's inference. The
+// worker is asked for a template through its atomic modePictureRequested flag.
+class RecognitionPage : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int IntervalMs = 1000;
+    static constexpr double MinimumConfidence = 0.4;
+    static constexpr int NoDigit = 10;
+
+    // requestTestPicture asks the display pipeline to write its next frame
+    // as the test picture.
+    RecognitionPage(const RecognitionWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
+                    std::function<void()> requestTestPicture,
+                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+    ~RecognitionPage() override;
+
+    void collectTemplate();
+    // The offset buttons: start a run in their mode, or stop the running one.
+    void offsetEnableClicked() { toggleRun(true); }
+    void offsetDisableClicked() { toggleRun(false); }
+    // Timer tick: ask for a fresh test picture and recognise the last one.
+    void tick();
+    // One recognition attempt on the test picture in the detect folder.
+    void attempt();
+    // Capture stopped: back to the state before any template.
+    void reset();
+
+    // The folder of the test picture, the model and the answer pictures;
+    // <application dir>/detect unless set. The worker's template goes there too.
+    void setDetectFolder(const QString &folder);
+    QString detectFolder() const { return folder; }
+
+    bool isRunning() const { return recognitionRunning; }
+    bool subtractsTemplate() const { return offsetMode; }
+    RecognitionAnswerWindow *answerWindow() const;
+    int attemptsRun() const { return attempts; }
+    const QTimer *timer() const { return ui.timer; }
+
+    // Whether an answer counts as a digit (otherwise the error picture shows).
+    static bool isValidAnswer(int digit, float confidence);
+
+private:
+    void toggleRun(bool withTemplate);
+    void stopRun();
+    void failRun(const QString &text);
+    bool showAnswer(const DetectionResult &result);
+    void showPicture(const QImage &picture);
+    void saveResultPicture(const DetectionResult &result) const;
+    QString pathInFolder(const QString &name) const;
+
+    RecognitionWidgets ui;
+    const ConsoleState &state;
+    ReceiverThread &worker;
+    std::function<void()> requestTestPicture;
+    OperatorMessage::Sink message;
+
+    QString folder;
+    bool recognitionRunning = false;
+    bool offsetMode = false; // true while "Offset Enable" runs: the engine subtracts the template
+    int attempts = 0;
+    QPointer<RecognitionAnswerWindow> answer; // created on the first answer, no parent
+};
