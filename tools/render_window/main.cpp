@@ -1,20 +1,76 @@
 // Renders the main window offscreen, one PNG per navigation page, plus the
 // voltage help dialog, so the look can be checked by eye without a display.
-//   render_window <output folder> [width height]
+// With --live it also connects to the built-in simulator, captures for a
+// moment and renders the live picture in gray, rgb and heat.
+//   render_window <output folder> [width height] [--live]
 // Settings are read from (and written to) a throw-away store, never the
 // operator's own.
+#include "D2xx.h"
 #include "MainWindow.h"
+#include "SimulatorBackend.h"
 #include "VoltageDetails.h"
 #include "WindowChrome.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QTimer>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <memory>
+
+namespace {
+
+void waitFor(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Connect, set 0 V at 800 nA, start a capture and grab the window once per
+// display mode. Message boxes (the set flow's report) are answered at once.
+int renderLive(MainWindow &window, const QDir &out)
+{
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    answerer.start(50);
+
+    auto *devices = window.findChild<QComboBox *>(QStringLiteral("comboBox"));
+    QDeadlineTimer listed(5000);
+    while (devices->findText(QStringLiteral("ZK128")) < 0 && !listed.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_Connect"))->click();
+    for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
+        window.findChild<QLineEdit *>(QLatin1String(field))->setText(QStringLiteral("0"));
+    window.findChild<QRadioButton *>(QStringLiteral("radioButton_800"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_set"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_play"))->click();
+    window.findChild<QListWidget *>(QStringLiteral("listWidget"))->setCurrentRow(2);
+    int failures = 0;
+    for (const char *mode : {"gray", "rgb", "heat"}) {
+        window.findChild<QRadioButton *>(QStringLiteral("radioButton_") + QLatin1String(mode))->click();
+        waitFor(2500);
+        if (!window.grab().save(out.filePath(QStringLiteral("live_%1.png").arg(QLatin1String(mode)))))
+            ++failures;
+    }
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_play"))->click();
+    waitFor(300);
+    return failures;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -25,14 +81,17 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
 
     QTextStream err(stderr);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool live = args.removeAll(QStringLiteral("--live")) > 0;
     if (args.size() != 2 && args.size() != 4) {
-        err << "usage: render_window <output folder> [width height]\n";
+        err << "usage: render_window <output folder> [width height] [--live]\n";
         return 2;
     }
     QDir out(args.at(1));
     out.mkpath(QStringLiteral("."));
 
+    if (live)
+        D2xx::install(SimulatorBackend::fromEnvironment());
     auto window = std::make_unique<MainWindow>();
     WindowChrome::install(app, *window);
     if (args.size() == 4)
@@ -57,6 +116,10 @@ int main(int argc, char *argv[])
         ++failures;
     help->hide();
 
+    if (live)
+        failures += renderLive(*window, out);
+
     window.reset();
+    D2xx::install(nullptr);
     return failures == 0 ? 0 : 1;
 }
