@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QObject>
+#include <QPushButton>
+#include <QWidget>
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
@@ -18,6 +20,26 @@ class SimulatorBackend;
 class ZK128Device;
 
 namespace FlowsTest {
+
+// The named widget under root; a missing one ends the test run at once.
+template <typename T>
+T *findWidget(const QWidget *root, const char *name)
+{
+    T *widget = root->findChild<T *>(QString::fromLatin1(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+// The push button with this text inside the named container.
+inline QPushButton *buttonIn(const QWidget *root, const char *container, const QString &text)
+{
+    for (QPushButton *button : findWidget<QWidget>(root, container)->findChildren<QPushButton *>())
+        if (button->text() == text)
+            return button;
+    qFatal("no button %s", qPrintable(text));
+    return nullptr;
+}
 
 // Points QSettings at a fresh temporary folder; call before QApplication exists.
 void isolateSettings();

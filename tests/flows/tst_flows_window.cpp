@@ -47,18 +47,11 @@ struct WindowRig
     template <typename T>
     T *find(const char *name) const
     {
-        T *widget = window->findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
+        return FlowsTest::findWidget<T>(window.get(), name);
     }
     QPushButton *buttonNamed(const char *container, const QString &text) const
     {
-        for (QPushButton *button : find<QWidget>(container)->findChildren<QPushButton *>())
-            if (button->text() == text)
-                return button;
-        qFatal("no button %s", qPrintable(text));
-        return nullptr;
+        return FlowsTest::buttonIn(window.get(), container, text);
     }
     QString firstDeviceItem() const
     {
