@@ -3,10 +3,6 @@
 namespace F = torch::nn::functional;
 
 namespace {
-constexpr int Channels1 = 32;
-constexpr int Channels2 = 32;
-constexpr int Hidden = 128;
-
 // The forward of the shipped model, in TorchScript; it must do exactly what
 // DigitNetImpl::forward does in evaluation mode.
 const char *const ScriptForward = R"JIT(
@@ -19,14 +15,14 @@ def forward(self, x):
 )JIT";
 } // namespace
 
-DigitNetImpl::DigitNetImpl()
+DigitNetImpl::DigitNetImpl(const Widths &w)
 {
-    conv1 = register_module("conv1", torch::nn::Conv2d(torch::nn::Conv2dOptions(1, Channels1, 3).padding(1)));
-    norm1 = register_module("norm1", torch::nn::BatchNorm2d(Channels1));
-    conv2 = register_module("conv2", torch::nn::Conv2d(torch::nn::Conv2dOptions(Channels1, Channels2, 3).padding(1)));
-    norm2 = register_module("norm2", torch::nn::BatchNorm2d(Channels2));
-    fc1 = register_module("fc1", torch::nn::Linear(Channels2 * 7 * 7, Hidden));
-    fc2 = register_module("fc2", torch::nn::Linear(Hidden, Classes));
+    conv1 = register_module("conv1", torch::nn::Conv2d(torch::nn::Conv2dOptions(1, w.conv1, 3).padding(1)));
+    norm1 = register_module("norm1", torch::nn::BatchNorm2d(w.conv1));
+    conv2 = register_module("conv2", torch::nn::Conv2d(torch::nn::Conv2dOptions(w.conv1, w.conv2, 3).padding(1)));
+    norm2 = register_module("norm2", torch::nn::BatchNorm2d(w.conv2));
+    fc1 = register_module("fc1", torch::nn::Linear(w.conv2 * 7 * 7, w.hidden));
+    fc2 = register_module("fc2", torch::nn::Linear(w.hidden, Classes));
     dropout = register_module("dropout", torch::nn::Dropout(0.3));
 }
 

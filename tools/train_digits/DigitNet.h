@@ -4,7 +4,8 @@
 #include <torch/torch.h>
 
 // The digit classifier: two 3 x 3 convolutions, each with batch
-// normalisation, ReLU and max pooling, then two fully connected layers;
+// normalisation, ReLU and max pooling, then two fully connected layers
+// (widths chosen by the training tool);
 // float32 [N, 1, 28, 28] in, [N, 11] class scores out. Trained as a
 // torch::nn module, shipped as a TorchScript module with the same arithmetic
 // (the normalisation folded into the convolutions).
@@ -13,7 +14,14 @@ class DigitNetImpl : public torch::nn::Module
 public:
     static constexpr int Classes = 11;
 
-    DigitNetImpl();
+    struct Widths {
+        int conv1 = 32;   // channels of the first convolution
+        int conv2 = 64;   // channels of the second convolution
+        int hidden = 128; // units of the hidden layer
+    };
+
+    DigitNetImpl() : DigitNetImpl(Widths{32, 64, 128}) {}
+    explicit DigitNetImpl(const Widths &widths);
     torch::Tensor forward(torch::Tensor x);
 
     // A TorchScript module with copies of the trained parameters and the
