@@ -5,6 +5,8 @@
 #include "WindowChrome.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <memory>
 
 int main(int argc, char *argv[])
@@ -26,6 +28,14 @@ int main(int argc, char *argv[])
     auto window = std::make_unique<MainWindow>();
     WindowChrome::install(app, *window);
     window->show();
+    if (!choice.backend) {
+        // An explicit request for the vendor library that cannot be met: the
+        // console still runs (with no device), and the operator is told why.
+        QTimer::singleShot(0, [message = choice.logMessage] {
+            QMessageBox box(QMessageBox::Warning, QString(), message, QMessageBox::Ok);
+            box.exec();
+        });
+    }
     const int result = app.exec();
     window.reset();
     D2xx::install(nullptr);
