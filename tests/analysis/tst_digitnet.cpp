@@ -31,7 +31,7 @@ private slots:
         torch::manual_seed(seed);
         DigitNet net(DigitNetImpl::Widths{4, 8, 8, 16});
         {
-            // Let the batch normalisation see data so that folding it is no no-op.
+            // Let the batch normalisation see data so that folding it is not a no-op.
             torch::NoGradGuard noGrad;
             net->train();
             for (int i = 0; i < 5; ++i)
