@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <shared_mutex>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -171,12 +172,31 @@ QString VendorLibraryBackend::name() const
     return QStringLiteral("D2XX library %1").arg(m_path);
 }
 
-bool VendorLibraryBackend::knows(FT_HANDLE handle) const
+// Calls on the handle hold lock shared while they are inside the library;
+// close holds it exclusively from before the library closes the handle.
+struct VendorLibraryBackend::HandleGate {
+    std::shared_mutex lock;
+    bool closed = false; // written by close under the exclusive lock, read under the shared one
+};
+
+std::shared_ptr<VendorLibraryBackend::HandleGate> VendorLibraryBackend::gateFor(FT_HANDLE handle) const
 {
     if (!handle)
-        return false;
+        return nullptr;
     std::lock_guard<std::mutex> lock(m_handlesMutex);
-    return m_handles.count(handle) != 0;
+    const auto found = m_handles.find(handle);
+    return found != m_handles.end() ? found->second : nullptr;
+}
+
+template <typename Call>
+FT_STATUS VendorLibraryBackend::onHandle(FT_HANDLE handle, Call &&call) const
+{
+    const std::shared_ptr<HandleGate> gate = gateFor(handle);
+    if (!gate)
+        return FT_INVALID_HANDLE;
+    std::shared_lock<std::shared_mutex> inside(gate->lock);
+    // A close may have taken the gate between the look-up and the lock.
+    return gate->closed ? FT_INVALID_HANDLE : call();
 }
 
 FT_STATUS VendorLibraryBackend::createDeviceInfoList(DWORD *deviceCount)
@@ -226,7 +246,7 @@ FT_STATUS VendorLibraryBackend::openEx(const void *arg, DWORD flags, FT_HANDLE *
         return status != FT_OK ? status : FT_OTHER_ERROR;
     {
         std::lock_guard<std::mutex> lock(m_handlesMutex);
-        m_handles.insert(opened);
+        m_handles.emplace(opened, std::make_shared<HandleGate>());
     }
     *handle = opened;
     return FT_OK;
@@ -234,48 +254,46 @@ FT_STATUS VendorLibraryBackend::openEx(const void *arg, DWORD flags, FT_HANDLE *
 
 FT_STATUS VendorLibraryBackend::resetDevice(FT_HANDLE handle)
 {
-    return knows(handle) ? m_functions->resetDevice(handle) : FT_INVALID_HANDLE;
+    return onHandle(handle, [&] { return m_functions->resetDevice(handle); });
 }
 
 FT_STATUS VendorLibraryBackend::purge(FT_HANDLE handle, ULONG mask)
 {
-    return knows(handle) ? m_functions->purge(handle, mask) : FT_INVALID_HANDLE;
+    return onHandle(handle, [&] { return m_functions->purge(handle, mask); });
 }
 
 FT_STATUS VendorLibraryBackend::setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode)
 {
-    return knows(handle) ? m_functions->setBitMode(handle, mask, mode) : FT_INVALID_HANDLE;
+    return onHandle(handle, [&] { return m_functions->setBitMode(handle, mask, mode); });
 }
 
 FT_STATUS VendorLibraryBackend::setUsbParameters(FT_HANDLE handle, ULONG inTransferSize,
                                                  ULONG outTransferSize)
 {
-    return knows(handle) ? m_functions->setUsbParameters(handle, inTransferSize, outTransferSize)
-                         : FT_INVALID_HANDLE;
+    return onHandle(handle, [&] {
+        return m_functions->setUsbParameters(handle, inTransferSize, outTransferSize);
+    });
 }
 
 FT_STATUS VendorLibraryBackend::setFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon,
                                                UCHAR xoff)
 {
-    return knows(handle) ? m_functions->setFlowControl(handle, flowControl, xon, xoff)
-                         : FT_INVALID_HANDLE;
+    return onHandle(handle, [&] { return m_functions->setFlowControl(handle, flowControl, xon, xoff); });
 }
 
 FT_STATUS VendorLibraryBackend::setTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG writeTimeoutMs)
 {
-    return knows(handle) ? m_functions->setTimeouts(handle, readTimeoutMs, writeTimeoutMs)
-                         : FT_INVALID_HANDLE;
+    return onHandle(handle, [&] { return m_functions->setTimeouts(handle, readTimeoutMs, writeTimeoutMs); });
 }
 
 FT_STATUS VendorLibraryBackend::write(FT_HANDLE handle, const void *buffer, DWORD length, DWORD *written)
 {
     DWORD count = 0;
-    FT_STATUS status = FT_INVALID_HANDLE;
-    if (knows(handle)) {
-        status = (!buffer && length > 0)
+    const FT_STATUS status = onHandle(handle, [&] {
+        return (!buffer && length > 0)
             ? FT_INVALID_PARAMETER
             : m_functions->write(handle, const_cast<void *>(buffer), length, &count);
-    }
+    });
     if (written)
         *written = std::min(count, length);
     return status;
@@ -288,7 +306,7 @@ FT_STATUS VendorLibraryBackend::getStatus(FT_HANDLE handle, DWORD *rxBytes, DWOR
     DWORD tx = 0;
     DWORD events = 0;
     const FT_STATUS status =
-        knows(handle) ? m_functions->getStatus(handle, &rx, &tx, &events) : FT_INVALID_HANDLE;
+        onHandle(handle, [&] { return m_functions->getStatus(handle, &rx, &tx, &events); });
     if (rxBytes)
         *rxBytes = rx;
     if (txBytes)
@@ -301,13 +319,12 @@ FT_STATUS VendorLibraryBackend::getStatus(FT_HANDLE handle, DWORD *rxBytes, DWOR
 FT_STATUS VendorLibraryBackend::read(FT_HANDLE handle, void *buffer, DWORD length, DWORD *returned)
 {
     DWORD count = 0;
-    FT_STATUS status = FT_INVALID_HANDLE;
-    if (knows(handle)) {
-        // The library writes at most length bytes; the count it reports is held
-        // to that too, so no caller walks past what it asked for.
-        status = (!buffer && length > 0) ? FT_INVALID_PARAMETER
-                                         : m_functions->read(handle, buffer, length, &count);
-    }
+    // The library writes at most length bytes; the count it reports is held to
+    // that too, so no caller walks past what it asked for.
+    const FT_STATUS status = onHandle(handle, [&] {
+        return (!buffer && length > 0) ? FT_INVALID_PARAMETER
+                                        : m_functions->read(handle, buffer, length, &count);
+    });
     if (returned)
         *returned = std::min(count, length);
     return status;
@@ -315,12 +332,20 @@ FT_STATUS VendorLibraryBackend::read(FT_HANDLE handle, void *buffer, DWORD lengt
 
 FT_STATUS VendorLibraryBackend::close(FT_HANDLE handle)
 {
+    std::shared_ptr<HandleGate> gate;
     {
         std::lock_guard<std::mutex> lock(m_handlesMutex);
-        // Forgotten first: once closing has begun the handle is never used again,
-        // whatever the library answers.
-        if (!handle || m_handles.erase(handle) == 0)
+        // Forgotten first: once closing has begun no new call reaches the
+        // library with this handle, whatever the library answers to the close.
+        const auto found = handle ? m_handles.find(handle) : m_handles.end();
+        if (found == m_handles.end())
             return FT_INVALID_HANDLE;
+        gate = std::move(found->second);
+        m_handles.erase(found);
     }
+    // Waits for the calls already inside the library on this handle (a read
+    // may block up to its time-out) and keeps late ones out while it closes.
+    std::unique_lock<std::shared_mutex> alone(gate->lock);
+    gate->closed = true;
     return m_functions->close(handle);
 }

@@ -5,25 +5,32 @@
 #include <QLibrary>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 
 // The D2XX calls answered by FTDI's vendor library, loaded at run time:
 // libftd2xx.so (resolved by the dynamic loader, then /usr/local/lib) on Linux,
 // FTD2XX.dll with its functions imported by ordinal on Windows. The console
 // never needs the library to build.
 //
-// The backend keeps the set of handles it opened. A call with a null or
-// unknown handle answers FT_INVALID_HANDLE without reaching the library, and
-// close forgets the handle before closing it. read and getDeviceInfoList never
-// let the library write past the caller's buffer.
+// The backend keeps the handles it opened. A call with a null or unknown
+// handle answers FT_INVALID_HANDLE without reaching the library. read and
+// getDeviceInfoList never let the library write past the caller's buffer.
 //
-// Thread contract: called from the GUI thread and the acquisition thread. The
-// library's own calls are made without a lock (a read may block for its time-
-// out); m_handlesMutex guards m_handles only, m_listMutex serialises the two
-// device-list calls. Closing a handle while another thread is inside a call on
-// that same handle is the callers' to avoid, as with the library itself.
+// Thread contract: called from the GUI thread (open, battery poll, parameter
+// command, close) and the acquisition thread (frame requests and reads). Each
+// open handle has a gate, a reader-writer lock: every call on the handle holds
+// it shared while it is inside the library, so calls on one handle run side by
+// side (the status query while a read blocks up to its time-out) and calls on
+// different handles never wait for each other's library calls. close first
+// drops the handle from m_handles, so a call starting later is refused without
+// reaching the library, then takes the gate exclusively: it waits until the
+// calls already inside the library have returned, and only then lets the
+// library close the handle. The library thus never sees a call on a closed
+// handle; close on the GUI thread may wait up to the read time-out.
+// m_handlesMutex guards m_handles and is never held during a library call;
+// m_listMutex serialises the two device-list calls.
 class VendorLibraryBackend final : public D2xxBackend
 {
 public:
@@ -64,13 +71,19 @@ public:
 
 private:
     VendorLibraryBackend(std::unique_ptr<QLibrary> library, std::unique_ptr<Functions> functions);
-    bool knows(FT_HANDLE handle) const;
+    struct HandleGate; // one per open handle, defined with the calls
+    std::shared_ptr<HandleGate> gateFor(FT_HANDLE handle) const;
+    // Runs call inside the handle's gate; FT_INVALID_HANDLE without running it
+    // when the handle is unknown or its close has begun.
+    template <typename Call>
+    FT_STATUS onHandle(FT_HANDLE handle, Call &&call) const;
 
     std::unique_ptr<QLibrary> m_library;     // loaded once, never unloaded
     std::unique_ptr<Functions> m_functions;  // written once at load, read-only after
     QString m_path;                          // idem
 
     mutable std::mutex m_handlesMutex;
-    std::set<FT_HANDLE> m_handles;           // guarded by m_handlesMutex
+    // Written by openEx and close (any thread), guarded by m_handlesMutex.
+    std::map<FT_HANDLE, std::shared_ptr<HandleGate>> m_handles;
     std::mutex m_listMutex;                  // serialises the device-list calls
 };
