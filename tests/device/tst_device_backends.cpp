@@ -5,9 +5,12 @@
 
 #include <QLibrary>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtTest>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <vector>
 
 namespace {
@@ -22,15 +25,37 @@ const QString missingLibrary = QStringLiteral("/nonexistent/libftd2xx.so");
 struct FakeLibraryControls {
     void (*reset)(DWORD devices, DWORD growth, DWORD overreport) = nullptr;
     int (*handleCalls)() = nullptr;
+    int (*misuses)() = nullptr; // calls on closed handles, closes while a call is inside
+    void (*hold)(int calls) = nullptr;
+    bool (*awaitHeld)(int calls, int timeoutMs) = nullptr;
+    void (*release)() = nullptr;
 
     bool resolve()
     {
         QLibrary library(fakeLibrary);
-        reset = reinterpret_cast<decltype(reset)>(library.resolve("fakeD2xxReset"));
-        handleCalls = reinterpret_cast<decltype(handleCalls)>(library.resolve("fakeD2xxHandleCalls"));
-        return reset && handleCalls;
+        return find(library, reset, "fakeD2xxReset") && find(library, handleCalls, "fakeD2xxHandleCalls")
+            && find(library, misuses, "fakeD2xxMisuses") && find(library, hold, "fakeD2xxHold")
+            && find(library, awaitHeld, "fakeD2xxAwaitHeld") && find(library, release, "fakeD2xxRelease");
+    }
+
+    template <typename Function>
+    static bool find(QLibrary &library, Function &function, const char *symbol)
+    {
+        function = reinterpret_cast<Function>(library.resolve(symbol));
+        return function != nullptr;
     }
 };
+
+// One call on handle, as the acquisition thread ("read") or the GUI thread
+// ("status") makes it.
+FT_STATUS callOn(D2xxBackend &backend, FT_HANDLE handle, const QString &call)
+{
+    DWORD count = 0;
+    if (call == QLatin1String("status"))
+        return backend.getStatus(handle, &count, nullptr, nullptr);
+    unsigned char buffer[64];
+    return backend.read(handle, buffer, sizeof buffer, &count);
+}
 
 QString kindOf(const std::shared_ptr<D2xxBackend> &backend)
 {
@@ -68,6 +93,8 @@ private slots:
     void deviceListNeverOverrunsTheCallersRecords_data();
     void deviceListNeverOverrunsTheCallersRecords();
     void readNeverReportsMoreThanAskedFor();
+    void closeWaitsForCallsInsideTheLibrary_data();
+    void closeWaitsForCallsInsideTheLibrary();
     void selectorChoosesByTheSetting_data();
     void selectorChoosesByTheSetting();
     void autoWithoutAnyLibraryFallsBackToTheSimulator();
@@ -235,6 +262,64 @@ void BackendsTest::readNeverReportsMoreThanAskedFor()
     QCOMPARE(backend->read(handle, nullptr, 10, &returned), FT_INVALID_PARAMETER);
     QCOMPARE(returned, DWORD(0));
     QCOMPARE(backend->close(handle), FT_OK);
+}
+
+void BackendsTest::closeWaitsForCallsInsideTheLibrary_data()
+{
+    QTest::addColumn<QStringList>("inFlight"); // calls held inside the library, each on its own thread
+    QTest::addColumn<bool>("sameHandle");      // whether they are on the handle being closed
+    QTest::newRow("read blocking on the closed handle") << QStringList{"read"} << true;
+    QTest::newRow("read and status query on the closed handle") << QStringList{"read", "status"} << true;
+    QTest::newRow("read blocking on another handle") << QStringList{"read"} << false;
+}
+
+void BackendsTest::closeWaitsForCallsInsideTheLibrary()
+{
+    using namespace std::chrono_literals;
+    QFETCH(QStringList, inFlight);
+    QFETCH(bool, sameHandle);
+    FakeLibraryControls fake;
+    QVERIFY(fake.resolve());
+    QString reason;
+    const auto backend = VendorLibraryBackend::load(fakeLibrary, &reason);
+    QVERIFY2(backend, qPrintable(reason));
+    fake.reset(2, 0, 0);
+    FT_HANDLE closing = nullptr;
+    FT_HANDLE other = nullptr;
+    QCOMPARE(backend->openEx("FAKE0", FT_OPEN_BY_SERIAL_NUMBER, &closing), FT_OK);
+    QCOMPARE(backend->openEx("FAKE1", FT_OPEN_BY_SERIAL_NUMBER, &other), FT_OK);
+    const FT_HANDLE busy = sameHandle ? closing : other;
+
+    std::vector<std::future<FT_STATUS>> calls;
+    std::future<FT_STATUS> closed;
+    // Declared after the futures so the held calls are let go before the
+    // futures wait for their threads, however the test ends.
+    const auto letGo = qScopeGuard([&] { fake.release(); });
+    fake.hold(int(inFlight.size()));
+    for (const QString &call : inFlight)
+        calls.push_back(std::async(std::launch::async, [=] { return callOn(*backend, busy, call); }));
+    // All inside at once: calls on one handle do not wait for each other.
+    QVERIFY(fake.awaitHeld(int(inFlight.size()), 5000));
+
+    closed = std::async(std::launch::async, [=] { return backend->close(closing); });
+    if (sameHandle) {
+        QVERIFY2(closed.wait_for(200ms) == std::future_status::timeout,
+                 "the close returned while calls on its handle were inside the library");
+        DWORD rx = 99;
+        QCOMPARE(backend->getStatus(closing, &rx, nullptr, nullptr), FT_INVALID_HANDLE);
+        QCOMPARE(rx, DWORD(0));
+        fake.release();
+    }
+    QVERIFY2(closed.wait_for(5s) == std::future_status::ready, "the close never returned");
+    QCOMPARE(closed.get(), FT_OK);
+    fake.release();
+    for (auto &call : calls) {
+        QVERIFY(call.wait_for(5s) == std::future_status::ready);
+        QCOMPARE(call.get(), FT_OK);
+    }
+    QCOMPARE(callOn(*backend, closing, QStringLiteral("read")), FT_INVALID_HANDLE);
+    QCOMPARE(backend->close(other), FT_OK);
+    QCOMPARE(fake.misuses(), 0);
 }
 
 void BackendsTest::selectorChoosesByTheSetting_data()
