@@ -1,25 +1,32 @@
 #include "ReceiverThread.h"
 
+#include "ConsoleContext.h"
 #include "CsvWriter.h"
-#include "D2xx.h"
+#include "D2xxBackend.h"
+#include "DeviceProtocol.h"
 #include "FrameRenderer.h"
+#include "Log.h"
 #include "PixelDecoder.h"
 #include "SharedFrameView.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QMetaType>
 #include <QMutexLocker>
+#include <QSettings>
 #include <QThread>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
-const char *const SettingsGroup = "ReceiverSettings";
 const char *const IntegralTimeKey = "Integraltime";
 const char *const IntegralCurrentKey = "Integralcurrent";
 const char *const CurrentRangeKey = "currentRange";
@@ -27,6 +34,17 @@ const char *const CurrentRangeKey = "currentRange";
 const char *const TimestampFormat = "yyyy/MM/dd HH:mm:ss.zzz";
 constexpr int ReadFailuresPerPass = 10; // the 11th failure of a pass is reported
 constexpr unsigned long ReadBackOffMs = 100;
+// After a stop request the frame in flight is awaited this much longer than
+// the device usually takes, at least kStopGraceMinMs; a device that has gone
+// silent must not hold the stop up to the full frame time-out.
+constexpr double kStopGraceFactor = 1.5;
+constexpr int kStopGraceMinMs = 50;
+// How long the device gets to answer the stop command before the rest of the
+// receive queue is dropped.
+constexpr int kStopAnswerMs = 50;
+// Each sleep of the loop may overshoot by the kernel's timer slack (50 us by
+// default); a fine slack keeps the wake-ups on time at high frame rates.
+constexpr unsigned long kTimerSlackNs = 1000;
 
 QString framesToSaveTooSmall()
 {
@@ -35,16 +53,19 @@ QString framesToSaveTooSmall()
 
 } // namespace
 
-ReceiverThread::ReceiverThread(QObject *parent)
+ReceiverThread::ReceiverThread(const ConsoleContext &context, QObject *parent)
     : QObject(parent)
-    , settings(QStringLiteral("Velmoray"), QStringLiteral("Tessivo_128"))
+    , m_backend(context.sharedBackend())
+    , m_startCommand(DeviceProtocol::start())
+    , m_frameRequest(DeviceProtocol::frameRequest())
+    , m_stopCommand(DeviceProtocol::stop())
+    , m_context(context)
     , fullOffReference(std::size_t(Zk128::PixelCount), 0.0)
     , fullOnReference(std::size_t(Zk128::PixelCount), double(currentRange.load()))
+    , modePicturePath(context.paths().detectFolder + QStringLiteral("/mode.png"))
 {
     qRegisterMetaType<std::shared_ptr<std::vector<std::vector<double>>>>(
         "std::shared_ptr<std::vector<std::vector<double>>>");
-    if (QCoreApplication::instance())
-        modePicturePath = QCoreApplication::applicationDirPath() + "/detect/mode.png";
     latestCurrents.reserve(std::size_t(pixelCount));
     frameGray.reserve(std::size_t(pixelCount));
     loadSettings();
@@ -59,22 +80,20 @@ ReceiverThread::~ReceiverThread()
 
 void ReceiverThread::loadSettings()
 {
-    settings.beginGroup(SettingsGroup);
-    integralTime.store(settings.value(IntegralTimeKey, 0).toDouble());
-    integralCurrent.store(settings.value(IntegralCurrentKey, 0).toDouble());
-    currentRange.store(settings.value(CurrentRangeKey, 0).toInt());
-    settings.endGroup();
+    const std::unique_ptr<QSettings> settings = m_context.settings().open();
+    integralTime.store(settings->value(IntegralTimeKey, 0).toDouble());
+    integralCurrent.store(settings->value(IntegralCurrentKey, 0).toDouble());
+    currentRange.store(settings->value(CurrentRangeKey, 0).toInt());
 }
 
 void ReceiverThread::saveSettings()
 {
-    settings.beginGroup(SettingsGroup);
-    settings.setValue(IntegralTimeKey, integralTime.load());
-    settings.setValue(IntegralCurrentKey, integralCurrent.load());
-    settings.setValue(CurrentRangeKey, currentRange.load());
-    settings.endGroup();
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+    const std::unique_ptr<QSettings> settings = m_context.settings().open();
+    settings->setValue(IntegralTimeKey, integralTime.load());
+    settings->setValue(IntegralCurrentKey, integralCurrent.load());
+    settings->setValue(CurrentRangeKey, currentRange.load());
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
         qWarning() << "The acquisition settings could not be stored.";
 }
 
@@ -122,12 +141,6 @@ void ReceiverThread::setSavePath(const QString &path)
     savePath = path;
 }
 
-void ReceiverThread::setModePicturePath(const QString &path)
-{
-    QMutexLocker lock(&recordingMutex);
-    modePicturePath = path;
-}
-
 void ReceiverThread::clearRecordedFrames()
 {
     QMutexLocker lock(&recordingMutex);
@@ -151,21 +164,30 @@ void ReceiverThread::holdSeriesClock()
     rebaseClock.store(true, std::memory_order_release);
 }
 
+void ReceiverThread::startSeries(std::vector<int> pixels)
+{
+    setSeriesPixels(std::move(pixels));
+    // The list is in place before the flag: the loop reads it once it sees the flag.
+    seriesEnabled.store(true, std::memory_order_release);
+}
+
+void ReceiverThread::stopSeries()
+{
+    seriesEnabled.store(false, std::memory_order_release);
+    holdSeriesClock();
+}
+
 void ReceiverThread::startAcquisition()
 {
-    // A loop still finishing the frame of a previous stop must not see the new
-    // start command interleaved with its own stop command.
-    if (!isParked())
-        waitUntilParked(frameTimeoutMs.load() + 500);
-
-    D2xxBackend &device = D2xx::backend();
     const FT_HANDLE handle = deviceHandle.load();
-    DWORD written = 0;
-    lastStatus.store(device.write(handle, startCommand.data(), DWORD(startCommand.size()), &written));
+    writeCommand(m_startCommand);
     QThread::msleep(100); // the device wants a pause between start and the first request
-    lastStatus.store(device.write(handle, nextFrameCommand.data(), DWORD(nextFrameCommand.size()), &written));
+    // The device's answer to the start command is the start's business, not the
+    // frame stream's: drop it before the first request.
+    purgeReceiveQueue();
+    writeCommand(m_frameRequest);
     DWORD rx = 0, tx = 0, events = 0;
-    lastStatus.store(device.getStatus(handle, &rx, &tx, &events));
+    lastStatus.store(m_backend->getStatus(handle, &rx, &tx, &events));
 
     std::unique_lock<std::mutex> lock(mutex);
     stopRequested.store(false);
@@ -195,6 +217,18 @@ void ReceiverThread::resume()
     pauseCondition.notify_all();
 }
 
+void ReceiverThread::startCapture()
+{
+    resume();
+    startAcquisition();
+}
+
+void ReceiverThread::stopCapture()
+{
+    requestStop();
+    pause();
+}
+
 void ReceiverThread::shutdown()
 {
     {
@@ -220,6 +254,16 @@ bool ReceiverThread::isParked() const
     return parked;
 }
 
+FrameHealth ReceiverThread::frameHealth() const
+{
+    FrameHealth health;
+    health.received = m_framesReceived.load();
+    health.timedOut = m_framesTimedOut.load();
+    health.discarded = m_framesDiscarded.load();
+    health.captureStartedMs = m_captureStartedMs.load();
+    return health;
+}
+
 std::vector<double> ReceiverThread::fullOnReferenceSnapshot() const
 {
     QMutexLocker lock(&referenceMutex);
@@ -242,16 +286,18 @@ int ReceiverThread::recordedFrameCount() const
 
 void ReceiverThread::process()
 {
+#ifdef Q_OS_LINUX
+    prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+#endif
     // Normally a null handle at this point (the window connects later and sets
     // its own time-outs); the result is of no interest either way.
-    D2xx::backend().setTimeouts(deviceHandle.load(), readTimeoutMs, writeTimeoutMs);
+    m_backend->setTimeouts(deviceHandle.load(), readTimeoutMs, writeTimeoutMs);
 
     std::vector<unsigned char> readBuffer(std::size_t(frameLength), 0);
     RawFrame rawFrame(std::size_t(frameLength), 0);
-    DWORD rxQueue = 0; // the status call's last answer, kept across polls
 
     while (waitForCapture())
-        runReadLoop(readBuffer, rawFrame, rxQueue);
+        runReadLoop(readBuffer, rawFrame);
 
     qDebug() << "Finished";
     emit finished();
@@ -263,57 +309,107 @@ bool ReceiverThread::waitForCapture()
     std::unique_lock<std::mutex> lock(mutex);
     // Parks while paused and also while no capture runs, so the device is never
     // read before the first Play and the loop never spins between captures.
-    while (!quitRequested && (paused || !running.load())) {
+    if (!quitRequested && (paused || !running.load())) {
         parked = true;
         parkedCondition.notify_all();
-        pauseCondition.wait(lock);
+        lock.unlock();
+        emit loopParked();
+        lock.lock();
+        while (!quitRequested && (paused || !running.load()))
+            pauseCondition.wait(lock);
     }
     parked = false;
     return !quitRequested;
 }
 
-void ReceiverThread::runReadLoop(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame, DWORD &rxQueue)
+void ReceiverThread::runReadLoop(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame)
 {
     int readErrorCount = 0;
+    m_framesReceived.store(0);
+    m_framesTimedOut.store(0);
+    m_framesDiscarded.store(0);
+    m_captureStartedMs.store(QDateTime::currentMSecsSinceEpoch());
+    m_stopSeen = false;
+    m_pacer.reset();
+    m_pacer.frameRequested(FramePacer::Clock::now());
     requestClock.start();
     while (running.load(std::memory_order_acquire)) {
         if (requestClock.hasExpired(frameTimeoutMs.load())) {
             qWarning() << "No complete frame arrived in time; requesting a new frame.";
-            giveUpFrame();
+            giveUpFrame(true);
+            continue;
+        }
+        if (stopOverdue()) {
+            // The frame in flight is not coming; the stop must not wait for it.
+            giveUpFrame(true);
             continue;
         }
         bool leavePass = false;
-        const FrameWait outcome = pollDevice(readBuffer, rawFrame, rxQueue, readErrorCount, leavePass);
+        const FrameWait outcome = pollDevice(readBuffer, rawFrame, readErrorCount, leavePass);
         if (leavePass)
             break;
         if (outcome == FrameWait::Taken) {
+            m_pacer.frameCompleted(FramePacer::Clock::now());
+            m_framesReceived.fetch_add(1);
             processFrame(rawFrame);
             requestNextFrame();
         } else if (outcome == FrameWait::GiveUp) {
             qWarning() << "The received bytes hold no frame; requesting a new frame.";
-            giveUpFrame();
+            giveUpFrame(false);
         }
     }
+    endCapture();
+}
+
+bool ReceiverThread::stopOverdue()
+{
+    if (!stopRequested.load())
+        return false;
+    if (!m_stopSeen) {
+        m_stopSeen = true;
+        m_stopClock.start();
+        return false;
+    }
+    const auto expected = std::chrono::duration_cast<std::chrono::milliseconds>(m_pacer.expectedFrameTime());
+    const qint64 grace = std::max<qint64>(kStopGraceMinMs, qint64(kStopGraceFactor * double(expected.count())));
+    return m_stopClock.hasExpired(grace) && requestClock.hasExpired(grace);
+}
+
+void ReceiverThread::endCapture()
+{
     // Bytes left over when a capture ends belong to no request any more.
-    if (!running.load())
-        assembler.clear();
+    assembler.clear();
+    const FrameHealth health = frameHealth();
+    logLine(QStringLiteral("Capture ended: %1 frames received, %2 timed out, %3 discarded.")
+                .arg(health.received)
+                .arg(health.timedOut)
+                .arg(health.discarded)
+                .toUtf8());
 }
 
 ReceiverThread::FrameWait ReceiverThread::pollDevice(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame,
-                                                     DWORD &rxQueue, int &readErrorCount, bool &leavePass)
+                                                     int &readErrorCount, bool &leavePass)
 {
-    D2xxBackend &device = D2xx::backend();
     const FT_HANDLE handle = deviceHandle.load();
-    DWORD tx = 0, events = 0;
-    lastStatus.store(device.getStatus(handle, &rxQueue, &tx, &events));
+    DWORD rxQueue = 0, tx = 0, events = 0;
+    const FT_STATUS queried = m_backend->getStatus(handle, &rxQueue, &tx, &events);
+    lastStatus.store(queried);
+    if (queried != FT_OK) {
+        // The device is gone (unplugged) or unusable: nothing more will come.
+        qDebug() << "Failed to get device status";
+        leaveReadLoop();
+        emit deviceFailed(QStringLiteral("Failed to get device status"));
+        leavePass = true;
+        return FrameWait::Pending;
+    }
     if (rxQueue == 0) {
-        QThread::yieldCurrentThread();
+        waitForBytes();
         return FrameWait::Pending;
     }
 
     DWORD returned = 0;
     const DWORD wanted = std::min<DWORD>(rxQueue, DWORD(frameLength));
-    const FT_STATUS status = device.read(handle, readBuffer.data(), wanted, &returned);
+    const FT_STATUS status = m_backend->read(handle, readBuffer.data(), wanted, &returned);
     lastStatus.store(status);
     if (status != FT_OK) {
         ++readErrorCount;
@@ -323,6 +419,9 @@ ReceiverThread::FrameWait ReceiverThread::pollDevice(std::vector<unsigned char> 
         requestClock.restart();
         if (readErrorCount > ReadFailuresPerPass) {
             qDebug() << "Failed to get device status";
+            // The capture ends here; a later Play starts afresh (no stop
+            // command is owed for it).
+            leaveReadLoop();
             emit errorOccurred(QStringLiteral("Failed to get device status"));
             leavePass = true;
         }
@@ -339,6 +438,21 @@ ReceiverThread::FrameWait ReceiverThread::pollDevice(std::vector<unsigned char> 
         break;
     }
     return FrameWait::Pending;
+}
+
+void ReceiverThread::waitForBytes()
+{
+    if (m_waitStrategy.load() == WaitStrategy::BusyPoll) {
+        QThread::yieldCurrentThread();
+        return;
+    }
+    std::this_thread::sleep_for(m_pacer.pause(FramePacer::Clock::now()));
+}
+
+void ReceiverThread::leaveReadLoop()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    running.store(false);
 }
 
 void ReceiverThread::processFrame(const RawFrame &rawFrame)
@@ -548,10 +662,20 @@ void ReceiverThread::runSaveStep(const QImage &image)
     }
 }
 
-void ReceiverThread::giveUpFrame()
+void ReceiverThread::giveUpFrame(bool timedOut)
 {
+    (timedOut ? m_framesTimedOut : m_framesDiscarded).fetch_add(1);
+    // Whatever of the given-up frame is still queued or on its way would be
+    // taken for the start of the next one: the search must begin at a frame
+    // boundary again.
     assembler.clear();
+    purgeReceiveQueue();
     requestNextFrame();
+}
+
+void ReceiverThread::purgeReceiveQueue()
+{
+    m_backend->purge(deviceHandle.load(), FT_PURGE_RX);
 }
 
 void ReceiverThread::requestNextFrame()
@@ -566,25 +690,41 @@ void ReceiverThread::requestNextFrame()
             running.store(false);
     }
     if (stop) {
-        writeCommand(stopCommand);
+        writeCommand(m_stopCommand);
+        consumeStopAnswer();
         return;
     }
-    if (!writeCommand(nextFrameCommand)) {
+    if (!writeCommand(m_frameRequest)) {
         qWarning() << "FT_Write failed with status:" << lastStatus.load();
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            running.store(false); // parks; the operator can start again
-        }
+        leaveReadLoop(); // parks; the operator can start again
         emit errorOccurred(QStringLiteral("Failed to request a frame from the device."));
         return;
     }
+    m_pacer.frameRequested(FramePacer::Clock::now());
     requestClock.restart();
 }
 
-bool ReceiverThread::writeCommand(const std::array<unsigned char, 5> &command)
+void ReceiverThread::consumeStopAnswer()
+{
+    // The device acknowledges the stop; that answer must not be left queued
+    // for the window's next exchange (it would read as a battery reading).
+    const FT_HANDLE handle = deviceHandle.load();
+    const DWORD answerLength = DWORD(DeviceProtocol::Acknowledgement().size());
+    QElapsedTimer clock;
+    clock.start();
+    DWORD rx = 0, tx = 0, events = 0;
+    while (!clock.hasExpired(kStopAnswerMs)) {
+        if (m_backend->getStatus(handle, &rx, &tx, &events) != FT_OK || rx >= answerLength)
+            break;
+        std::this_thread::sleep_for(FramePacer::kPollInterval);
+    }
+    purgeReceiveQueue();
+}
+
+bool ReceiverThread::writeCommand(const std::vector<std::uint8_t> &command)
 {
     DWORD written = 0;
-    const FT_STATUS status = D2xx::backend().write(deviceHandle.load(), command.data(), DWORD(command.size()), &written);
+    const FT_STATUS status = m_backend->write(deviceHandle.load(), command.data(), DWORD(command.size()), &written);
     lastStatus.store(status);
     return status == FT_OK && written == DWORD(command.size());
 }

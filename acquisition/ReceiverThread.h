@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FrameAssembler.h"
+#include "FramePacer.h"
 #include "FrameSaver.h"
 #include "FrameTypes.h"
 #include "PixelSeriesSampler.h"
@@ -12,7 +13,6 @@
 #include <QImage>
 #include <QMutex>
 #include <QObject>
-#include <QSettings>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +23,19 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+class ConsoleContext;
+class D2xxBackend;
+
+// How a capture went, frame by frame: what the window's health readout and
+// the log show. Counts start at zero with each capture.
+struct FrameHealth
+{
+    std::uint64_t received = 0;  // frames taken and processed
+    std::uint64_t timedOut = 0;  // requests given up because no complete frame came in time
+    std::uint64_t discarded = 0; // accumulations that could not hold a frame
+    qint64 captureStartedMs = 0; // QDateTime::currentMSecsSinceEpoch() at the capture's start; 0 before any
+};
 
 // The acquisition worker. The main window keeps one as a member, moves it to
 // its own QThread and starts the capture loop (`process`) from the thread's
@@ -36,13 +49,19 @@
 // the save names by `recordingMutex`; the calibration references by
 // `referenceMutex`; the It-curve pixel list by `seriesMutex`. Every other
 // shared flag or scalar is a std::atomic. A flag that makes the loop read a
-// string or list is stored with release and loaded by the loop with acquire.
+// string or list is stored with release and loaded by the loop with acquire;
+// the operations that take a list or a string do that ordering themselves.
 class ReceiverThread : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ReceiverThread(QObject *parent = nullptr);
+    // How the loop waits for a frame: asleep through most of the device's
+    // frame time (the default), or polling without pause (lowest latency, one
+    // busy core; kept for comparison).
+    enum class WaitStrategy { Sleep, BusyPoll };
+
+    explicit ReceiverThread(const ConsoleContext &context, QObject *parent = nullptr);
     ~ReceiverThread() override;
 
     // ---- Flags the GUI writes directly (GUI writes, loop reads and clears) ----
@@ -51,10 +70,11 @@ public:
     std::atomic<bool> saveVideo{false};           // MP4 of the next save run
     std::atomic<bool> fullOnPending{false};       // full-on reference being gathered
     std::atomic<bool> fullOffPending{false};      // full-off reference being gathered
-    std::atomic<bool> seriesEnabled{false};       // It-curve sampling; store with release after setSeriesPixels
+    std::atomic<bool> seriesEnabled{false};       // It-curve sampling; startSeries / stopSeries set it
     std::atomic<bool> modePictureRequested{false}; // next frame becomes the recognition template
 
-    // Written by the connect flow (GUI thread), read by every device call of the loop.
+    // Written by the connect flow (GUI thread) while the loop is parked, read
+    // by every device call of the loop.
     std::atomic<FT_HANDLE> deviceHandle{nullptr};
     // Result of the latest device call of either thread; only ever compared with 0.
     std::atomic<FT_STATUS> lastStatus{0};
@@ -77,23 +97,33 @@ public:
     // Moves the list in; the caller's vector is left empty. At most 3 entries are used.
     void setSeriesPixels(std::vector<int> &&pixels);
     void holdSeriesClock();
+    // It-curve sampling of these cells (at most 3), from the next frame on.
+    void startSeries(std::vector<int> pixels);
+    // Stops the sampling; a later start continues the time axis where it stopped.
+    void stopSeries();
+    // Writes the start command, drops its answer, writes the first frame
+    // request and lets the loop read. Call only while the loop is parked.
     void startAcquisition();
     void requestStop();
     void pause();
     void resume();
     void shutdown();
+    // Play and Stop as one operation each: resume then start; request the stop
+    // then pause (the loop finishes the frame in flight, sends the stop
+    // command, consumes its answer and parks).
+    void startCapture();
+    void stopCapture();
 
     // Blocks the calling (GUI) thread until the loop sits on its wait condition,
-    // at most timeoutMs; true when it is parked. The window calls it after a
-    // stop, before its own device exchanges.
+    // at most timeoutMs; true when it is parked.
     bool waitUntilParked(int timeoutMs);
     bool isParked() const;
 
     // A frame request whose frame has not completed after this long is given up:
-    // the partial bytes are dropped and a new request is written.
+    // the receive queue is purged and a new request is written.
     void setFrameTimeoutMs(int ms);
-    // Where the recognition template is written (default: <application dir>/detect/mode.png).
-    void setModePicturePath(const QString &path);
+    void setWaitStrategy(WaitStrategy strategy) { m_waitStrategy.store(strategy); }
+    FrameHealth frameHealth() const;
 
     // ---- Read-only views (any thread) ----------------------------------------
     int currentRangeValue() const { return currentRange.load(); }
@@ -122,6 +152,12 @@ signals:
     void pixelCurrentDataUpdated(std::shared_ptr<std::vector<std::vector<double>>> sharedData, double duration);
     // A save or recording request that could not be carried out, as one sentence.
     void saveFailed(QString message);
+    // The loop has come to rest on its wait condition after a capture: the
+    // window may talk to the device again.
+    void loopParked();
+    // A device call failed in a way that ends the capture: the status query
+    // (the device is gone or unusable). The loop has stopped reading and parks.
+    void deviceFailed(QString message);
 
 private:
     enum class FrameWait { Pending, Taken, GiveUp };
@@ -131,9 +167,11 @@ private:
 
     // Outer pass: waits while paused or not running; false once quitting.
     bool waitForCapture();
-    void runReadLoop(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame, DWORD &rxQueue);
-    FrameWait pollDevice(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame,
-                         DWORD &rxQueue, int &readErrorCount, bool &leavePass);
+    void runReadLoop(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame);
+    FrameWait pollDevice(std::vector<unsigned char> &readBuffer, RawFrame &rawFrame, int &readErrorCount,
+                         bool &leavePass);
+    void waitForBytes();
+    bool stopOverdue();
     void processFrame(const RawFrame &rawFrame);
     void takeTimestamp();
     void reportSelectedPixel(const RawFrame &rawFrame, int range);
@@ -150,20 +188,27 @@ private:
     void runSaveStep(const QImage &image);
     bool refuseEmptySaveRun();
     void requestNextFrame();
-    void giveUpFrame();
-    bool writeCommand(const std::array<unsigned char, 5> &command);
+    void giveUpFrame(bool timedOut);
+    void endCapture();
+    void consumeStopAnswer();
+    void purgeReceiveQueue();
+    bool writeCommand(const std::vector<std::uint8_t> &command);
+    void leaveReadLoop(); // running = false under the mutex
 
-    static constexpr std::array<unsigned char, 5> startCommand{0xAE, 0xAA, 0x02, 0x5A, 0x0A};
-    static constexpr std::array<unsigned char, 5> nextFrameCommand{0xAE, 0xAA, 0x05, 0x5D, 0x0A};
-    static constexpr std::array<unsigned char, 5> stopCommand{0xAE, 0xAA, 0x03, 0x5B, 0x0A};
+    // Set once in the constructor; the backend itself may be called from any thread.
+    const std::shared_ptr<D2xxBackend> m_backend;
+    // The command frames the loop sends (built once from DeviceProtocol).
+    const std::vector<std::uint8_t> m_startCommand;
+    const std::vector<std::uint8_t> m_frameRequest;
+    const std::vector<std::uint8_t> m_stopCommand;
 
-    // Owned by the worker: persistence of the three parameters below (GUI thread
-    // at construction and destruction only).
-    QSettings settings;
+    // Persistence of the three parameters below, in the console's settings
+    // store (GUI thread, at construction and destruction only).
+    const ConsoleContext &m_context;
 
     std::atomic<bool> stopRequested{false};  // GUI sets (requestStop), startAcquisition clears
-    // The read loop runs while set. Written by the GUI under `mutex` (so a parked
-    // loop cannot miss it) and by the loop after the stop command.
+    // The read loop runs while set. Written under `mutex` by the GUI
+    // (startAcquisition, shutdown) and by the loop when it leaves reading.
     std::atomic<bool> running{false};
     std::atomic<bool> calibrationEnabled{false};
     std::atomic<double> integralTime{0.0};    // persisted only
@@ -187,6 +232,14 @@ private:
 
     std::atomic<int> framesToSave{1};
     std::atomic<int> frameTimeoutMs{3000};
+    std::atomic<WaitStrategy> m_waitStrategy{WaitStrategy::Sleep};
+
+    // Frame health of the capture in progress (or the last one): written by the
+    // loop, read by the GUI.
+    std::atomic<std::uint64_t> m_framesReceived{0};
+    std::atomic<std::uint64_t> m_framesTimedOut{0};
+    std::atomic<std::uint64_t> m_framesDiscarded{0};
+    std::atomic<qint64> m_captureStartedMs{0};
 
     // Guarded by `referenceMutex`: the loop calibrates and renders with them, the
     // GUI refills the full-on reference in setCurrentRange.
@@ -236,5 +289,8 @@ private:
     // Worker thread only.
     FrameAssembler assembler;
     FrameSaver frameSaver;
-    QElapsedTimer requestClock; // since the latest frame request
+    FramePacer m_pacer;
+    QElapsedTimer requestClock;  // since the latest frame request
+    QElapsedTimer m_stopClock;   // since the loop first saw the stop request of this capture
+    bool m_stopSeen = false;
 };

@@ -7,15 +7,15 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <QCoreApplication>
-
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
 
-DigitRecognizer::DigitRecognizer(const std::string &modelPath)
+DigitRecognizer::DigitRecognizer(const std::string &modelPath, std::string detectFolder, std::string resultFolder)
+    : m_detectFolder(std::move(detectFolder))
+    , m_resultFolder(std::move(resultFolder))
 {
     // The classifier is a handful of layers run once a second: the JIT's
     // profiling and fusion passes cost about 45 ms on the first attempt and
@@ -38,11 +38,6 @@ bool DigitRecognizer::loadModel(const std::string &path)
     }
 }
 
-std::string DigitRecognizer::detectFolder()
-{
-    return QCoreApplication::applicationDirPath().toStdString() + "/detect";
-}
-
 torch::Tensor DigitRecognizer::preprocess(const std::string &imagePath, bool applyClahe,
                                           bool subtractTemplate)
 {
@@ -56,13 +51,13 @@ torch::Tensor DigitRecognizer::preprocess(const std::string &imagePath, bool app
 
     cv::Mat templ;
     if (subtractTemplate)
-        templ = cv::imread(detectFolder() + "/mode.png", cv::IMREAD_GRAYSCALE);
+        templ = cv::imread(m_detectFolder + "/mode.png", cv::IMREAD_GRAYSCALE);
     const cv::Mat reduced = DigitPreprocessor::reduce(grey, templ, applyClahe, subtractTemplate);
 
     // A trace of what was resized, for whoever looks into the detect folder;
     // failing to write it does not matter to the recognition.
     try {
-        cv::imwrite(detectFolder() + "/11.png", reduced);
+        cv::imwrite(m_detectFolder + "/11.png", reduced);
     } catch (const cv::Exception &) {
     }
 
@@ -111,7 +106,7 @@ DetectionResult DigitRecognizer::detect(const std::string &imagePath, bool apply
                                         bool subtractTemplate)
 {
     try {
-        const std::filesystem::path resultFolder = std::filesystem::current_path() / "result";
+        const std::filesystem::path resultFolder = m_resultFolder;
         if (!std::filesystem::exists(resultFolder))
             std::filesystem::create_directories(resultFolder);
         const std::filesystem::path csvPath = resultFolder / "detection_confidences.csv";

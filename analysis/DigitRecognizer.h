@@ -22,27 +22,30 @@ class DigitRecognizer
 public:
     static constexpr int ClassCount = 11;
 
-    explicit DigitRecognizer(const std::string &modelPath);
+    // detectFolder holds the template (mode.png) and receives the trace
+    // (11.png); resultFolder receives detection_confidences.csv (created when
+    // missing).
+    DigitRecognizer(const std::string &modelPath, std::string detectFolder, std::string resultFolder);
 
     bool loadModel(const std::string &path);
 
-    // The whole recognition; also rewrites result/detection_confidences.csv
-    // under the working directory. Errors are printed and rethrown.
+    // The whole recognition; also rewrites detection_confidences.csv in the
+    // result folder. Errors are printed and rethrown.
     DetectionResult detect(const std::string &imagePath, bool applyClahe, bool subtractTemplate);
 
     // Picture file -> normalised [1, 1, 28, 28] tensor; undefined tensor when
-    // the picture cannot be read. Writes the 28 x 28 trace detect/11.png.
+    // the picture cannot be read. Writes the 28 x 28 trace 11.png.
     torch::Tensor preprocess(const std::string &imagePath, bool applyClahe, bool subtractTemplate);
 
     void writeConfidenceCsv(const std::filesystem::path &csvPath, const std::string &imagePath,
                             const DetectionResult &result);
 
-    // <application directory>/detect, where the template, the trace and the
-    // model live.
-    static std::string detectFolder();
+    const std::string &detectFolder() const { return m_detectFolder; }
 
 private:
     DetectionResult classify(const torch::Tensor &input);
 
     std::optional<torch::jit::Module> module; // empty until a model was loaded
+    std::string m_detectFolder;
+    std::string m_resultFolder;
 };

@@ -2,21 +2,21 @@
 
 #include "Log.h"
 #include "ReceiverThread.h"
+#include "WorkerGate.h"
 
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
 CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
-                               const QThread &workerThread, QTimer &fpsTimer, QTimer &batteryTimer,
+                               WorkerGate &gate, QTimer &fpsTimer, QTimer &batteryTimer,
                                std::function<void()> resetRecognitionPage, OperatorMessage::Sink message,
                                QObject *parent)
     : QObject(parent)
     , ui(widgets)
     , state(state)
     , worker(worker)
-    , workerThread(workerThread)
+    , gate(gate)
     , fpsTimer(fpsTimer)
     , batteryTimer(batteryTimer)
     , resetRecognitionPage(std::move(resetRecognitionPage))
@@ -64,11 +64,14 @@ void CaptureControl::start()
     ui.playArea->setStyleSheet(playAreaRunningSheet());
     logLine("Start Capture data.");
     batteryTimer.stop();
-    worker.resume();
+    gate.withdraw(WorkerGate::Job::Battery); // a poll still waiting must not meet the capture
+    state.running = true;
     // Writes the start command and the first frame request from this thread,
     // before the worker's loop is let go.
-    worker.startAcquisition();
-    state.running = true;
+    gate.whenParked(WorkerGate::Job::StartCapture, [this] {
+        if (state.running)
+            worker.startCapture();
+    });
     fpsTimer.start(FpsIntervalMs);
     ui.set->setEnabled(false);
     ui.set->setToolTip(QStringLiteral("Please stop collecting first!"));
@@ -77,10 +80,9 @@ void CaptureControl::start()
 void CaptureControl::stop()
 {
     fpsTimer.stop();
-    if (workerThread.isRunning()) {
-        worker.requestStop();
-        worker.pause();
-    }
+    // A start still waiting for the last capture to finish is called off.
+    gate.withdraw(WorkerGate::Job::StartCapture);
+    worker.stopCapture();
     logLine("Stop Capture data.");
     batteryTimer.start();
     ui.play->setStyleSheet(playButtonStoppedSheet());

@@ -8,10 +8,10 @@
 #include <functional>
 
 class QPushButton;
-class QThread;
 class QTimer;
 class QWidget;
 class ReceiverThread;
+class WorkerGate;
 
 // The widgets of capture control.
 struct CaptureWidgets
@@ -29,6 +29,8 @@ struct CaptureWidgets
 //
 // Thread contract: GUI thread only; the worker is driven through its own
 // operations (which lock or write atomics) and reports through queued signals.
+// A start waits in the WorkerGate while the worker is still finishing the
+// last capture, so Play never blocks the window.
 class CaptureControl : public QObject
 {
     Q_OBJECT
@@ -37,8 +39,8 @@ public:
     static constexpr int FpsIntervalMs = 2000;
 
     // resetRecognitionPage is run by every stop (the recognition page's reset).
-    CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
-                   const QThread &workerThread, QTimer &fpsTimer, QTimer &batteryTimer,
+    CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, ReceiverThread &worker, WorkerGate &gate,
+                   QTimer &fpsTimer, QTimer &batteryTimer,
                    std::function<void()> resetRecognitionPage,
                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
 
@@ -63,7 +65,7 @@ private:
     CaptureWidgets ui;
     ConsoleState &state;
     ReceiverThread &worker;
-    const QThread &workerThread;
+    WorkerGate &gate;
     QTimer &fpsTimer;
     QTimer &batteryTimer;
     std::function<void()> resetRecognitionPage;

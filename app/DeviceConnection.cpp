@@ -1,35 +1,33 @@
 #include "DeviceConnection.h"
 
-#include "AcknowledgementWait.h"
-#include "BatteryQuery.h"
 #include "D2xxBackend.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
+#include "DeviceSession.h"
 #include "DeviceWatcher.h"
 #include "Log.h"
 #include "ReceiverThread.h"
-#include "WorkerParking.h"
+#include "WorkerGate.h"
 
 #include <QComboBox>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
 DeviceConnection::DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
-                                   const QThread &workerThread, QTimer &batteryTimer, D2xxBackend &backend,
+                                   DeviceSession &session, WorkerGate &gate, QTimer &batteryTimer,
                                    std::function<void()> stopSequence, OperatorMessage::Sink message,
                                    QObject *parent)
     : QObject(parent)
     , ui(widgets)
     , state(state)
     , worker(worker)
-    , workerThread(workerThread)
+    , session(session)
+    , gate(gate)
     , batteryTimer(batteryTimer)
-    , backend(backend)
     , stopSequence(std::move(stopSequence))
     , message(std::move(message))
-    , list(new DeviceList(widgets.deviceList, backend, this))
+    , list(new DeviceList(widgets.deviceList, session, this))
 {
 }
 
@@ -72,17 +70,18 @@ void DeviceConnection::disconnectDevice()
 
 void DeviceConnection::connectDevice()
 {
-    FT_HANDLE handle = nullptr;
-    state.deviceStatus = backend.openEx(SerialNumber, FT_OPEN_BY_SERIAL_NUMBER, &handle);
-    if (state.deviceStatus != FT_OK) {
+    if (gate.isWaiting(WorkerGate::Job::CloseDevice)) {
+        // The last capture is still finishing on the old handle.
+        message(QStringLiteral("The device is still being closed; please try again in a moment."));
+        return;
+    }
+    if (session.open() != FT_OK) {
         message(QStringLiteral("No Device Connected."));
         return;
     }
-    state.deviceHandle = handle;
-    configure();
+    session.configure();
 
-    const AcknowledgementWait::Result greeting = AcknowledgementWait(backend, handle).handshake();
-    state.deviceStatus = greeting.lastStatus;
+    const AcknowledgementWait::Result greeting = session.handshake();
     if (!greeting.acknowledged) {
         message(QStringLiteral("Device connection failed."));
         ui.connect->setText(QStringLiteral("Connect"));
@@ -95,25 +94,13 @@ void DeviceConnection::connectDevice()
 
     logHexBytes(greeting.reply.data(), int(greeting.reply.size()));
     ui.connect->setText(QStringLiteral("Disconnect"));
-    worker.lastStatus.store(state.deviceStatus);
-    worker.deviceHandle.store(handle);
+    worker.lastStatus.store(session.lastStatus());
+    worker.deviceHandle.store(session.handle());
     state.connected = true;
     showConnected(true);
     logLine("Device connection successful.");
     pollBattery();
     batteryTimer.start(BatteryIntervalMs);
-}
-
-void DeviceConnection::configure()
-{
-    // Only the reset's result is kept; the rest are not examined.
-    const FT_HANDLE handle = state.deviceHandle;
-    state.deviceStatus = backend.resetDevice(handle);
-    backend.purge(handle, FT_PURGE_RX | FT_PURGE_TX);
-    backend.setBitMode(handle, 0x00, FT_BITMODE_SYNC_FIFO);
-    backend.setUsbParameters(handle, 65536, 65536);
-    backend.setFlowControl(handle, FT_FLOW_RTS_CTS, 0, 0);
-    backend.setTimeouts(handle, 2000, 1000);
 }
 
 void DeviceConnection::showConnected(bool connected)
@@ -128,15 +115,13 @@ void DeviceConnection::pollBattery()
     // talks to the device.
     if (!state.connected || state.running)
         return;
-    if (!WorkerParking::ensureParked(worker, workerThread)) {
-        logLine("Battery poll skipped: the capture is still finishing.");
-        return;
-    }
-    const BatteryQuery::Result answer = BatteryQuery(backend, state.deviceHandle).run();
-    state.deviceStatus = answer.lastStatus;
-    if (!answer.hasReading)
-        return;
-    ui.gauge->setFixedSize(DeviceProtocol::batteryGaugeWidth(answer.reading), 10);
+    gate.whenParked(WorkerGate::Job::Battery, [this] {
+        if (!state.connected || state.running)
+            return;
+        const BatteryQuery::Result answer = session.readBattery();
+        if (answer.hasReading)
+            ui.gauge->setFixedSize(DeviceProtocol::batteryGaugeWidth(answer.reading), 10);
+    });
 }
 
 void DeviceConnection::deviceChanged()
@@ -146,21 +131,32 @@ void DeviceConnection::deviceChanged()
         return;
     // Whatever device the notification concerned, ask the held one: a device
     // that is gone (or came back as a new power-up) no longer answers on it.
-    DWORD rx = 0, tx = 0, events = 0;
-    state.deviceStatus = backend.getStatus(state.deviceHandle, &rx, &tx, &events);
-    if (state.deviceStatus != FT_OK)
+    if (session.probe() != FT_OK)
         deviceLost();
 }
 
 void DeviceConnection::deviceLost()
 {
     ui.connect->setText(QStringLiteral("Connect"));
+    if (onGivenUp)
+        onGivenUp(QStringLiteral("the device was disconnected"));
     stopSequence();
     state.connected = false;
     showConnected(false);
     closeHandle();
     message(QStringLiteral("Device disconnected."));
     logLine("Device disconnected.");
+}
+
+void DeviceConnection::workerDeviceFailure(const QString &failure)
+{
+    if (!state.connected)
+        return; // already given up, and the operator told
+    if (session.probe() != FT_OK) {
+        deviceLost();
+        return;
+    }
+    workerError(failure);
 }
 
 void DeviceConnection::workerError(const QString &errorMessage)
@@ -171,6 +167,8 @@ void DeviceConnection::workerError(const QString &errorMessage)
         // operator told so; the worker's last failing reads only reach the log.
         return;
     }
+    if (onGivenUp)
+        onGivenUp(QStringLiteral("the device stopped answering"));
     if (state.running)
         stopSequence();
     state.connected = false;
@@ -183,19 +181,16 @@ void DeviceConnection::workerError(const QString &errorMessage)
 
 void DeviceConnection::closeHandle()
 {
-    if (!WorkerParking::ensureParked(worker, workerThread))
-        logLine("The capture did not finish in time; the device is closed regardless.");
-    if (state.deviceHandle)
-        state.deviceStatus = backend.close(state.deviceHandle);
-    state.deviceHandle = nullptr;
-    worker.deviceHandle.store(nullptr);
+    // The worker keeps its copy until the close: it may still be finishing a
+    // frame on this handle, and the close waits for it to park.
+    gate.whenParked(WorkerGate::Job::CloseDevice, [this] {
+        session.close();
+        worker.deviceHandle.store(nullptr);
+    });
 }
 
 void DeviceConnection::closeOnExit()
 {
-    if (state.deviceHandle) {
-        backend.close(state.deviceHandle);
-        state.deviceHandle = nullptr;
-        worker.deviceHandle.store(nullptr);
-    }
+    session.close();
+    worker.deviceHandle.store(nullptr);
 }

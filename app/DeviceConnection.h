@@ -11,7 +11,9 @@
 
 class D2xxBackend;
 class DeviceList;
+class DeviceSession;
 class DeviceWatcher;
+class WorkerGate;
 class QComboBox;
 class QPushButton;
 class QThread;
@@ -33,21 +35,22 @@ struct ConnectionWidgets
 // Disconnect with configuration and handshake, the battery gauge, device
 // arrival and removal, and the worker's error reports.
 //
-// Thread contract: GUI thread only. The window's own exchanges with the device
-// are made only while the worker is parked (WorkerParking), so the two threads
-// never read the device at once.
+// Every exchange goes through the console's DeviceSession; those that read
+// the device (battery poll) or end it (close) pass through the WorkerGate, so
+// they never overlap the worker's reads and never make the window wait long.
+//
+// Thread contract: GUI thread only.
 class DeviceConnection : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int BatteryIntervalMs = 300000;
-    static constexpr const char *SerialNumber = "ZK128";
 
     // stopSequence is the capture control's stop sequence (device loss and
     // worker errors run it).
     DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
-                     const QThread &workerThread, QTimer &batteryTimer, D2xxBackend &backend,
+                     DeviceSession &session, WorkerGate &gate, QTimer &batteryTimer,
                      std::function<void()> stopSequence, OperatorMessage::Sink message = OperatorMessage::modalBox(),
                      QObject *parent = nullptr);
     ~DeviceConnection() override;
@@ -62,8 +65,14 @@ public:
     void deviceChanged();
     // The worker could not read the device.
     void workerError(const QString &message);
+    // The worker's status query failed: the device is gone, or it answers no
+    // more. Handled as device loss once the held device no longer answers.
+    void workerDeviceFailure(const QString &message);
     // At exit, after the worker's thread has ended: release an open device.
     void closeOnExit();
+    // Runs once the device has been given up (device loss, worker error,
+    // disconnect), before the handle is closed: an armed save run ends here.
+    void setOnDeviceGivenUp(std::function<void(const QString &reason)> handler) { onGivenUp = std::move(handler); }
 
     // Follows the D2XX layer's arrival and removal notifications (the built-in
     // simulator's plug events, or libudev on Linux).
@@ -76,16 +85,17 @@ private:
     void configure();
     void showConnected(bool connected);
     void deviceLost();
-    // Waits for the worker to park, then closes the window's handle.
+    // Closes the handle once the worker has parked (at once when it is).
     void closeHandle();
 
     ConnectionWidgets ui;
     ConsoleState &state;
     ReceiverThread &worker;
-    const QThread &workerThread;
+    DeviceSession &session;
+    WorkerGate &gate;
     QTimer &batteryTimer;
-    D2xxBackend &backend;
     std::function<void()> stopSequence;
+    std::function<void(const QString &reason)> onGivenUp;
     OperatorMessage::Sink message;
     DeviceList *list = nullptr;        // child
     DeviceWatcher *watcher = nullptr;  // child, or null

@@ -1,17 +1,15 @@
 #include "DeviceList.h"
 
-#include "D2xxBackend.h"
+#include "DeviceSession.h"
 
 #include <QComboBox>
 #include <QTimer>
 
-#include <algorithm>
-#include <vector>
 
-DeviceList::DeviceList(QComboBox *combo, D2xxBackend &backend, QObject *parent)
+DeviceList::DeviceList(QComboBox *combo, DeviceSession &session, QObject *parent)
     : QObject(parent)
     , combo(combo)
-    , backend(backend)
+    , session(session)
 {
 }
 
@@ -41,32 +39,28 @@ void DeviceList::finish(QTimer *timer)
 
 void DeviceList::fill(QTimer *timer)
 {
-    DWORD count = 0;
-    const FT_STATUS listed = backend.createDeviceInfoList(&count);
-    if (listed != FT_OK || count == 0) {
-        combo->addItem(count == 0 ? QStringLiteral("No Devices") : QStringLiteral("Failed to create device list"));
+    const DeviceSession::Listing listing = session.enumerate();
+    switch (listing.outcome) {
+    case DeviceSession::Listing::Outcome::NoDevices:
+        combo->addItem(QStringLiteral("No Devices"));
         finish(timer);
         return;
-    }
-
-    std::vector<FT_DEVICE_LIST_INFO_NODE> records(count);
-    DWORD returned = count;
-    if (backend.getDeviceInfoList(records.data(), &returned) != FT_OK) {
+    case DeviceSession::Listing::Outcome::ListFailed:
+        combo->addItem(QStringLiteral("Failed to create device list"));
+        finish(timer);
+        return;
+    case DeviceSession::Listing::Outcome::InfoFailed:
         combo->addItem(QStringLiteral("Error retrieving device info"));
         finish(timer);
         return;
+    case DeviceSession::Listing::Outcome::Listed:
+        break;
     }
-    // The library may report fewer records than it counted a moment ago.
-    records.resize(std::min<std::size_t>(records.size(), returned));
-
-    bool allReadable = !records.empty();
-    for (const FT_DEVICE_LIST_INFO_NODE &record : records)
-        allReadable = allReadable && record.SerialNumber[0] != '\0';
 
     combo->clear();
-    if (allReadable) {
-        for (const FT_DEVICE_LIST_INFO_NODE &record : records)
-            combo->addItem(QString::fromUtf8(record.SerialNumber, int(qstrnlen(record.SerialNumber, sizeof record.SerialNumber))));
+    if (listing.allReadable()) {
+        for (const QString &serial : listing.serials)
+            combo->addItem(serial);
         finish(timer);
         return;
     }

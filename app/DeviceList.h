@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-class D2xxBackend;
+class DeviceSession;
 class QComboBox;
 class QTimer;
 
@@ -20,7 +20,7 @@ public:
     static constexpr int TickMs = 1000;
     static constexpr int MaxAttempts = 10;
 
-    DeviceList(QComboBox *combo, D2xxBackend &backend, QObject *parent = nullptr);
+    DeviceList(QComboBox *combo, DeviceSession &session, QObject *parent = nullptr);
 
     // Starts a refresh. A refresh started while another still ticks resets the
     // shared attempt counter; both timers then tick.
@@ -37,7 +37,7 @@ private:
     static void finish(QTimer *timer);
 
     QComboBox *combo;
-    D2xxBackend &backend;
+    DeviceSession &session;
     int attemptCounter = 0;
     int tickMs = TickMs;
 };

@@ -78,31 +78,42 @@ void ItCurvePage::startSeries()
         message(QStringLiteral("Please Start capture first!"));
         return;
     }
-    seriesCells.clear();
+    std::vector<int> cells;
     for (int k = 0; k < Channels; ++k) {
         if (!ui.channelCheckBoxes[k]->isChecked())
             continue;
-        // Text that is not a number counts as 0, like QString::toInt answers it.
-        const int row = ui.xEdits[k]->text().toInt();
-        const int column = ui.yEdits[k]->text().toInt();
-        seriesCells.push_back(cellIndex(row, column));
+        const std::optional<int> row = coordinate(ui.xEdits[k]->text());
+        const std::optional<int> column = coordinate(ui.yEdits[k]->text());
+        if (!row || !column) {
+            // A cell off the matrix would plot nothing, or the wrong cell.
+            message(QStringLiteral("CH%1: x and y must be whole numbers from 0 to 127.").arg(k + 1));
+            return;
+        }
+        cells.push_back(cellIndex(*row, *column));
     }
-    if (seriesCells.empty()) {
+    if (cells.empty()) {
         message(QStringLiteral("NO channel selected."));
         return;
     }
-    // The list goes in before the flag: the worker reads it once it sees the flag.
-    worker.setSeriesPixels(std::vector<int>(seriesCells));
-    worker.seriesEnabled.store(true, std::memory_order_release);
+    seriesCells = cells;
+    worker.startSeries(std::move(cells));
     ui.seriesStart->setEnabled(false);
 }
 
 void ItCurvePage::stopSeries()
 {
-    worker.seriesEnabled.store(false, std::memory_order_release);
     // A later start continues the time axis where this one stopped.
-    worker.holdSeriesClock();
+    worker.stopSeries();
     ui.seriesStart->setEnabled(true);
+}
+
+std::optional<int> ItCurvePage::coordinate(const QString &text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok || value < 0 || value >= MatrixSide)
+        return std::nullopt;
+    return value;
 }
 
 void ItCurvePage::windowClosed()

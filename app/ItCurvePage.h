@@ -1,12 +1,14 @@
 #pragma once
 
 #include "ConsoleState.h"
+#include "FrameTypes.h"
 #include "OperatorMessage.h"
 
 #include <QObject>
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CurrentDialog;
@@ -43,7 +45,7 @@ class ItCurvePage : public QObject
 
 public:
     static constexpr int Channels = 3;
-    static constexpr int MatrixSide = 128;
+    static constexpr int MatrixSide = Zk128::Side;
 
     ItCurvePage(const ItCurveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
                 OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
@@ -67,6 +69,9 @@ public:
     CurrentDialog *window() const;
     const std::vector<int> &cells() const { return seriesCells; }
     int pickedChannel() const { return coordinateTargetArmed ? coordinateTarget : -1; }
+
+    // A typed row or column: a whole number from 0 to 127, or nothing.
+    static std::optional<int> coordinate(const QString &text);
 
 private:
     static int cellIndex(int row, int column) { return column + MatrixSide * row; }

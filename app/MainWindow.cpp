@@ -2,8 +2,8 @@
 
 #include "CaptureControl.h"
 #include "ComboBoxDelegate.h"
+#include "ConsoleContext.h"
 #include "CurrentRange.h"
-#include "D2xx.h"
 #include "DeviceConnection.h"
 #include "CurrentDialog.h"
 #include "DisplayPipeline.h"
@@ -11,10 +11,11 @@
 #include "KeepRatioWidget.h"
 #include "Log.h"
 #include "ParameterPanel.h"
+#include "ParameterSummary.h"
 #include "RecognitionPage.h"
 #include "SavePanel.h"
-#include "SimulatorBackend.h"
 #include "SimulatorControlWindow.h"
+#include "WorkerGate.h"
 #include "ResourceBundle.h"
 #include "VoltageDetails.h"
 #include "ui_MainWindow.h"
@@ -41,10 +42,6 @@
 #endif
 
 namespace {
-
-const char *const Organisation = "Velmoray";
-const char *const Application = "Tessivo_128";
-const char *const SettingsGroup = "ReceiverSettings";
 
 const char *const MaximizeSheet =
     "QPushButton { border-image: url(:/image/image_resource/Maximize-1.png);\nmargin:7px;}";
@@ -86,9 +83,12 @@ bool storedTrue(const QSettings &settings, const QString &key)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     : QMainWindow(parent)
+    , context(context)
     , ui(new Ui::MainWindow)
+    , worker(context)
+    , session(context.backend())
 {
     ResourceBundle::ensureRegistered();
     ui->setupUi(this);
@@ -111,8 +111,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->widget_range->hide();
 
     // Arrival and removal of devices; on Windows nativeEvent hears them instead.
-    if (const std::shared_ptr<D2xxBackend> backend = D2xx::current())
-        deviceConnection->watchDevices(backend);
+    deviceConnection->watchDevices(context.sharedBackend());
     // The simulator's controls sit in a window of their own, so the layout
     // of this one stays as it is.
     auto *simulatorShortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")), this);
@@ -123,16 +122,16 @@ MainWindow::MainWindow(QWidget *parent)
 
 void MainWindow::buildFlows()
 {
-    D2xxBackend &backend = D2xx::backend();
+    gate = new WorkerGate(worker, workerThread, this);
     deviceConnection = new DeviceConnection(
         ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
-        state, worker, workerThread, batteryTimer, backend, [this] { handle_stop_button_click(); },
+        state, worker, session, *gate, batteryTimer, [this] { handle_stop_button_click(); },
         OperatorMessage::modalBox(), this);
     parameterPanel = new ParameterPanel(
         ParameterWidgets{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
                          ui->radioButton_optional_gear, ui->widget_range, ui->lineEdit_gear, ui->lineEdit_vc,
                          ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff},
-        state, worker, workerThread, backend, parameterSummary, OperatorMessage::modalBox(), this);
+        state, worker, session, *gate, parameterSummary, OperatorMessage::modalBox(), this);
     savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
                                           ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
                                           ui->progressBar, ui->label_savestate},
@@ -150,7 +149,7 @@ void MainWindow::buildLiveView()
 
     pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
                                                   ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
-                                   display, worker, this);
+                                   display, worker, context.paths().detectFolder, this);
 }
 
 SimulatorControlWindow *MainWindow::simulatorControls() const
@@ -160,13 +159,12 @@ SimulatorControlWindow *MainWindow::simulatorControls() const
 
 void MainWindow::openSimulatorControls()
 {
-    const auto simulator = std::dynamic_pointer_cast<SimulatorBackend>(D2xx::current());
-    if (!simulator) {
+    if (!context.simulator()) {
         logLine("The simulator controls are only available with the built-in simulator.");
         return;
     }
     if (!simulatorWindow)
-        simulatorWindow = new SimulatorControlWindow(simulator->device(), this);
+        simulatorWindow = new SimulatorControlWindow(context.simulator(), this);
     simulatorWindow->show();
     simulatorWindow->raise();
     simulatorWindow->activateWindow();
@@ -222,6 +220,7 @@ void MainWindow::connectWorker()
     connect(&workerThread, &QThread::started, &worker, &ReceiverThread::process);
     connect(&worker, &ReceiverThread::sendImagetoMain, this, &MainWindow::receive_displayImage);
     connect(&worker, &ReceiverThread::errorOccurred, this, &MainWindow::receive_errorOccurred);
+    connect(&worker, &ReceiverThread::deviceFailed, deviceConnection, &DeviceConnection::workerDeviceFailure);
     connect(&worker, &ReceiverThread::savemessage, this, &MainWindow::handleSaveMessage);
     connect(&worker, &ReceiverThread::onCellclicked, this, &MainWindow::handleCellClicked);
     connect(&worker, &ReceiverThread::setMaxSuccess, this, &MainWindow::handleSetMaxSuccess);
@@ -281,7 +280,7 @@ void MainWindow::buildCalibrationPage()
 
     capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set,
                                                 calibrationButton, fullOnButton, fullOffButton},
-                                 state, worker, workerThread, *fpsTimer, batteryTimer,
+                                 state, worker, *gate, *fpsTimer, batteryTimer,
                                  [this] { resetRecognitionPage(); }, OperatorMessage::modalBox(), this);
 }
 
@@ -299,7 +298,9 @@ void MainWindow::buildPageControllers()
     recognitionPage = new RecognitionPage(
         RecognitionWidgets{collectTemplateButton, offsetEnableButton, offsetDisableButton, resultLabel,
                            confidenceLabel, recognitionTimer},
-        state, worker, [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(), this);
+        state, worker, context.paths(), [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
+        this);
+    connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
 }
 
 void MainWindow::buildCurvePage()
@@ -454,8 +455,8 @@ void MainWindow::handle_voltage_about_button_click()
 
 void MainWindow::loadSettings()
 {
-    QSettings settings(QString::fromLatin1(Organisation), QString::fromLatin1(Application));
-    settings.beginGroup(QString::fromLatin1(SettingsGroup));
+    const std::unique_ptr<QSettings> stored = context.settings().open();
+    QSettings &settings = *stored;
 
     ui->comboBox_saveframes->setCurrentText(QString::number(settings.value(QStringLiteral("saveFrames"), 0).toInt()));
 
@@ -496,18 +497,15 @@ void MainWindow::loadSettings()
         }
     }
 
-    parameterSummary += QStringLiteral("Current:") + QString::number(CurrentRange::value(), 'g', 6) + '\n';
-    parameterSummary += QStringLiteral("Vbias1:") + ui->lineEdit_vc->text() + '\n';
-    parameterSummary += QStringLiteral("Vbias2:") + ui->lineEdit_vd->text() + '\n';
-    parameterSummary += QStringLiteral("Von:") + ui->lineEdit_von->text() + '\n';
-    parameterSummary += QStringLiteral("Voff:") + ui->lineEdit_voff->text() + '\n';
+    parameterSummary += ParameterSummary::compose(CurrentRange::value(), ui->lineEdit_vc->text(),
+                                                  ui->lineEdit_vd->text(), ui->lineEdit_von->text(),
+                                                  ui->lineEdit_voff->text());
 
     for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video}) {
         if (storedTrue(settings, box->objectName()))
             box->setChecked(true);
     }
 
-    settings.endGroup();
     // Show the beginning of a long path rather than its end.
     ui->lineEdit_savepath->setCursorPosition(0);
     ui->lineEdit_savename->setCursorPosition(0);
@@ -515,8 +513,8 @@ void MainWindow::loadSettings()
 
 void MainWindow::saveSettings()
 {
-    QSettings settings(QString::fromLatin1(Organisation), QString::fromLatin1(Application));
-    settings.beginGroup(QString::fromLatin1(SettingsGroup));
+    const std::unique_ptr<QSettings> stored = context.settings().open();
+    QSettings &settings = *stored;
 
     settings.setValue(QStringLiteral("saveFrames"), ui->comboBox_saveframes->currentText().toInt());
     settings.setValue(QStringLiteral("saveDirectory"), ui->lineEdit_savepath->text());
@@ -529,7 +527,6 @@ void MainWindow::saveSettings()
                                                   ui->checkBox_picture, ui->checkBox_video}) {
         settings.setValue(button->objectName(), button->isChecked());
     }
-    settings.endGroup();
 }
 
 // ---- Parameter panel -----------------------------------------------------------

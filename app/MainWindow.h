@@ -2,6 +2,7 @@
 
 #include "ConsoleState.h"
 #include "D2xxTypes.h"
+#include "DeviceSession.h"
 #include "ReceiverThread.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <vector>
 
 class CaptureControl;
+class ConsoleContext;
 class DeviceConnection;
 class DisplayPipeline;
 class ItCurvePage;
@@ -24,6 +26,7 @@ class KeepRatioWidget;
 class ParameterPanel;
 class SavePanel;
 class SimulatorControlWindow;
+class WorkerGate;
 class QCheckBox;
 class QHBoxLayout;
 class QLabel;
@@ -48,7 +51,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // context: what the console runs with; it must outlive the window.
+    explicit MainWindow(const ConsoleContext &context, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     ReceiverThread &receiver() { return worker; }
@@ -130,6 +134,7 @@ private:
     void buildPageControllers();
     void resetRecognitionPage();
 
+    const ConsoleContext &context;
     Ui::MainWindow *ui;
     QThread workerThread;           // no parent; started in the constructor, joined in the destructor
     QTimer batteryTimer;            // 300000 ms, drives getBattery
@@ -138,6 +143,8 @@ private:
     // DisplayPipeline.
     QTimer *fpsTimer = nullptr;     // child of the window, drives updateFPS
     ReceiverThread worker;          // moved to workerThread
+    DeviceSession session;          // the window's own device exchanges and the held handle
+    WorkerGate *gate = nullptr;     // child; orders those exchanges after the worker's reads
     QString parameterSummary;
 
     // Display page: calibration controls inside widget_7.
@@ -171,8 +178,8 @@ private:
     // The recognition test picture is requested from the display pipeline
     // (DisplayPipeline::requestTestPicture).
 
-    // Running, connected and calibration-open flags, device handle and status;
-    // the device-list attempt counter lives in DeviceList.
+    // Running, connected and calibration-open flags; the device handle and
+    // status live in `session`, the device-list attempt counter in DeviceList.
     ConsoleState state;
 
     // The live view inside widget_display, and the flows behind the slots

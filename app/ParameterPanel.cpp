@@ -1,28 +1,37 @@
 #include "ParameterPanel.h"
 
-#include "AcknowledgementWait.h"
+#include "BiasVoltages.h"
 #include "CurrentRange.h"
+#include "DeviceSession.h"
 #include "Log.h"
+#include "ParameterSummary.h"
 #include "ReceiverThread.h"
-#include "WorkerParking.h"
+#include "WorkerGate.h"
 
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QThread>
 #include <QWidget>
 
 ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
-                               const QThread &workerThread, D2xxBackend &backend, QString &summary,
+                               DeviceSession &session, WorkerGate &gate, QString &summary,
                                OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , ui(widgets)
     , state(state)
     , worker(worker)
-    , workerThread(workerThread)
-    , backend(backend)
+    , session(session)
+    , gate(gate)
     , summary(summary)
     , message(std::move(message))
+    , sent(std::make_unique<BiasVoltages>())
 {
+}
+
+ParameterPanel::~ParameterPanel() = default;
+
+const BiasVoltages &ParameterPanel::sentVoltages() const
+{
+    return *sent;
 }
 
 void ParameterPanel::rangeToggled(QObject *sender, bool checked)
@@ -53,14 +62,6 @@ std::optional<double> ParameterPanel::parseTypedRange(const QString &text)
     return double(value);
 }
 
-QString ParameterPanel::summaryText(double rangeNa, const QString &vbias1, const QString &vbias2,
-                                    const QString &von, const QString &voff)
-{
-    return QStringLiteral("Current:") + QString::number(rangeNa, 'g', 6) + '\n' + QStringLiteral("Vbias1:")
-           + vbias1 + '\n' + QStringLiteral("Vbias2:") + vbias2 + '\n' + QStringLiteral("Von:") + von + '\n'
-           + QStringLiteral("Voff:") + voff + '\n';
-}
-
 bool ParameterPanel::fieldsComplete() const
 {
     for (const QLineEdit *edit : {ui.vbias1, ui.voff, ui.vbias2, ui.von}) {
@@ -80,6 +81,16 @@ void ParameterPanel::applySettings()
         message(QStringLiteral("input fields are empty"));
         return;
     }
+    // The fields' validators do not guard values restored from the settings
+    // store, nor half-typed ones ("-"): nothing is sent unless all four parse.
+    QString refusal;
+    const std::optional<BiasVoltages> voltages =
+        BiasVoltages::parse(ui.vbias1->text(), ui.vbias2->text(), ui.von->text(), ui.voff->text(), &refusal);
+    if (!voltages) {
+        message(refusal);
+        return;
+    }
+    double range = CurrentRange::value();
     if (ui.typedRange->isChecked()) {
         // An empty or zero range would make the search divide by zero.
         const std::optional<double> typed = parseTypedRange(ui.gear->text());
@@ -87,48 +98,45 @@ void ParameterPanel::applySettings()
             message(QStringLiteral("Please enter a current range from 1 to 800 nA."));
             return;
         }
-        CurrentRange::set(*typed);
+        range = *typed;
     }
-    const double range = CurrentRange::value();
 
-    if (!IntegrationSearch::run(table, range, search))
+    IntegrationSearch::State chosen = search;
+    if (!IntegrationSearch::run(table, range, chosen))
         logLine("No suitable integration time found within the specified range.");
 
-    worker.setCurrentRange(int(range));
-
     DeviceProtocol::Parameters parameters;
-    parameters.vonVolts = ui.von->text().toDouble();
-    parameters.voffVolts = ui.voff->text().toDouble();
-    parameters.vbias1Volts = ui.vbias1->text().toDouble();
-    parameters.vbias2Volts = ui.vbias2->text().toDouble();
-    parameters.candidateIndex = search.candidateIndex;
+    parameters.vonVolts = voltages->von;
+    parameters.voffVolts = voltages->voff;
+    parameters.vbias1Volts = voltages->vbias1;
+    parameters.vbias2Volts = voltages->vbias2;
+    parameters.candidateIndex = chosen.candidateIndex;
     parameters.currentRangeNa = range;
-    parameters.integrationCount = std::uint32_t(search.integrationCount);
+    parameters.integrationCount = std::uint32_t(chosen.integrationCount);
     command = DeviceProtocol::parameterCommand(parameters);
-
-    summary = summaryText(range, ui.vbias1->text(), ui.vbias2->text(), ui.von->text(), ui.voff->text());
     worker.setVideoFps(18);
     logHexBytes(command.data(), int(command.size()));
 
-    if (sendAndConfirm()) {
-        logLine("Parameter setting successful.");
-        message(QStringLiteral("Parameter setting successful."));
-        worker.setIntegralCurrent(IntegrationSearch::integralCurrent(table, search));
-        worker.setIntegralTime(IntegrationSearch::integralTime(search));
-    } else {
-        message(QStringLiteral("Parameter setting failed."));
-        logLine("Parameter setting failed.");
-    }
+    // The worker may still be finishing the frame of the last stop.
+    gate.whenParked(WorkerGate::Job::Parameters, [this, range, v = *voltages, chosen] { send(range, v, chosen); });
 }
 
-bool ParameterPanel::sendAndConfirm()
+void ParameterPanel::send(double range, const BiasVoltages &voltages, const IntegrationSearch::State &chosen)
 {
-    // The worker may still be finishing the frame of the last stop.
-    if (!WorkerParking::ensureParked(worker, workerThread)) {
-        logLine("The capture did not finish in time; the parameters were not sent.");
-        return false;
+    if (!session.sendParameters(command).acknowledged) {
+        // The device kept its parameters, so the console keeps its own.
+        message(QStringLiteral("Parameter setting failed."));
+        logLine("Parameter setting failed.");
+        return;
     }
-    const AcknowledgementWait::Result result = AcknowledgementWait(backend, state.deviceHandle).sendParameterCommand(command);
-    state.deviceStatus = result.lastStatus;
-    return result.acknowledged;
+    search = chosen;
+    *sent = voltages;
+    CurrentRange::set(range);
+    worker.setCurrentRange(int(range));
+    worker.setIntegralCurrent(IntegrationSearch::integralCurrent(table, search));
+    worker.setIntegralTime(IntegrationSearch::integralTime(search));
+    summary = ParameterSummary::compose(range, BiasVoltages::text(voltages.vbias1), BiasVoltages::text(voltages.vbias2),
+                                        BiasVoltages::text(voltages.von), BiasVoltages::text(voltages.voff));
+    logLine("Parameter setting successful.");
+    message(QStringLiteral("Parameter setting successful."));
 }

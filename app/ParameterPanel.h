@@ -8,15 +8,17 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
-class D2xxBackend;
+class DeviceSession;
 class QLineEdit;
 class QRadioButton;
-class QThread;
 class QWidget;
 class ReceiverThread;
+class WorkerGate;
+struct BiasVoltages;
 
 // The widgets of the settings page.
 struct ParameterWidgets
@@ -34,13 +36,14 @@ struct ParameterWidgets
     QLineEdit *voff = nullptr;          // lineEdit_voff
 };
 
-// The settings page: the range buttons and the Setting flow, which chooses the
-// integration parameters, sends the 18-byte parameter command, waits for the
-// device's acknowledgement and hands the values to the worker. It also
-// rewrites the parameter summary stored with saved data.
+// The settings page: the range buttons and the Setting flow, which checks the
+// four voltages, chooses the integration parameters, sends the 18-byte
+// parameter command, waits for the device's acknowledgement and only then
+// hands the values to the worker and rewrites the parameter summary stored
+// with saved data: a refused command changes nothing.
 //
-// Thread contract: GUI thread only; the command is sent only while the worker
-// is parked.
+// Thread contract: GUI thread only; the command is sent through the
+// WorkerGate, so only while the worker is parked.
 class ParameterPanel : public QObject
 {
     Q_OBJECT
@@ -48,8 +51,9 @@ class ParameterPanel : public QObject
 public:
     // summary is the window's parameter summary, rewritten by each Setting.
     ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
-                   const QThread &workerThread, D2xxBackend &backend, QString &summary,
+                   DeviceSession &session, WorkerGate &gate, QString &summary,
                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+    ~ParameterPanel() override;
 
     // A range radio button toggled; sender is that button.
     void rangeToggled(QObject *sender, bool checked);
@@ -60,26 +64,26 @@ public:
     const std::vector<double> &integralCurrentTable() const { return table; }
     // The command of the last Setting that got as far as sending (empty before).
     const DeviceProtocol::Frame &lastCommand() const { return command; }
+    // The voltages the device acknowledged last (all zero before).
+    const BiasVoltages &sentVoltages() const;
 
     // The typed range when it is a whole number from 1 to 800.
     static std::optional<double> parseTypedRange(const QString &text);
-    // The five summary lines for a range and the four voltage texts.
-    static QString summaryText(double rangeNa, const QString &vbias1, const QString &vbias2, const QString &von,
-                               const QString &voff);
 
 private:
     bool fieldsComplete() const;
-    bool sendAndConfirm();
+    void send(double range, const BiasVoltages &voltages, const IntegrationSearch::State &chosen);
 
     ParameterWidgets ui;
     ConsoleState &state;
     ReceiverThread &worker;
-    const QThread &workerThread;
-    D2xxBackend &backend;
+    DeviceSession &session;
+    WorkerGate &gate;
     QString &summary;
     OperatorMessage::Sink message;
 
     std::vector<double> table = IntegrationSearch::defaultTable(); // integral-current candidates
     IntegrationSearch::State search;
     DeviceProtocol::Frame command;
+    std::unique_ptr<BiasVoltages> sent; // never null
 };

@@ -7,13 +7,14 @@
 #include <iostream>
 
 RecognitionEngine::Answer RecognitionEngine::detect(const std::string &modelPath, const std::string &picturePath,
-                                                    bool subtractTemplate)
+                                                    bool subtractTemplate, const std::string &detectFolder,
+                                                    const std::string &resultFolder)
 {
     Answer answer;
     try {
         // The model is read again for every attempt, so a replaced model file
         // takes effect at the next one.
-        DigitRecognizer engine(modelPath);
+        DigitRecognizer engine(modelPath, detectFolder, resultFolder);
         answer.result = engine.detect(picturePath, true, subtractTemplate);
         answer.ok = true;
     } catch (const std::exception &e) {

@@ -20,5 +20,6 @@ public:
         std::string error; // what the engine threw, when !ok
     };
 
-    static Answer detect(const std::string &modelPath, const std::string &picturePath, bool subtractTemplate);
+    static Answer detect(const std::string &modelPath, const std::string &picturePath, bool subtractTemplate,
+                         const std::string &detectFolder, const std::string &resultFolder);
 };

@@ -7,7 +7,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -34,15 +33,16 @@ QImage toImage(const cv::Mat &bgr)
 } // namespace
 
 RecognitionPage::RecognitionPage(const RecognitionWidgets &widgets, const ConsoleState &state,
-                                 ReceiverThread &worker, std::function<void()> requestTestPicture,
-                                 OperatorMessage::Sink message, QObject *parent)
+                                 ReceiverThread &worker, const ConsolePaths &paths,
+                                 std::function<void()> requestTestPicture, OperatorMessage::Sink message,
+                                 QObject *parent)
     : QObject(parent)
     , ui(widgets)
     , state(state)
     , worker(worker)
     , requestTestPicture(std::move(requestTestPicture))
     , message(std::move(message))
-    , folder(QCoreApplication::applicationDirPath() + QStringLiteral("/detect"))
+    , paths(paths)
 {
 }
 
@@ -57,15 +57,9 @@ RecognitionAnswerWindow *RecognitionPage::answerWindow() const
     return answer.data();
 }
 
-void RecognitionPage::setDetectFolder(const QString &detectFolder)
-{
-    folder = detectFolder;
-    worker.setModePicturePath(pathInFolder(QStringLiteral("mode.png")));
-}
-
 QString RecognitionPage::pathInFolder(const QString &name) const
 {
-    return folder + QLatin1Char('/') + name;
+    return paths.detectFolder + QLatin1Char('/') + name;
 }
 
 bool RecognitionPage::isValidAnswer(int digit, float confidence)
@@ -152,7 +146,7 @@ void RecognitionPage::tick()
 void RecognitionPage::attempt()
 {
     ++attempts;
-    if (!QDir(folder).exists()) {
+    if (!QDir(paths.detectFolder).exists()) {
         qDebug() << "目录不存在";
         return;
     }
@@ -174,7 +168,8 @@ void RecognitionPage::attempt()
         return; // no frame written yet: the next tick tries again
 
     const RecognitionEngine::Answer answerOf =
-        RecognitionEngine::detect(modelPath.toStdString(), picturePath.toStdString(), offsetMode);
+        RecognitionEngine::detect(modelPath.toStdString(), picturePath.toStdString(), offsetMode,
+                                  paths.detectFolder.toStdString(), paths.resultFolder.toStdString());
     if (!answerOf.ok) {
         // The details are already on the error stream.
         failRun(QStringLiteral("Digit recognition failed and has been stopped."));
@@ -226,7 +221,7 @@ void RecognitionPage::showPicture(const QImage &picture)
 
 void RecognitionPage::saveResultPicture(const DetectionResult &result) const
 {
-    const QString resultFolder = QStringLiteral("result");
+    const QString &resultFolder = paths.resultFolder;
     if (!QDir(resultFolder).exists()) {
         qDebug() << "目录不存在";
         return;

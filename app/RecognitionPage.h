@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsolePaths.h"
 #include "ConsoleState.h"
 #include "OperatorMessage.h"
 
@@ -54,7 +55,7 @@ public:
     // requestTestPicture asks the display pipeline to write its next frame
     // as the test picture.
     RecognitionPage(const RecognitionWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
-                    std::function<void()> requestTestPicture,
+                    const ConsolePaths &paths, std::function<void()> requestTestPicture,
                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
     ~RecognitionPage() override;
 
@@ -69,10 +70,11 @@ public:
     // Capture stopped: back to the state before any template.
     void reset();
 
-    // The folder of the test picture, the model and the answer pictures;
-    // <application dir>/detect unless set. The worker's template goes there too.
-    void setDetectFolder(const QString &folder);
-    QString detectFolder() const { return folder; }
+    // The folder of the test picture, the model and the answer pictures; the
+    // worker's template goes there too.
+    QString detectFolder() const { return paths.detectFolder; }
+    // The test picture could not be written: the run stops and the operator is told.
+    void testPictureFailed(const QString &sentence) { failRun(sentence); }
 
     bool isRunning() const { return recognitionRunning; }
     bool subtractsTemplate() const { return offsetMode; }
@@ -98,7 +100,7 @@ private:
     std::function<void()> requestTestPicture;
     OperatorMessage::Sink message;
 
-    QString folder;
+    const ConsolePaths &paths;
     bool recognitionRunning = false;
     bool offsetMode = false; // true while "Offset Enable" runs: the engine subtracts the template
     int attempts = 0;

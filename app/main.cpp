@@ -1,5 +1,5 @@
 #include "BackendSelector.h"
-#include "D2xx.h"
+#include "ConsoleContext.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "WindowChrome.h"
@@ -19,13 +19,13 @@ int main(int argc, char *argv[])
 #endif
     QApplication app(argc, argv);
 
-    BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
+    const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
     logLine(choice.logMessage.toUtf8());
-    D2xx::install(choice.backend);
+    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(), SettingsIdentity(), choice.simulator);
 
     // The window holds the worker and its frame buffers inline (several MB), so
     // it lives on the heap rather than on the main thread's stack.
-    auto window = std::make_unique<MainWindow>();
+    auto window = std::make_unique<MainWindow>(context);
     WindowChrome::install(app, *window);
     window->show();
     if (!choice.backend) {
@@ -38,6 +38,5 @@ int main(int argc, char *argv[])
     }
     const int result = app.exec();
     window.reset();
-    D2xx::install(nullptr);
     return result;
 }

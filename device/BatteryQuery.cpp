@@ -30,14 +30,13 @@ BatteryQuery::Result BatteryQuery::run()
     result.lastStatus = m_backend.getStatus(m_handle, &queued, &txQueued, &events);
     if (result.lastStatus != FT_OK || queued == 0)
         return result;
-    // Anything beyond the buffer stays queued; the frame search skips it later.
+    // Anything beyond the buffer stays queued; the next exchange drops it first.
     const DWORD length = static_cast<DWORD>(std::min<std::size_t>(queued, answer.size()));
     DWORD received = 0;
     result.lastStatus = m_backend.read(m_handle, answer.data(), length, &received);
     result.received = std::min(received, length);
-    if (result.received == 0)
-        return result;
-    result.hasReading = true;
-    result.reading = DeviceProtocol::batteryReading(answer.data(), result.received);
+    const std::optional<std::uint16_t> reading = DeviceProtocol::batteryReading(answer.data(), result.received);
+    result.hasReading = reading.has_value();
+    result.reading = reading.value_or(0);
     return result;
 }

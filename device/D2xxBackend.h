@@ -4,10 +4,12 @@
 
 #include <QString>
 
+#include <functional>
+
 // The thirteen D2XX calls the console makes, behind one interface. The vendor
 // library (VendorLibraryBackend) and the built-in ZK128 simulator
-// (SimulatorBackend) both implement it; everything else in the program talks to
-// the device only through D2xx::backend().
+// (SimulatorBackend) both implement it; the console holds the one in use in its
+// context (ConsoleContext) and talks to the device only through it.
 //
 // Contract shared by every implementation: a call on a null, closed or foreign
 // handle returns a non-zero status and touches nothing; read never writes more
@@ -22,6 +24,17 @@ public:
     virtual QString name() const = 0;
     // True for the built-in simulator, which has no kernel device behind it.
     virtual bool isSimulator() const = 0;
+
+    // Devices arriving (true) and leaving (false). A backend that can tell
+    // installs the callback and returns true; it may call it from any thread,
+    // and a null callback uninstalls it. One that cannot (the vendor library:
+    // the USB bus must be watched instead) returns false.
+    using HotplugCallback = std::function<void(bool arrived)>;
+    virtual bool setHotplugCallback(HotplugCallback callback)
+    {
+        (void)callback;
+        return false;
+    }
 
     virtual FT_STATUS createDeviceInfoList(DWORD *deviceCount) = 0;
     // On entry *deviceCount is the number of records the caller allocated (the

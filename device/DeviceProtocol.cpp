@@ -1,6 +1,7 @@
 #include "DeviceProtocol.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 
 std::uint8_t DeviceProtocol::checksum(const std::uint8_t *bytes, std::size_t count)
@@ -73,10 +74,21 @@ DeviceProtocol::Acknowledgement DeviceProtocol::acknowledgement(Code code)
     return reply;
 }
 
-std::uint16_t DeviceProtocol::batteryReading(const std::uint8_t *answer, std::size_t received)
+std::optional<std::uint16_t> DeviceProtocol::batteryReading(const std::uint8_t *answer, std::size_t received)
 {
+    if (!answer || received == 0)
+        return std::nullopt;
+    const std::uint8_t header[] = {Header, DeviceMarker, std::uint8_t(Code::BatteryQuery)};
+    const std::uint8_t *end = answer + received;
+    const std::uint8_t *found = std::search(answer, end, std::begin(header), std::end(header));
+    if (found == end) {
+        // An answer cut short before its code byte is still this answer.
+        if (received < std::size(header) && std::equal(answer, end, header))
+            return std::uint16_t(0);
+        return std::nullopt;
+    }
     const auto byteAt = [&](std::size_t offset) -> unsigned {
-        return answer && offset < received ? answer[offset] : 0u;
+        return found + offset < end ? found[offset] : 0u;
     };
     return static_cast<std::uint16_t>(byteAt(3) << 8 | byteAt(4));
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // The byte frames host and device exchange. A command frame is AE AA, a
@@ -64,9 +65,12 @@ public:
     // The reply that acknowledges a command: AE CC code checksum 0A.
     static Acknowledgement acknowledgement(Code code);
 
-    // The battery answer's reading: bytes 3 (high) and 4 (low); bytes not
-    // received count as zero. received is how many bytes of answer are valid.
-    static std::uint16_t batteryReading(const std::uint8_t *answer, std::size_t received);
+    // The reading of the battery answer AE CC 04 hi lo checksum 0A found in
+    // the bytes read: hi and lo; bytes of the answer not received count as
+    // zero, and an answer cut before its code byte (AE or AE CC alone) reads 0.
+    // Bytes that hold no battery answer (another command's answer) give no
+    // reading. received is how many bytes are valid.
+    static std::optional<std::uint16_t> batteryReading(const std::uint8_t *answer, std::size_t received);
     static double batteryVolts(std::uint16_t reading);
     // Width in pixels (0..16) of the battery gauge: the voltage held to
     // 1.65..2.075 V and scaled to 16, truncated.

@@ -1,8 +1,6 @@
 #include "DeviceWatcher.h"
 
 #include "D2xxBackend.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
 
 #ifdef TESSIVO_HAVE_UDEV
 #include "UdevMonitor.h"
@@ -33,18 +31,12 @@ struct DeviceWatcher::Relay {
     }
 };
 
-DeviceWatcher::DeviceWatcher(const std::shared_ptr<D2xxBackend> &backend, QObject *parent)
+DeviceWatcher::DeviceWatcher(std::shared_ptr<D2xxBackend> backend, QObject *parent)
     : QObject(parent)
+    , m_backend(std::move(backend))
 {
-    if (auto *simulator = dynamic_cast<SimulatorBackend *>(backend.get()))
-        watchDevice(simulator->device());
-    else
+    if (!watchBackend())
         watchUsb();
-}
-
-DeviceWatcher::DeviceWatcher(std::shared_ptr<ZK128Device> device, QObject *parent) : QObject(parent)
-{
-    watchDevice(std::move(device));
 }
 
 DeviceWatcher::~DeviceWatcher()
@@ -53,26 +45,29 @@ DeviceWatcher::~DeviceWatcher()
         std::lock_guard<std::mutex> lock(m_relay->mutex);
         m_relay->target = nullptr;
     }
-    if (m_device)
-        m_device->setHotplugCallback(nullptr);
+    if (m_backend)
+        m_backend->setHotplugCallback(nullptr);
 }
 
-void DeviceWatcher::watchDevice(std::shared_ptr<ZK128Device> device)
+bool DeviceWatcher::watchBackend()
 {
-    if (!device) {
-        m_status = QStringLiteral("No simulated device to watch for plug events.");
-        return;
-    }
-    m_device = std::move(device);
+    if (!m_backend)
+        return false;
     m_relay = std::make_shared<Relay>();
     m_relay->target = this;
     std::weak_ptr<Relay> relay = m_relay;
-    m_device->setHotplugCallback([relay](bool arrived) {
+    const bool reported = m_backend->setHotplugCallback([relay](bool arrived) {
         if (auto alive = relay.lock())
             alive->post(arrived);
     });
+    if (!reported) {
+        m_relay.reset();
+        m_backend.reset();
+        return false;
+    }
     m_watching = true;
-    m_status = QStringLiteral("Watching the simulated ZK128 for plug events.");
+    m_status = QStringLiteral("Watching %1 for plug events.").arg(m_backend->name());
+    return true;
 }
 
 void DeviceWatcher::watchUsb()

@@ -6,28 +6,25 @@
 #include <memory>
 
 class D2xxBackend;
-class ZK128Device;
 class UdevMonitor;
 
 // Tells the main window when a device arrives or leaves, whichever backend is
-// in use: the simulated ZK128's own plug events, or, with the vendor library
-// on Linux, the kernel's USB events for FTDI devices (through libudev). On
-// Windows the main window receives WM_DEVICECHANGE itself and this watcher
-// stays silent.
+// in use: the backend's own plug events when it has them (the built-in
+// simulator), or, with the vendor library on Linux, the kernel's USB events
+// for FTDI devices (through libudev). On Windows the main window receives
+// WM_DEVICECHANGE itself and this watcher stays silent.
 //
 // Thread contract: a watcher lives in the thread that created it and emits
-// deviceChanged there. The simulator calls its plug callback from whatever
-// thread plugs or unplugs; the watcher re-posts each event to its own thread.
+// deviceChanged there. A backend calls its plug callback from whatever thread
+// plugs or unplugs; the watcher re-posts each event to its own thread.
 class DeviceWatcher : public QObject
 {
     Q_OBJECT
 
 public:
-    // Watches what suits the backend: the simulator's device when the backend
-    // is the built-in simulator, the USB bus otherwise.
-    explicit DeviceWatcher(const std::shared_ptr<D2xxBackend> &backend, QObject *parent = nullptr);
-    // Watches one simulated device.
-    explicit DeviceWatcher(std::shared_ptr<ZK128Device> device, QObject *parent = nullptr);
+    // Watches what suits the backend: its own plug events when it reports
+    // them, the USB bus otherwise.
+    explicit DeviceWatcher(std::shared_ptr<D2xxBackend> backend, QObject *parent = nullptr);
     ~DeviceWatcher() override;
 
     // False when nothing can be watched (no libudev, no netlink access, or
@@ -40,11 +37,11 @@ signals:
 
 private:
     struct Relay;
-    void watchDevice(std::shared_ptr<ZK128Device> device);
+    bool watchBackend();
     void watchUsb();
 
-    std::shared_ptr<ZK128Device> m_device; // the simulated device, or null
-    std::shared_ptr<Relay> m_relay;        // shared with the device's callback
+    std::shared_ptr<D2xxBackend> m_backend; // the backend whose callback is installed, or null
+    std::shared_ptr<Relay> m_relay;         // shared with the backend's callback
     bool m_watching = false;               // written in the constructor only
     QString m_status;                      // idem
 };

@@ -3,15 +3,17 @@
 #include "KeepRatioWidget.h"
 #include "ReceiverThread.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QRadioButton>
 
 DisplayPipeline::DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget *display,
-                                 ReceiverThread &worker, QObject *parent)
+                                 ReceiverThread &worker, const QString &testPictureFolder, QObject *parent)
     : QObject(parent)
     , ui(widgets)
     , display(display)
     , worker(worker)
+    , testPictureWriter(testPictureFolder)
 {
     drawTimer.setSingleShot(true);
     drawTimer.setInterval(0);
@@ -37,18 +39,29 @@ void DisplayPipeline::drawPending()
     if (newestFrame.isNull())
         return;
     const QImage shown = transform.apply(newestFrame);
-    if (testPictureRequested) {
-        const TestPictureWriter::Outcome outcome = testPictureWriter.write(shown);
-        if (outcome == TestPictureWriter::Outcome::FolderMissing)
-            return; // not shown; the request stays for the next frame
-        testPictureRequested = false;
-        if (outcome == TestPictureWriter::Outcome::Written)
-            emit testPictureWritten(testPictureWriter.filePath());
-    }
+    if (testPictureRequested)
+        writeTestPicture(shown);
     newestFrame = QImage();
     display->setImage(shown);
     ++drawnCount;
     emit frameShown(shown);
+}
+
+void DisplayPipeline::writeTestPicture(const QImage &shown)
+{
+    // One attempt per request: a folder that cannot be written must not keep
+    // the live view from drawing, frame after frame.
+    testPictureRequested = false;
+    if (testPictureWriter.write(shown) == TestPictureWriter::Outcome::Written) {
+        m_testPictureFailureTold = false;
+        emit testPictureWritten(testPictureWriter.filePath());
+        return;
+    }
+    if (m_testPictureFailureTold)
+        return;
+    m_testPictureFailureTold = true;
+    emit testPictureFailed(QStringLiteral("The test picture cannot be written to %1; recognition has stopped.")
+                               .arg(QDir::toNativeSeparators(testPictureWriter.folder())));
 }
 
 void DisplayPipeline::updateFps()

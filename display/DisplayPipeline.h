@@ -39,8 +39,9 @@ class DisplayPipeline : public QObject
     Q_OBJECT
 
 public:
+    // testPictureFolder: where the recognition test picture goes (the detect folder).
     DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget *display, ReceiverThread &worker,
-                    QObject *parent = nullptr);
+                    const QString &testPictureFolder, QObject *parent = nullptr);
 
     // A frame from the worker.
     void receiveImage(const QImage &image);
@@ -75,8 +76,12 @@ signals:
     // A frame was handed to the live view (after rotation and mirroring).
     void frameShown(const QImage &shown);
     void testPictureWritten(const QString &path);
+    // The test picture could not be written; sent once until one is written again.
+    void testPictureFailed(const QString &sentence);
 
 private:
+    void writeTestPicture(const QImage &shown);
+
     DisplayWidgets ui;
     KeepRatioWidget *display;
     ReceiverThread &worker;
@@ -85,6 +90,7 @@ private:
     FrameRateMeter meter;
     TestPictureWriter testPictureWriter;
     bool testPictureRequested = false;
+    bool m_testPictureFailureTold = false;
     int mode = 0;                 // 0 gray, 1 rgb, 2 heat: the value last sent to the worker
 
     QImage newestFrame;           // waiting to be drawn; null when drawn

@@ -1,6 +1,5 @@
 #include "TestPictureWriter.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 
@@ -11,8 +10,7 @@
 #include <iostream>
 
 TestPictureWriter::TestPictureWriter(QString folder)
-    : m_folder(folder.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/detect")
-                                : std::move(folder))
+    : m_folder(std::move(folder))
 {
 }
 

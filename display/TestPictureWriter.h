@@ -16,8 +16,7 @@ public:
         WriteFailed,   // the file could not be written: the request is dropped all the same
     };
 
-    // folder defaults to <application dir>/detect.
-    explicit TestPictureWriter(QString folder = QString());
+    explicit TestPictureWriter(QString folder);
 
     Outcome write(const QImage &picture) const;
     QString folder() const { return m_folder; }

@@ -3,6 +3,7 @@
 #include "LogWriter.h"
 
 #include <QFile>
+#include <QDir>
 
 #include <cstdio>
 
@@ -14,7 +15,8 @@ namespace {
 // then. Append mode opens the file with O_APPEND and the file is unbuffered:
 // every line is one write, so two console instances interleave whole lines.
 struct ProcessLog {
-    QFile file{QStringLiteral("log.txt")};
+    // Resolved once, so the log stays where it was opened whatever the working directory becomes.
+    QFile file{QDir::current().absoluteFilePath(QStringLiteral("log.txt"))};
     QFile console;
     LogWriter writer{&file, &console, [] { return QDateTime::currentDateTime(); }};
 
@@ -36,6 +38,11 @@ ProcessLog &processLog()
 [[maybe_unused]] const ProcessLog &openedBeforeMain = processLog();
 
 } // namespace
+
+QString logFilePath()
+{
+    return processLog().file.fileName();
+}
 
 void logLine(const QByteArray &text)
 {

@@ -69,6 +69,12 @@ bool SimulatorBackend::isSimulator() const
     return true;
 }
 
+bool SimulatorBackend::setHotplugCallback(HotplugCallback callback)
+{
+    m_device->setHotplugCallback(std::move(callback));
+    return true;
+}
+
 // ---- sessions -----------------------------------------------------------------
 
 SimulatorBackend::Session *SimulatorBackend::liveSession(FT_HANDLE handle)

@@ -53,6 +53,8 @@ public:
 
     QString name() const override;
     bool isSimulator() const override;
+    // The simulated device's plug events.
+    bool setHotplugCallback(HotplugCallback callback) override;
 
     FT_STATUS createDeviceInfoList(DWORD *deviceCount) override;
     FT_STATUS getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *records, DWORD *deviceCount) override;

@@ -42,7 +42,9 @@ int main(int argc, char **argv)
     const std::string model = argc > 1 ? argv[1] : TESSIVO_SHIPPED_MODEL;
     QTemporaryDir work;
     QDir::setCurrent(work.path());
-    QDir().mkpath(QString::fromStdString(DigitRecognizer::detectFolder()));
+    const std::string detectDir = work.filePath(QStringLiteral("detect")).toStdString();
+    const std::string resultDir = work.filePath(QStringLiteral("result")).toStdString();
+    QDir().mkpath(QString::fromStdString(detectDir));
 
     // A handwritten-looking 7 made of two strokes, on a simulated matrix.
     cv::Mat ink = cv::Mat::zeros(28, 28, CV_32F);
@@ -52,14 +54,14 @@ int main(int argc, char **argv)
     const auto scene = factory.digitScene(ink, true);
     const std::string testPicture = work.filePath("test.png").toStdString();
     cv::imwrite(testPicture, scene.test);
-    cv::imwrite(DigitRecognizer::detectFolder() + "/mode.png", scene.templ);
+    cv::imwrite(detectDir + "/mode.png", scene.templ);
 
     std::ostringstream quiet;
     std::streambuf *savedOut = std::cout.rdbuf(quiet.rdbuf());
     std::vector<double> attempt, load, detect;
     for (int run = 0; run < 60; ++run) {
         const auto start = std::chrono::steady_clock::now();
-        DigitRecognizer engine(model);
+        DigitRecognizer engine(model, detectDir, resultDir);
         const double loaded = msSince(start);
         const auto detectStart = std::chrono::steady_clock::now();
         engine.detect(testPicture, true, true);

@@ -4,7 +4,7 @@
 // drew, the frame-rate readout and the CPU share of the GUI thread and the
 // worker thread. Runs at the 800 nA integration (11.5 ms per frame) and with
 // zero integration time (the USB link alone limits the device).
-#include "D2xx.h"
+#include "ConsoleContext.h"
 #include "DeviceProtocol.h"
 #include "DisplayPipeline.h"
 #include "MainWindow.h"
@@ -51,8 +51,9 @@ bool run(const char *title, std::uint32_t integrationCount)
 {
     auto device = std::make_shared<ZK128Device>();
     device->setReplyDelay(std::chrono::microseconds(200));
-    auto previous = D2xx::install(std::make_shared<SimulatorBackend>(device));
-    auto window = std::make_unique<MainWindow>();
+    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(),
+                                 SettingsIdentity(), device);
+    auto window = std::make_unique<MainWindow>(context);
     window->resize(840, 523);
     window->show();
 
@@ -118,7 +119,6 @@ bool run(const char *title, std::uint32_t integrationCount)
                 workerShare);
 
     window.reset();
-    D2xx::install(previous);
     return true;
 }
 

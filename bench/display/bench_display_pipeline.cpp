@@ -1,7 +1,7 @@
 // Cost of showing one live frame in the real main window: rotation, mirroring,
 // the smooth scale into the live view and the pixmap, at the window's default
 // size and maximised, in gray and colour. Prints microseconds per frame.
-#include "D2xx.h"
+#include "ConsoleContext.h"
 #include "DisplayPipeline.h"
 #include "KeepRatioWidget.h"
 #include "MainWindow.h"
@@ -49,9 +49,9 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
     QApplication app(argc, argv);
     auto device = std::make_shared<ZK128Device>();
-    D2xx::install(std::make_shared<SimulatorBackend>(device));
-
-    auto window = std::make_unique<MainWindow>();
+    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(),
+                                 SettingsIdentity(), device);
+    auto window = std::make_unique<MainWindow>(context);
     window->show();
     DisplayPipeline &pipeline = window->displayPipeline();
     pipeline.rotate();           // every step of the pipeline is exercised
@@ -78,6 +78,5 @@ int main(int argc, char **argv)
         }
     }
     window.reset();
-    D2xx::install(nullptr);
     return 0;
 }

@@ -3,6 +3,7 @@
 // the "Recognition" window, the labels and result/result.png.
 #include "ConsoleState.h"
 #include "ReceiverThread.h"
+#include "ConsoleContext.h"
 #include "RecognitionPage.h"
 
 #include <opencv2/core.hpp>
@@ -44,10 +45,11 @@ int main(int argc, char **argv)
     QLabel result, confidence;
     QTimer timer;
     ConsoleState state;
-    ReceiverThread worker;
+    const ConsoleContext context(nullptr, ConsolePaths{detect, work.path() + "/result", work.path() + "/log.txt"});
+    ReceiverThread worker(context);
     RecognitionPage page(RecognitionWidgets{&collect, &enable, &disable, &result, &confidence, &timer}, state,
-                         worker, nullptr, [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
-    page.setDetectFolder(detect);
+                         worker, context.paths(), nullptr,
+                         [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
 
     constexpr int Attempts = 30;
     std::vector<double> ms;

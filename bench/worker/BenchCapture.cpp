@@ -1,6 +1,5 @@
 #include "BenchCapture.h"
 
-#include "D2xx.h"
 #include "SimulatorBackend.h"
 
 #include <QDeadlineTimer>
@@ -10,9 +9,11 @@
 
 BenchCapture::BenchCapture(int rangeNa, std::uint32_t integrationCount)
     : m_device(std::make_shared<ZK128Device>())
+    , m_context(std::make_shared<SimulatorBackend>(m_device),
+                ConsolePaths{m_dir.path() + "/detect", m_dir.path() + "/result", m_dir.path() + "/log.txt"},
+                SettingsIdentity(), m_device)
 {
-    D2xx::install(std::make_shared<SimulatorBackend>(m_device));
-    D2xxBackend &backend = D2xx::backend();
+    D2xxBackend &backend = m_context.backend();
     char serial[] = "ZK128";
     FT_HANDLE handle = nullptr;
     if (backend.openEx(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK)
@@ -36,7 +37,7 @@ BenchCapture::BenchCapture(int rangeNa, std::uint32_t integrationCount)
         QThread::msleep(1);
     backend.purge(handle, FT_PURGE_RX | FT_PURGE_TX);
 
-    m_worker = new ReceiverThread;
+    m_worker = new ReceiverThread(m_context);
     m_worker->setCurrentRange(rangeNa);
     m_worker->deviceHandle.store(handle);
     m_worker->moveToThread(&m_thread);
@@ -56,8 +57,7 @@ BenchCapture::~BenchCapture()
         delete m_worker;
     }
     if (m_handle)
-        D2xx::backend().close(m_handle);
-    D2xx::install(nullptr);
+        m_context.backend().close(m_handle);
 }
 
 void BenchCapture::play()

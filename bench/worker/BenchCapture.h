@@ -1,8 +1,10 @@
 #pragma once
 
+#include "ConsoleContext.h"
 #include "ReceiverThread.h"
 #include "ZK128Device.h"
 
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <cstdint>
@@ -30,6 +32,8 @@ public:
 
 private:
     std::shared_ptr<ZK128Device> m_device;
+    QTemporaryDir m_dir;
+    ConsoleContext m_context;
     void *m_handle = nullptr;
     QThread m_thread;
     ReceiverThread *m_worker = nullptr;

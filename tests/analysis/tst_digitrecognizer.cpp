@@ -70,6 +70,7 @@ private:
     std::string picturePath;
 
     std::string path(const char *name) const { return work.filePath(name).toStdString(); }
+    std::string resultDir() const { return work.filePath("result").toStdString(); }
     cv::Mat trace() const { return cv::imread(detectDir + "/11.png", cv::IMREAD_GRAYSCALE); }
 
 private slots:
@@ -80,7 +81,7 @@ private slots:
         cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
         // The engine reads and writes the detect folder beside the executable
         // and the result folder in the working directory.
-        detectDir = DigitRecognizer::detectFolder();
+        detectDir = path("detect");
         QVERIFY(QDir().mkpath(QString::fromStdString(detectDir)));
         QVERIFY(QDir::setCurrent(work.path()));
 
@@ -130,7 +131,7 @@ private slots:
             QVERIFY(cv::imwrite(detectDir + "/mode.png", templ));
 
         // Without equalisation the template step shows unchanged in the trace.
-        DigitRecognizer engine(constantModel);
+        DigitRecognizer engine(constantModel, detectDir, resultDir());
         const torch::Tensor input = engine.preprocess(picturePath, false, subtract);
         QVERIFY(input.defined());
         QCOMPARE(input.sizes().vec(), (std::vector<int64_t>{1, 1, 28, 28}));
@@ -156,7 +157,7 @@ private slots:
     void missingPicture()
     {
         const std::string missing = path("no such picture.png");
-        DigitRecognizer engine(constantModel);
+        DigitRecognizer engine(constantModel, detectDir, resultDir());
         StreamCapture err(std::cerr);
         QVERIFY(!engine.preprocess(missing, true, false).defined());
         try {
@@ -183,7 +184,7 @@ private slots:
         const std::string imagePath = work.filePath(fileName).toStdString();
         QVERIFY(cv::imwrite(imagePath, sensorPicture()));
 
-        DigitRecognizer engine(constantModel);
+        DigitRecognizer engine(constantModel, detectDir, resultDir());
         const DetectionResult result = engine.detect(imagePath, true, false);
         QCOMPARE(result.digit, 7);
         QCOMPARE(int(result.probabilities.size()), 11);
@@ -206,10 +207,10 @@ private slots:
         // answer still comes back.
         QTemporaryDir elsewhere;
         QVERIFY(QDir(elsewhere.path()).mkpath("result/detection_confidences.csv"));
-        QVERIFY(QDir::setCurrent(elsewhere.path()));
         StreamCapture err(std::cerr);
-        const DetectionResult result = DigitRecognizer(constantModel).detect(picturePath, true, false);
-        QVERIFY(QDir::setCurrent(work.path()));
+        const DetectionResult result =
+            DigitRecognizer(constantModel, detectDir, elsewhere.filePath("result").toStdString())
+                .detect(picturePath, true, false);
         QCOMPARE(result.digit, 7);
         const std::string csvPath =
             (std::filesystem::path(elsewhere.path().toStdString()) / "result" / "detection_confidences.csv").string();
@@ -221,8 +222,8 @@ private slots:
         const std::string first = path("first.png"), second = path("second.png");
         QVERIFY(cv::imwrite(first, sensorPicture()));
         QVERIFY(cv::imwrite(second, sensorPicture()));
-        DigitRecognizer(constantModel).detect(first, true, false);
-        DigitRecognizer(constantModel).detect(second, true, true);
+        DigitRecognizer(constantModel, detectDir, resultDir()).detect(first, true, false);
+        DigitRecognizer(constantModel, detectDir, resultDir()).detect(second, true, true);
 
         QFile csv(work.filePath("result/detection_confidences.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -253,7 +254,7 @@ private slots:
         const std::string model = path("wrong_shape.pt");
         TinyModels::saveConstant(model, std::vector<float>(size_t(count), 0.5f), dims);
 
-        DigitRecognizer engine(model);
+        DigitRecognizer engine(model, detectDir, resultDir());
         StreamCapture err(std::cerr);
         const std::string sentence = "The digit model answered with scores of shape "
             + shapeText.toStdString() + " instead of [1, 11] class scores.";
@@ -291,7 +292,7 @@ private slots:
         }
 
         StreamCapture err(std::cerr);
-        DigitRecognizer engine(model);
+        DigitRecognizer engine(model, detectDir, resultDir());
         QVERIFY(QString::fromStdString(err.text()).startsWith(loadMessageStart));
         const size_t afterLoad = err.text().size();
         QVERIFY_EXCEPTION_THROWN(engine.detect(picturePath, true, false), c10::Error);
@@ -300,7 +301,7 @@ private slots:
 
     void classifierPicture()
     {
-        DigitRecognizer engine(constantModel);
+        DigitRecognizer engine(constantModel, detectDir, resultDir());
         const DetectionResult result = engine.detect(picturePath, true, false);
         QCOMPARE(result.picture.size(), cv::Size(28, 28));
         QCOMPARE(result.picture.type(), CV_8UC1);

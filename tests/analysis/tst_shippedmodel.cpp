@@ -43,13 +43,14 @@ private:
     std::string model = TESSIVO_SHIPPED_MODEL;
     std::ostringstream quiet;
     std::streambuf *savedOut = nullptr;
+    std::string detectDir() const { return work.filePath("detect").toStdString(); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(work.isValid());
         QVERIFY(QDir::setCurrent(work.path()));
-        QVERIFY(QDir().mkpath(QString::fromStdString(DigitRecognizer::detectFolder())));
+        QVERIFY(QDir().mkpath(QString::fromStdString(detectDir())));
         savedOut = std::cout.rdbuf(quiet.rdbuf()); // one "Model loaded" line per engine
     }
 
@@ -67,7 +68,7 @@ private slots:
         QFETCH(bool, withTemplate);
         ZK128Device device;
         device.setScene(ZK128Device::Scene::Uniform);
-        QVERIFY(cv::imwrite(DigitRecognizer::detectFolder() + "/mode.png", displayedFrame(device)));
+        QVERIFY(cv::imwrite(detectDir() + "/mode.png", displayedFrame(device)));
 
         const std::string testPicture = work.filePath("test.png").toStdString();
         int right = 0, shown = 0;
@@ -77,7 +78,7 @@ private slots:
             for (int digit = 0; digit <= 9; ++digit) {
                 device.setFixedDigit(digit, sample);
                 QVERIFY(cv::imwrite(testPicture, displayedFrame(device)));
-                const DetectionResult result = DigitRecognizer(model).detect(testPicture, true, withTemplate);
+                const DetectionResult result = DigitRecognizer(model, detectDir(), work.filePath("result").toStdString()).detect(testPicture, true, withTemplate);
                 ++shown;
                 if (result.digit == digit && result.confidence >= 0.4f)
                     ++right;
@@ -99,10 +100,10 @@ private slots:
         ZK128Device device;
         device.setScene(ZK128Device::Scene::Uniform);
         const cv::Mat lit = displayedFrame(device);
-        QVERIFY(cv::imwrite(DigitRecognizer::detectFolder() + "/mode.png", lit));
+        QVERIFY(cv::imwrite(detectDir() + "/mode.png", lit));
         const std::string testPicture = work.filePath("blank.png").toStdString();
         QVERIFY(cv::imwrite(testPicture, lit));
-        const DetectionResult result = DigitRecognizer(model).detect(testPicture, true, withTemplate);
+        const DetectionResult result = DigitRecognizer(model, detectDir(), work.filePath("result").toStdString()).detect(testPicture, true, withTemplate);
         QVERIFY2(result.digit == 10 || result.confidence < 0.4f,
                  qPrintable(QString("read as %1 (%2)").arg(result.digit).arg(result.confidence)));
     }

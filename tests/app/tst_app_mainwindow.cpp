@@ -4,6 +4,9 @@
 #include "CurrentRange.h"
 #include "FramelessHelper.h"
 #include "MainWindow.h"
+#include "SimulatorBackend.h"
+#include "TestContext.h"
+#include "ZK128Device.h"
 #include "VoltageDetails.h"
 #include "WindowChrome.h"
 
@@ -78,6 +81,9 @@ private:
     }
     void startWorkerLoop();
 
+    std::shared_ptr<ZK128Device> m_device = std::make_shared<ZK128Device>();
+    TestContext m_context{std::make_shared<SimulatorBackend>(m_device), m_device};
+    FT_HANDLE m_handle = nullptr;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -87,7 +93,7 @@ void TestMainWindow::init()
     store.clear();
     store.sync();
     CurrentRange::set(200.0);
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(m_context.context);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
@@ -95,10 +101,16 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     window.reset();
+    if (m_handle)
+        m_context.context.backend().close(m_handle);
+    m_handle = nullptr;
 }
 
 void TestMainWindow::startWorkerLoop()
 {
+    // The loop reads a device that answers; it is opened behind the window's back.
+    QCOMPARE(m_context.context.backend().openEx("ZK128", FT_OPEN_BY_SERIAL_NUMBER, &m_handle), FT_STATUS(FT_OK));
+    window->receiver().deviceHandle.store(m_handle);
     window->receiver().resume();
     window->receiver().startAcquisition();
     QTRY_VERIFY(!window->receiver().isParked());

@@ -2,6 +2,7 @@
 
 #include "CurrentRange.h"
 #include "MainWindow.h"
+#include "TestContext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -58,6 +59,7 @@ private:
         return w;
     }
 
+    TestContext m_context;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -126,7 +128,7 @@ void TestSettings::load()
     QFETCH(QList<bool>, saveKinds);
 
     writeStore(stored);
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(m_context.context);
 
     for (const char *name : RangeButtons)
         QCOMPARE(find<QRadioButton>(name)->isChecked(), checkedRange == QLatin1String(name));
@@ -149,7 +151,7 @@ void TestSettings::loadRestoresTextsIntoTheSummary()
                 {"lineEdit_von", "15"},
                 {"lineEdit_voff", "-15"},
                 {"radioButton_100", "true"}});
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(m_context.context);
     QCOMPARE(window->parameterSummaryText(), QStringLiteral("Current:100\nVbias1:3.5\nVbias2:3.5\nVon:15\nVoff:-15\n"));
     auto *path = find<QLineEdit>("lineEdit_savepath");
     QCOMPARE(path->text(), QStringLiteral("/data/runs/a very long folder name/zk128"));
@@ -162,7 +164,7 @@ void TestSettings::loadRestoresTextsIntoTheSummary()
     // First run: exactly the five bare lines, with the range the form shows checked.
     writeStore({});
     CurrentRange::set(200.0);
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(m_context.context);
     QCOMPARE(window->parameterSummaryText(), QStringLiteral("Current:800\nVbias1:\nVbias2:\nVon:\nVoff:\n"));
     for (const char *edit : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff", "lineEdit_gear",
                              "lineEdit_savepath", "lineEdit_savename"})
@@ -188,7 +190,7 @@ void TestSettings::save()
     QFETCH(QString, rangeButton);
     QFETCH(bool, picture);
 
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(m_context.context);
     find<QComboBox>("comboBox_saveframes")->setCurrentText(framesText);
     find<QLineEdit>("lineEdit_vc")->setText(QStringLiteral(" 4.5"));
     find<QLineEdit>("lineEdit_voff")->setText(QStringLiteral("-15"));
@@ -215,7 +217,7 @@ void TestSettings::save()
 
 void TestSettings::roundTrip()
 {
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(m_context.context);
     find<QRadioButton>("radioButton_optional_gear")->setChecked(true);
     find<QLineEdit>("lineEdit_gear")->setText(QStringLiteral("640"));
     find<QLineEdit>("lineEdit_von")->setText(QStringLiteral("12"));
@@ -224,7 +226,7 @@ void TestSettings::roundTrip()
     window.reset();
 
     CurrentRange::set(200.0);
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(m_context.context);
     QVERIFY(find<QRadioButton>("radioButton_optional_gear")->isChecked());
     QVERIFY(!find<QWidget>("widget_range")->isHidden());
     QCOMPARE(CurrentRange::value(), 640.0);

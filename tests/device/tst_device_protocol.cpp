@@ -209,23 +209,29 @@ void DeviceProtocolTest::parameterCommandIsEighteenBytes()
 
 void DeviceProtocolTest::batteryReadingTakesBytesThreeAndFour_data()
 {
-    QTest::addColumn<int>("received");
-    QTest::addColumn<int>("reading");
-    // The device's answer AE CC 04 0A 10 ..., cut after `received` bytes.
-    QTest::newRow("1 byte") << 1 << 0;
-    QTest::newRow("2 bytes") << 2 << 0;
-    QTest::newRow("3 bytes") << 3 << 0;
-    QTest::newRow("4 bytes: low byte missing counts as zero") << 4 << 0x0A00;
-    QTest::newRow("5 bytes") << 5 << 0x0A10;
-    QTest::newRow("7 bytes: the tail is not examined") << 7 << 0x0A10;
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<int>("reading"); // -1: no reading
+    // The device's answer AE CC 04 0A 10 FF FF, cut after some bytes, or
+    // behind another answer that was still queued.
+    QTest::newRow("1 byte") << QByteArray::fromHex("ae") << 0;
+    QTest::newRow("2 bytes") << QByteArray::fromHex("aecc") << 0;
+    QTest::newRow("3 bytes") << QByteArray::fromHex("aecc04") << 0;
+    QTest::newRow("4 bytes: low byte missing counts as zero") << QByteArray::fromHex("aecc040a") << 0x0A00;
+    QTest::newRow("5 bytes") << QByteArray::fromHex("aecc040a10") << 0x0A10;
+    QTest::newRow("7 bytes: the tail is not examined") << QByteArray::fromHex("aecc040a10ffff") << 0x0A10;
+    QTest::newRow("a stale stop answer is no reading") << QByteArray::fromHex("aecc037d0a") << -1;
+    QTest::newRow("a stale stop answer before the battery answer")
+        << QByteArray::fromHex("aecc037d0aaecc040a10") << 0x0A10;
+    QTest::newRow("stray bytes") << QByteArray::fromHex("0a10ffff") << -1;
 }
 
 void DeviceProtocolTest::batteryReadingTakesBytesThreeAndFour()
 {
-    QFETCH(int, received);
+    QFETCH(QByteArray, received);
     QFETCH(int, reading);
-    const std::uint8_t answer[] = {0xAE, 0xCC, 0x04, 0x0A, 0x10, 0xFF, 0xFF};
-    QCOMPARE(int(DeviceProtocol::batteryReading(answer, std::size_t(received))), reading);
+    const std::optional<std::uint16_t> read = DeviceProtocol::batteryReading(
+        reinterpret_cast<const std::uint8_t *>(received.constData()), std::size_t(received.size()));
+    QCOMPARE(read ? int(*read) : -1, reading);
 }
 
 void DeviceProtocolTest::batteryGaugeWidth_data()

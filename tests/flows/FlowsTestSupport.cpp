@@ -1,6 +1,5 @@
 #include "FlowsTestSupport.h"
 
-#include "D2xx.h"
 #include "SimulatorBackend.h"
 #include "ZK128Device.h"
 
@@ -43,12 +42,7 @@ SimulatedDevice::SimulatedDevice()
     , backend(std::make_shared<SimulatorBackend>(device))
 {
     device->setReplyDelay(std::chrono::microseconds(200));
-    previous = D2xx::install(backend);
-}
-
-SimulatedDevice::~SimulatedDevice()
-{
-    D2xx::install(previous);
+    test = std::make_unique<TestContext>(backend, device);
 }
 
 FT_HANDLE SimulatedDevice::open()
@@ -61,7 +55,8 @@ FT_HANDLE SimulatedDevice::open()
     return handle;
 }
 
-RunningWorker::RunningWorker()
+RunningWorker::RunningWorker(const ConsoleContext &context)
+    : worker(context)
 {
     worker.moveToThread(&thread);
     QObject::connect(&thread, &QThread::started, &worker, &ReceiverThread::process);

@@ -3,6 +3,7 @@
 #include "D2xxTypes.h"
 #include "OperatorMessage.h"
 #include "ReceiverThread.h"
+#include "TestContext.h"
 
 #include <QApplication>
 #include <QObject>
@@ -68,23 +69,24 @@ private:
     QTimer poll;
 };
 
-// A simulated ZK128 installed as the process's D2XX backend.
+// A simulated ZK128 and a console context running on it (its folders in a
+// temporary folder).
 struct SimulatedDevice
 {
     SimulatedDevice();
-    ~SimulatedDevice();
     // Opens and configures the device the way the connect flow does.
     FT_HANDLE open();
+    const ConsoleContext &context() const { return test->context; }
 
     std::shared_ptr<ZK128Device> device;
     std::shared_ptr<SimulatorBackend> backend;
-    std::shared_ptr<D2xxBackend> previous;
+    std::unique_ptr<TestContext> test;
 };
 
 // The acquisition worker in its own thread, parked, as the window keeps it.
 struct RunningWorker
 {
-    RunningWorker();
+    explicit RunningWorker(const ConsoleContext &context);
     ~RunningWorker();
 
     QThread thread;

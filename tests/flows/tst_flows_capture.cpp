@@ -4,6 +4,7 @@
 
 #include "CaptureControl.h"
 #include "ConsoleState.h"
+#include "WorkerGate.h"
 #include "DeviceProtocol.h"
 #include "ZK128Device.h"
 
@@ -16,16 +17,17 @@ namespace {
 struct CaptureRig
 {
     CaptureRig()
-        : control(CaptureWidgets{&play, &playArea, &set, &calibration, &fullOn, &fullOff}, state, runner.worker,
-                  runner.thread, fpsTimer, batteryTimer, [this] { ++recognitionResets; }, messages.sink())
+        : runner(sim.context())
+        , gate(runner.worker, runner.thread)
+        , control(CaptureWidgets{&play, &playArea, &set, &calibration, &fullOn, &fullOff}, state, runner.worker,
+                  gate, fpsTimer, batteryTimer, [this] { ++recognitionResets; }, messages.sink())
     {
         batteryTimer.setInterval(300000);
         calibration.setText(QStringLiteral("Open Calibration"));
         fullOn.setEnabled(false);
         fullOff.setEnabled(false);
         sim.device->setUsbBytesPerSecond(0);
-        state.deviceHandle = sim.open();
-        runner.worker.deviceHandle.store(state.deviceHandle);
+        runner.worker.deviceHandle.store(sim.open());
         runner.worker.setCurrentRange(800);
         state.connected = true;
     }
@@ -39,6 +41,7 @@ struct CaptureRig
 
     FlowsTest::SimulatedDevice sim;
     FlowsTest::RunningWorker runner;
+    WorkerGate gate;
     QPushButton play, set, calibration, fullOn, fullOff;
     QWidget playArea;
     QTimer fpsTimer, batteryTimer;

@@ -6,6 +6,8 @@
 #include "DeviceConnection.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
+#include "DeviceSession.h"
+#include "WorkerGate.h"
 #include "SimulatorBackend.h"
 #include "ZK128Device.h"
 
@@ -46,8 +48,11 @@ struct ConnectionRig
 {
     ConnectionRig()
         : backend(std::make_shared<ListFaultBackend>(sim.device))
-        , connection(ConnectionWidgets{&combo, &connectButton, &play, &battery, &gauge}, state, worker, idleThread,
-                     batteryTimer, *backend, [this] { ++stops; state.running = false; }, messages.sink())
+        , worker(sim.context())
+        , session(*backend)
+        , gate(worker, idleThread)
+        , connection(ConnectionWidgets{&combo, &connectButton, &play, &battery, &gauge}, state, worker, session,
+                     gate, batteryTimer, [this] { ++stops; state.running = false; }, messages.sink())
     {
         connectButton.setText(QStringLiteral("Connect"));
         play.hide();
@@ -79,7 +84,9 @@ struct ConnectionRig
     QWidget play, battery, gauge;
     ConsoleState state;
     ReceiverThread worker;
+    DeviceSession session;
     QThread idleThread; // never started: the worker cannot be reading
+    WorkerGate gate;
     QTimer batteryTimer;
     int stops = 0;
     FlowsTest::MessageRecorder messages;
@@ -206,8 +213,8 @@ void TestFlowsConnection::connectOutcome()
     QCOMPARE(rig.battery.isHidden(), !connected);
     QCOMPARE(rig.batteryTimer.isActive(), connected);
     if (connected) {
-        QVERIFY(rig.state.deviceHandle);
-        QCOMPARE(rig.worker.deviceHandle.load(), rig.state.deviceHandle);
+        QVERIFY(rig.session.handle());
+        QCOMPARE(rig.worker.deviceHandle.load(), rig.session.handle());
         QCOMPARE(rig.batteryTimer.interval(), 300000);
         QVERIFY(rig.sent(DeviceProtocol::Code::BatteryQuery)); // polled once right away
     } else if (fault != "unplugged") {
@@ -223,7 +230,7 @@ void TestFlowsConnection::connectConfiguresDevice()
     rig.connection.toggleConnection();
     QVERIFY(rig.state.connected);
     SimulatorBackend::SessionSettings settings;
-    QVERIFY(rig.backend->sessionSettings(rig.state.deviceHandle, &settings));
+    QVERIFY(rig.backend->sessionSettings(rig.session.handle(), &settings));
     QCOMPARE(int(settings.bitMask), 0x00);
     QCOMPARE(int(settings.bitMode), 0x40);
     QCOMPARE(settings.inTransferSize, ULONG(65536));
@@ -290,11 +297,11 @@ void TestFlowsConnection::connectWhileRunningIsRefused()
     ConnectionRig rig;
     rig.connection.toggleConnection();
     rig.state.running = true;
-    const FT_HANDLE held = rig.state.deviceHandle;
+    const FT_HANDLE held = rig.session.handle();
     rig.connection.toggleConnection();
     QCOMPARE(rig.messages.texts, QStringList{"Device is running"});
     QVERIFY(rig.state.connected);
-    QCOMPARE(rig.state.deviceHandle, held);
+    QCOMPARE(rig.session.handle(), held);
     QCOMPARE(rig.connectButton.text(), QStringLiteral("Disconnect"));
 }
 
@@ -350,7 +357,7 @@ void TestFlowsConnection::deviceNotification()
     QCOMPARE(rig.play.isHidden(), lost);
     QCOMPARE(rig.battery.isHidden(), lost);
     QCOMPARE(rig.connectButton.text(), lost ? QStringLiteral("Connect") : QStringLiteral("Disconnect"));
-    QCOMPARE(rig.state.deviceHandle == nullptr, lost);
+    QCOMPARE(rig.session.handle() == nullptr, lost);
     QVERIFY(rig.connection.deviceListRefresh().activeRefreshes() >= 1); // the list is refreshed as well
     if (lost) {
         rig.sim.device->replug();

@@ -5,6 +5,8 @@
 #include "ConsoleState.h"
 #include "CurrentRange.h"
 #include "DeviceProtocol.h"
+#include "DeviceSession.h"
+#include "WorkerGate.h"
 #include "IntegrationSearch.h"
 #include "ParameterPanel.h"
 #include "SimulatorBackend.h"
@@ -21,7 +23,10 @@ using Bytes = std::vector<std::uint8_t>;
 struct PanelRig
 {
     PanelRig()
-        : panel(widgets(), state, worker, idleThread, *sim.backend, summary, messages.sink())
+        : worker(sim.context())
+        , session(*sim.backend)
+        , gate(worker, idleThread)
+        , panel(widgets(), state, worker, session, gate, summary, messages.sink())
     {
         // One exclusive group, as on the page.
         auto *layout = new QVBoxLayout(&page);
@@ -32,7 +37,8 @@ struct PanelRig
             QObject::connect(b, &QRadioButton::toggled, &panel, [this, b](bool on) { panel.rangeToggled(b, on); });
         rangeField.hide();
         CurrentRange::set(800.0);
-        state.deviceHandle = sim.open();
+        session.open();
+        session.configure();
         for (QLineEdit *e : {&vc, &vd, &von, &voff})
             e->setText(QStringLiteral("0"));
     }
@@ -57,7 +63,9 @@ struct PanelRig
     QLineEdit gear, vc, vd, von, voff;
     ConsoleState state;
     ReceiverThread worker;
+    DeviceSession session;
     QThread idleThread;
+    WorkerGate gate;
     QString summary;
     FlowsTest::MessageRecorder messages;
     ParameterPanel panel;
@@ -264,21 +272,25 @@ void TestFlowsParameters::unacknowledgedSettingFails()
     PanelRig rig;
     rig.worker.setIntegralTime(1.0);
     rig.worker.setIntegralCurrent(2.0);
+    rig.worker.setCurrentRange(250);
+    rig.summary = QStringLiteral("before");
     if (fault == "corrupt")
         rig.sim.device->setCorruptAcknowledgements(true);
     else
-        rig.sim.backend->close(rig.state.deviceHandle);
+        rig.sim.backend->close(rig.session.handle());
     rig.r100.setChecked(true);
     rig.panel.applySettings();
 
     QCOMPARE(rig.messages.texts, QStringList{"Parameter setting failed."});
     QCOMPARE(rig.worker.integralTimeValue(), 1.0);
     QCOMPARE(rig.worker.integralCurrentValue(), 2.0);
-    // What came before the send stays in effect.
-    QCOMPARE(rig.worker.currentRangeValue(), 100);
-    QVERIFY(rig.summary.startsWith(QStringLiteral("Current:100\n")));
+    // The device kept its parameters, and so does the console: range,
+    // references and summary are those of before.
+    QCOMPARE(rig.worker.currentRangeValue(), 250);
+    QCOMPARE(rig.worker.fullOnReferenceSnapshot().front(), 250.0);
+    QCOMPARE(rig.summary, QStringLiteral("before"));
     QCOMPARE(int(rig.parameterCommands().size()), fault == "corrupt" ? 1 : 0); // sent once, never again
-    QVERIFY(rig.state.deviceStatus != FT_OK || fault == "corrupt");
+    QVERIFY(rig.session.lastStatus() != FT_OK || fault == "corrupt");
 }
 
 FLOWS_TEST_MAIN(TestFlowsParameters)

@@ -21,7 +21,8 @@ const QString Summary = QStringLiteral("Current:800\nVbias1:1\nVbias2:2\nVon:3\n
 struct SaveRig
 {
     SaveRig()
-        : panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &progress, &stateLabel}, state, worker,
+        : worker(test.context)
+        , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &progress, &stateLabel}, state, worker,
                 summary, messages.sink())
     {
         frames.setEditable(true);
@@ -47,6 +48,7 @@ struct SaveRig
     QProgressBar progress;
     QLabel stateLabel;
     ConsoleState state;
+    TestContext test;
     ReceiverThread worker;
     QString summary;
     FlowsTest::MessageRecorder messages;

@@ -40,8 +40,7 @@ struct WindowRig
         if (!plugged)
             sim.device->unplug();
         sim.device->setBatteryReading(2400);
-        window = std::make_unique<MainWindow>();
-        window->displayPipeline().setTestPictureWriter(TestPictureWriter(dir.path() + "/detect"));
+        window = std::make_unique<MainWindow>(sim.context());
         window->show();
     }
     template <typename T>

@@ -3,6 +3,7 @@
 #include "FlowsTestSupport.h"
 
 #include "MainWindow.h"
+#include "SimulatorBackend.h"
 #include "KeepRatioWidget.h"
 #include "DisplayPipeline.h"
 #include "TestPictureWriter.h"
@@ -22,11 +23,14 @@ struct PageWindowRig
 {
     PageWindowRig()
         : previousDirectory(QDir::currentPath())
+        , context(sim.backend,
+                  ConsolePaths{dir.path() + QStringLiteral("/detect"), dir.path() + QStringLiteral("/result"),
+                               dir.path() + QStringLiteral("/log.txt")},
+                  SettingsIdentity(), sim.device)
     {
         QDir::setCurrent(dir.path());
         sim.device->setBatteryReading(2400);
-        window = std::make_unique<MainWindow>();
-        window->displayPipeline().setTestPictureWriter(TestPictureWriter(detectFolder()));
+        window = std::make_unique<MainWindow>(context);
         window->show();
     }
     ~PageWindowRig()
@@ -70,6 +74,7 @@ struct PageWindowRig
     QString previousDirectory;
     QTemporaryDir dir;
     FlowsTest::SimulatedDevice sim;
+    ConsoleContext context;
     FlowsTest::MessageBoxAnswerer boxes;
     std::unique_ptr<MainWindow> window; // destroyed first: before the simulator it talks to
 };

@@ -142,9 +142,12 @@ void TestPagesItCurve::startCollect_data()
     QTest::newRow("checked channels close ranks") << true << QList<bool>{true, false, true}
                                                   << QStringList{"1,2", "3,4", "127,127"}
                                                   << QVector<int>{130, 16383} << QStringList{};
-    QTest::newRow("non-numeric row counts as 0") << true << QList<bool>{true, false, false}
-                                                 << QStringList{"abc,9", ",", ","} << QVector<int>{9}
-                                                 << QStringList{};
+    QTest::newRow("non-numeric row refused") << true << QList<bool>{true, false, false}
+                                             << QStringList{"abc,9", ",", ","} << QVector<int>{}
+                                             << QStringList{"CH1: x and y must be whole numbers from 0 to 127."};
+    QTest::newRow("column off the matrix refused") << true << QList<bool>{false, true, false}
+                                                   << QStringList{",", "3,200", ","} << QVector<int>{}
+                                                   << QStringList{"CH2: x and y must be whole numbers from 0 to 127."};
 }
 
 void TestPagesItCurve::startCollect()

@@ -165,7 +165,6 @@ void TestPagesRecognition::answer()
     PageWindowRig rig;
     RecognitionControls page(rig);
     const QString folder = rig.detectFolder();
-    rig.window->recognition().setDetectFolder(folder);
     writeAnswerPictures(folder, missingPicture);
     writeModel(folder, digit, probability);
     writeSensorPicture(folder);
@@ -263,7 +262,6 @@ void TestPagesRecognition::offsetModes()
     PageWindowRig rig;
     RecognitionControls page(rig);
     const QString folder = rig.detectFolder();
-    rig.window->recognition().setDetectFolder(folder);
     writeAnswerPictures(folder);
     writeModel(folder, 3, 0.9);
     QVERIFY(rig.connectAndPlay());
@@ -343,7 +341,6 @@ void TestPagesRecognition::engineFailure()
     RecognitionControls page(rig);
     const QString folder = rig.detectFolder();
     RecognitionPage &recognition = rig.window->recognition();
-    recognition.setDetectFolder(folder);
     writeAnswerPictures(folder);
     writeSensorPicture(folder);
     const QString model = folder + "/mnist_cnn_traced.pt";

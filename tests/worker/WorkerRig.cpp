@@ -1,6 +1,5 @@
 #include "WorkerRig.h"
 
-#include "D2xx.h"
 #include "SimulatorBackend.h"
 
 #include <QDeadlineTimer>
@@ -14,9 +13,9 @@ WorkerRig::WorkerRig(const Options &options)
     : m_options(options)
     , m_device(std::make_shared<ZK128Device>())
     , m_probe(std::make_shared<ProbeBackend>(std::make_shared<SimulatorBackend>(m_device)))
+    , m_context(m_probe, m_device)
 {
-    m_previousBackend = D2xx::install(m_probe);
-    m_worker = new ReceiverThread;
+    m_worker = new ReceiverThread(m_context.context);
     m_worker->setFrameTimeoutMs(options.frameTimeoutMs);
     m_worker->setCurrentRange(options.rangeNa);
     m_worker->moveToThread(&m_thread);
@@ -44,7 +43,6 @@ WorkerRig::~WorkerRig()
     delete m_worker;
     if (m_handle)
         m_probe->close(m_handle);
-    D2xx::install(m_previousBackend);
 }
 
 bool WorkerRig::configureDevice()

@@ -2,6 +2,7 @@
 
 #include "ProbeBackend.h"
 #include "ReceiverThread.h"
+#include "TestContext.h"
 #include "WorkerSignals.h"
 #include "ZK128Device.h"
 
@@ -41,6 +42,8 @@ public:
     ReceiverThread &worker() { return *m_worker; }
     WorkerSignals &relay() { return m_signals; }
     QThread &thread() { return m_thread; }
+    const ConsoleContext &context() const { return m_context.context; }
+    QString detectFolder() const { return m_context.detectFolder(); }
 
     // Commands the simulator received with the given code (AE AA code ...).
     int commandCount(std::uint8_t code) const;
@@ -55,7 +58,7 @@ private:
     Options m_options;
     std::shared_ptr<ZK128Device> m_device;
     std::shared_ptr<ProbeBackend> m_probe;
-    std::shared_ptr<D2xxBackend> m_previousBackend;
+    TestContext m_context;
     FT_HANDLE m_handle = nullptr;
     QThread m_thread;
     ReceiverThread *m_worker = nullptr; // lives in m_thread; deleted after it ends

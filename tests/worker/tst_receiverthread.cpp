@@ -195,6 +195,7 @@ private slots:
 
 private:
     QTemporaryDir m_settingsDir;
+    TestContext m_context;
 };
 
 void TestReceiverThread::initTestCase()
@@ -215,7 +216,7 @@ void TestReceiverThread::defaultsWithoutStoredSettings()
         stored.clear();
         stored.sync();
     }
-    ReceiverThread worker;
+    ReceiverThread worker(m_context.context);
     QCOMPARE(worker.currentRangeValue(), 0);
     QCOMPARE(worker.integralTimeValue(), 0.0);
     QCOMPARE(worker.integralCurrentValue(), 0.0);
@@ -241,7 +242,7 @@ void TestReceiverThread::settingsStoredAtDestruction()
     QFETCH(double, integralCurrent);
     QFETCH(int, range);
     {
-        ReceiverThread worker;
+        ReceiverThread worker(m_context.context);
         worker.setIntegralTime(integralTime);
         worker.setIntegralCurrent(integralCurrent);
         worker.setCurrentRange(range);
@@ -251,7 +252,7 @@ void TestReceiverThread::settingsStoredAtDestruction()
     QCOMPARE(stored.value("ReceiverSettings/Integralcurrent").toDouble(), integralCurrent);
     QCOMPARE(stored.value("ReceiverSettings/currentRange").toInt(), range);
 
-    ReceiverThread reloaded;
+    ReceiverThread reloaded(m_context.context);
     QCOMPARE(reloaded.currentRangeValue(), range);
     QCOMPARE(reloaded.integralTimeValue(), integralTime);
     QCOMPARE(reloaded.integralCurrentValue(), integralCurrent);
@@ -270,7 +271,7 @@ void TestReceiverThread::setCurrentRangeRefillsFullOn_data()
 void TestReceiverThread::setCurrentRangeRefillsFullOn()
 {
     QFETCH(int, range);
-    ReceiverThread worker;
+    ReceiverThread worker(m_context.context);
     worker.setCurrentRange(range);
     QCOMPARE(worker.currentRangeValue(), range);
     QCOMPARE(worker.fullOnReferenceSnapshot(), std::vector<double>(16384, double(range)));
@@ -279,7 +280,7 @@ void TestReceiverThread::setCurrentRangeRefillsFullOn()
 
 void TestReceiverThread::setSeriesPixelsTakesTheList()
 {
-    ReceiverThread worker;
+    ReceiverThread worker(m_context.context);
     std::vector<int> pixels{0, 129, 16383};
     worker.setSeriesPixels(std::move(pixels));
     QVERIFY(pixels.empty());
@@ -480,19 +481,37 @@ void TestReceiverThread::readFailures()
     QVERIFY(waitFor([&] { return images.count() >= 2; }));
 
     rig.device().failNextReads(firstFailures);
-    int before = images.count();
-    // Frames only come again once every failing read has been used up.
-    QVERIFY(waitFor([&] { return images.count() >= before + 3; }));
     if (laterFailures > 0) {
-        rig.device().failNextReads(laterFailures);
-        before = images.count();
+        // Frames come again once every failing read has been used up; they do
+        // not reset the count of the pass.
+        const int before = images.count();
         QVERIFY(waitFor([&] { return images.count() >= before + 3; }));
+        rig.device().failNextReads(laterFailures);
     }
+    if (errors == 0) {
+        const int before = images.count();
+        QVERIFY(waitFor([&] { return images.count() >= before + 3; }));
+        QVERIFY(rig.stop());
+        drainEvents();
+        QCOMPARE(errorSpy.count(), 0);
+        return;
+    }
+    // The 11th failure ends the capture: the loop parks without a stop
+    // command, and Play starts afresh at once.
+    QVERIFY(waitFor([&] { return errorSpy.count() == 1; }));
+    QCOMPARE(errorSpy.first().at(0).toString(), QStringLiteral("Failed to get device status"));
+    QVERIFY(rig.worker().waitUntilParked(2000));
+    rig.device().clearReceivedCommands();
+    QElapsedTimer restart;
+    restart.start();
+    rig.play();
+    const int before = images.count();
+    QVERIFY(waitFor([&] { return images.count() >= before + 2; }));
+    QCOMPARE(rig.commandCount(0x03), 0);
+    QVERIFY2(restart.elapsed() < 1000, qPrintable(QString::number(restart.elapsed())));
     QVERIFY(rig.stop());
     drainEvents();
     QCOMPARE(errorSpy.count(), errors);
-    if (errors > 0)
-        QCOMPARE(errorSpy.first().at(0).toString(), QStringLiteral("Failed to get device status"));
 }
 
 void TestReceiverThread::captureRecovers_data()
@@ -886,8 +905,7 @@ void TestReceiverThread::templatePictureRequest()
     WorkerRig rig;
     QVERIFY(rig.start());
     ReceiverThread &worker = rig.worker();
-    const QString templatePath = dir.path() + "/detect/mode.png";
-    worker.setModePicturePath(templatePath);
+    const QString templatePath = rig.detectFolder() + "/mode.png";
     QSignalSpy images(&rig.relay(), &WorkerSignals::sendImagetoMain);
     rig.play();
     QVERIFY(waitFor([&] { return images.count() >= 2; }));

@@ -50,10 +50,18 @@ struct QuietStdout {
     ~QuietStdout() { std::cout.rdbuf(saved); }
 };
 
+// The template and the trace go where the console keeps them: the detect
+// folder beside the executable.
 std::string detectFolder()
 {
-    QDir().mkpath(QString::fromStdString(DigitRecognizer::detectFolder()));
-    return DigitRecognizer::detectFolder();
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/detect");
+    QDir().mkpath(folder);
+    return folder.toStdString();
+}
+
+std::string resultFolder()
+{
+    return QDir::current().absoluteFilePath(QStringLiteral("result")).toStdString();
 }
 
 DetectionResult recognise(DigitRecognizer &engine, const DigitSampleFactory::Scene &scene,
@@ -100,7 +108,7 @@ int evaluateHandwritten(const std::string &mnistDir, const std::string &model, u
     const auto mnist = MnistDigits::load(mnistDir);
     DigitSampleFactory factory(seed);
     QuietStdout quiet;
-    DigitRecognizer engine(model);
+    DigitRecognizer engine(model, detectFolder(), resultFolder());
 
     std::array<std::array<Tally, 10>, 2> perDigit{};
     std::array<std::array<int, 11>, 10> confusion{}; // true digit x answer, both modes
@@ -177,7 +185,7 @@ int evaluateFolder(const std::string &folder, const std::string &model, const st
     std::array<Tally, 11> perClass{};
     Tally overall;
     QuietStdout quiet;
-    DigitRecognizer engine(model);
+    DigitRecognizer engine(model, detectFolder(), resultFolder());
     for (const QString &file : files) {
         const auto match = name.match(file);
         const int label = match.hasMatch() ? match.captured(1).toInt() : -1;

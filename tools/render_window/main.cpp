@@ -5,7 +5,7 @@
 //   render_window <output folder> [width height] [--live]
 // Settings are read from (and written to) a throw-away store, never the
 // operator's own.
-#include "D2xx.h"
+#include "ConsoleContext.h"
 #include "MainWindow.h"
 #include "SimulatorBackend.h"
 #include "VoltageDetails.h"
@@ -90,9 +90,10 @@ int main(int argc, char *argv[])
     QDir out(args.at(1));
     out.mkpath(QStringLiteral("."));
 
-    if (live)
-        D2xx::install(SimulatorBackend::fromEnvironment());
-    auto window = std::make_unique<MainWindow>();
+    std::shared_ptr<SimulatorBackend> simulator = live ? SimulatorBackend::fromEnvironment() : nullptr;
+    const ConsoleContext context(simulator, ConsolePaths::forApplication(), SettingsIdentity(),
+                                 simulator ? simulator->device() : nullptr);
+    auto window = std::make_unique<MainWindow>(context);
     WindowChrome::install(app, *window);
     if (args.size() == 4)
         window->resize(args.at(2).toInt(), args.at(3).toInt());
@@ -120,6 +121,5 @@ int main(int argc, char *argv[])
         failures += renderLive(*window, out);
 
     window.reset();
-    D2xx::install(nullptr);
     return failures == 0 ? 0 : 1;
 }

@@ -14,7 +14,8 @@ BackendSelector::Choice simulator(const QString &message)
     std::shared_ptr<SimulatorBackend> backend = SimulatorBackend::fromEnvironment();
     QStringList parts{message};
     parts += backend->environmentWarnings();
-    return {std::move(backend), parts.join(QLatin1Char(' '))};
+    std::shared_ptr<ZK128Device> device = backend->device();
+    return {std::move(backend), std::move(device), parts.join(QLatin1Char(' '))};
 }
 
 BackendSelector::Choice automatic(const QString &libraryPath)
@@ -23,7 +24,7 @@ BackendSelector::Choice automatic(const QString &libraryPath)
     bool libraryLoaded = false;
     if (auto vendor = VendorLibraryBackend::load(libraryPath, &reason, &libraryLoaded)) {
         const QString message = QStringLiteral("Using the D2XX library %1.").arg(vendor->libraryPath());
-        return {std::move(vendor), message};
+        return {std::move(vendor), nullptr, message};
     }
     if (!libraryLoaded)
         return simulator(QStringLiteral("D2XX library not found; using the built-in ZK128 simulator."));
@@ -33,7 +34,9 @@ BackendSelector::Choice automatic(const QString &libraryPath)
 
 } // namespace
 
-BackendSelector::Choice BackendSelector::choose(const QString &deviceSetting, const QString &libraryPath)
+namespace BackendSelector {
+
+Choice choose(const QString &deviceSetting, const QString &libraryPath)
 {
     const QString setting = deviceSetting.trimmed().toLower();
     if (setting.isEmpty() || setting == QLatin1String("auto"))
@@ -44,9 +47,9 @@ BackendSelector::Choice BackendSelector::choose(const QString &deviceSetting, co
         QString reason;
         if (auto vendor = VendorLibraryBackend::load(libraryPath, &reason)) {
             const QString message = QStringLiteral("Using the D2XX library %1.").arg(vendor->libraryPath());
-            return {std::move(vendor), message};
+            return {std::move(vendor), nullptr, message};
         }
-        return {nullptr,
+        return {nullptr, nullptr,
                 QStringLiteral("TESSIVO_DEVICE=d2xx but the D2XX library could not be loaded: %1.").arg(reason)};
     }
     Choice choice = automatic(libraryPath);
@@ -55,7 +58,9 @@ BackendSelector::Choice BackendSelector::choose(const QString &deviceSetting, co
     return choice;
 }
 
-BackendSelector::Choice BackendSelector::chooseFromEnvironment()
+Choice chooseFromEnvironment()
 {
     return choose(qEnvironmentVariable("TESSIVO_DEVICE"), qEnvironmentVariable("TESSIVO_D2XX_LIBRARY"));
 }
+
+} // namespace BackendSelector

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class ZK128Device;
+
 // Chooses the D2XX backend at start-up from TESSIVO_DEVICE (trimmed, any case):
 //   auto (default, also when empty)  the vendor library when it loads, else the
 //                                    built-in simulator;
@@ -15,15 +17,16 @@
 // so a typing mistake still starts a working console. The vendor library is
 // libftd2xx.so (FTD2XX.dll on Windows), or exactly the file in
 // TESSIVO_D2XX_LIBRARY.
-class BackendSelector
-{
-public:
-    struct Choice {
-        std::shared_ptr<D2xxBackend> backend; // null only when the choice failed
-        QString logMessage;                   // for the log, success or failure
-    };
+namespace BackendSelector {
 
-    // deviceSetting and libraryPath as the two variables would hold them (empty = unset).
-    static Choice choose(const QString &deviceSetting, const QString &libraryPath);
-    static Choice chooseFromEnvironment();
+struct Choice {
+    std::shared_ptr<D2xxBackend> backend;   // null only when the choice failed
+    std::shared_ptr<ZK128Device> simulator; // the simulated device when the backend is the simulator
+    QString logMessage;                     // for the log, success or failure
 };
+
+// deviceSetting and libraryPath as the two variables would hold them (empty = unset).
+Choice choose(const QString &deviceSetting, const QString &libraryPath);
+Choice chooseFromEnvironment();
+
+} // namespace BackendSelector

@@ -1,0 +1,34 @@
+#include "FramePacer.h"
+
+#include <algorithm>
+
+namespace {
+// Weight of the newest frame in the running estimate: quick enough to follow a
+// new integration time within a few frames, steady against a single late one.
+constexpr double kNewestWeight = 0.25;
+} // namespace
+
+void FramePacer::frameCompleted(Clock::time_point at)
+{
+    const double seconds = std::chrono::duration<double>(at - m_requestedAt).count();
+    if (seconds <= 0.0)
+        return;
+    m_expectedSeconds = m_expectedSeconds == 0.0 ? seconds
+                                                 : (1.0 - kNewestWeight) * m_expectedSeconds + kNewestWeight * seconds;
+}
+
+FramePacer::Clock::duration FramePacer::expectedFrameTime() const
+{
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_expectedSeconds));
+}
+
+FramePacer::Clock::duration FramePacer::pause(Clock::time_point now) const
+{
+    if (m_expectedSeconds == 0.0)
+        return kPollInterval;
+    const auto sleepUntil = m_requestedAt
+        + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kSleepShare * m_expectedSeconds));
+    if (now >= sleepUntil)
+        return kPollInterval;
+    return std::min<Clock::duration>(sleepUntil - now, kLongestSleep);
+}

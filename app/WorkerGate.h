@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <vector>
+
+class QThread;
+class ReceiverThread;
+
+// The window's own device exchanges (battery poll, parameter command,
+// closing the handle, starting a capture) must never overlap the worker's
+// reads. After a stop the worker may still be finishing the frame in flight,
+// so an exchange is passed through this gate: it runs at once when the worker
+// is parked (or parks within a short wait), and otherwise waits, without
+// blocking the window, until the worker reports that it has parked.
+//
+// Each job has a kind; a newer job of a kind replaces a waiting one, and a
+// waiting job can be withdrawn (a start withdrawn by a stop).
+//
+// Thread contract: GUI thread only; the worker's report arrives through a
+// queued signal.
+class WorkerGate : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Job { StartCapture, Battery, Parameters, CloseDevice };
+    // The longest the window waits for a worker that is about to park.
+    static constexpr int kShortWaitMs = 200;
+
+    WorkerGate(ReceiverThread &worker, const QThread &workerThread, QObject *parent = nullptr);
+
+    // Runs the job now when the worker is parked, or keeps it until it is.
+    // True when it ran now.
+    bool whenParked(Job kind, std::function<void()> job);
+    void withdraw(Job kind);
+    bool isWaiting(Job kind) const;
+    // True when the worker cannot be reading right now.
+    bool workerParked() const;
+
+private:
+    void runWaiting();
+
+    struct Waiting {
+        Job kind;
+        std::function<void()> job;
+    };
+    ReceiverThread &m_worker;
+    const QThread &m_workerThread;
+    std::vector<Waiting> m_waiting; // in the order they were asked for
+};

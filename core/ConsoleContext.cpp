@@ -1,0 +1,12 @@
+#include "ConsoleContext.h"
+
+#include "AbsentBackend.h"
+
+ConsoleContext::ConsoleContext(std::shared_ptr<D2xxBackend> backend, ConsolePaths paths, SettingsIdentity settings,
+                               std::shared_ptr<ZK128Device> simulator)
+    : m_backend(backend ? std::move(backend) : std::make_shared<AbsentBackend>())
+    , m_paths(std::move(paths))
+    , m_settings(std::move(settings))
+    , m_simulator(std::move(simulator))
+{
+}

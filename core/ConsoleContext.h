@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ConsolePaths.h"
+#include "SettingsIdentity.h"
+
+#include <QString>
+
+#include <memory>
+
+class D2xxBackend;
+class ZK128Device;
+
+// What the console is running with, chosen once by the entry point (or by a
+// test) and handed by constructor to the window, the worker, every
+// controller and the command-line tool: the device backend, the console's
+// own paths and the settings identity. Nothing in the console looks any of
+// these up globally.
+//
+// Thread contract: built before any thread starts and read-only afterwards;
+// the backend it holds is itself safe to call from any thread.
+class ConsoleContext
+{
+public:
+    // simulator: the simulated device behind the backend when the backend is
+    // the built-in simulator (it gives the simulator controls their device).
+    ConsoleContext(std::shared_ptr<D2xxBackend> backend, ConsolePaths paths, SettingsIdentity settings = {},
+                   std::shared_ptr<ZK128Device> simulator = {});
+
+    D2xxBackend &backend() const { return *m_backend; }
+    const std::shared_ptr<D2xxBackend> &sharedBackend() const { return m_backend; }
+    const ConsolePaths &paths() const { return m_paths; }
+    const SettingsIdentity &settings() const { return m_settings; }
+    // The simulated device, or null when a real D2XX library is in use.
+    const std::shared_ptr<ZK128Device> &simulator() const { return m_simulator; }
+    // "simulator" or "d2xx", as saved runs record it.
+    QString backendKind() const { return m_simulator ? QStringLiteral("simulator") : QStringLiteral("d2xx"); }
+
+private:
+    std::shared_ptr<D2xxBackend> m_backend; // never null: an absent backend answers every call with an error
+    ConsolePaths m_paths;
+    SettingsIdentity m_settings;
+    std::shared_ptr<ZK128Device> m_simulator;
+};
