@@ -1,6 +1,7 @@
 // A small process the services tests start as a second console instance: it
 // logs, or writes and reads a shared frame, and reports through its exit code.
 #include "Log.h"
+#include "SharedFrameReader.h"
 #include "SharedFrameView.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -30,22 +32,19 @@ int logLines(const char *tag, int count)
 int writeFrame(const char *name, int seed)
 {
     SharedFrameView view(name);
-    auto *values = static_cast<double *>(view.data());
-    if (!values)
-        return 2;
+    std::vector<double> values(Pixels);
     for (int i = 0; i < Pixels; ++i)
-        values[i] = patternValue(seed, i);
-    return 0;
+        values[std::size_t(i)] = patternValue(seed, i);
+    return view.publish(values.data(), values.size()) ? 0 : 2;
 }
 
 int readFrame(const char *name, int seed)
 {
-    SharedFrameView view(name);
-    const auto *values = static_cast<const double *>(view.data());
-    if (!values)
+    const std::vector<double> frame = SharedFrameReader::read(name);
+    if (frame.size() < std::size_t(Pixels))
         return 2;
     for (int i = 0; i < Pixels; ++i) {
-        if (values[i] != patternValue(seed, i))
+        if (frame[std::size_t(i)] != patternValue(seed, i))
             return 1;
     }
     return 0;
