@@ -1,11 +1,13 @@
 // A small process the services tests start as a second console instance: it
 // logs, or writes and reads a shared frame, and reports through its exit code.
 #include "Log.h"
+#include "ProcessSignals.h"
 #include "SharedFrameReader.h"
 #include "SharedFrameView.h"
 
 #include <QByteArray>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,12 +52,25 @@ int readFrame(const char *name, int seed)
     return 0;
 }
 
+// How the process treats a closed standard output: as every entry point does,
+// or with the default disposition a test uses to prove its rig would notice.
+void setBrokenPipe(const char *disposition)
+{
+    if (std::strcmp(disposition, "ignore-sigpipe") == 0)
+        ProcessSignals::ignoreBrokenPipe();
+    else
+        std::signal(SIGPIPE, SIG_DFL);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc == 4 && std::strcmp(argv[1], "log-lines") == 0)
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "log-lines") == 0) {
+        if (argc == 5)
+            setBrokenPipe(argv[4]);
         return logLines(argv[2], std::atoi(argv[3]));
+    }
     if (argc == 2 && std::strcmp(argv[1], "log-once") == 0) {
         logLine("Device connection successful.");
         const unsigned char reply[] = {0xAE, 0xCC, 0x00, 0x7A, 0x0A};
@@ -66,6 +81,7 @@ int main(int argc, char *argv[])
         return writeFrame(argv[2], std::atoi(argv[3]));
     if (argc == 4 && std::strcmp(argv[1], "shm-read") == 0)
         return readFrame(argv[2], std::atoi(argv[3]));
-    std::fprintf(stderr, "usage: log-lines TAG N | log-once | shm-write NAME SEED | shm-read NAME SEED\n");
+    std::fprintf(stderr, "usage: log-lines TAG N [ignore-sigpipe|default-sigpipe] | log-once | "
+                         "shm-write NAME SEED | shm-read NAME SEED\n");
     return 64;
 }
