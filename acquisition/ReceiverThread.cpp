@@ -564,10 +564,8 @@ QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool rec
 
 void ReceiverThread::publishToSharedMemory()
 {
-    void *view = SharedFrameView::instance().data();
-    const std::size_t bytes = latestCurrents.size() * sizeof(double);
-    if (view && bytes <= SharedFrameView::Size)
-        std::memcpy(view, latestCurrents.data(), bytes);
+    // A failed publish has warned already and must not hold up the frame.
+    SharedFrameView::instance().publish(latestCurrents.data(), latestCurrents.size());
 }
 
 void ReceiverThread::recordFrame()

@@ -6,8 +6,14 @@
 // Process-wide event log. "log.txt" in the working directory is opened once,
 // before main runs, in append mode (two console instances may append to it at
 // the same time); every line also goes to standard output. A file that cannot
-// be opened is skipped silently and the standard-output copy still appears.
-// Written from the GUI thread only.
+// be opened is reported once on standard error and the standard-output copy
+// still appears. A write that fails later (closed pipe, full disk) skips that
+// copy; see LogWriter. Entry points call ProcessSignals::ignoreBrokenPipe()
+// first, or a closed standard output ends the process at the next line.
+//
+// Thread contract: both functions may be called from any thread (GUI,
+// acquisition worker, tools); the process log's single LogWriter serialises
+// them with its one mutex, so every line arrives whole.
 
 // Writes "[Y-M-D h:m:s] text" (local time, no zero padding) to the file and to
 // standard output, each flushed.

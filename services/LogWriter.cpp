@@ -30,7 +30,7 @@ QByteArray hexDigits(const unsigned char *bytes, int count, bool upperCase)
 } // namespace
 
 LogWriter::LogWriter(QIODevice *file, QIODevice *console, Clock clock)
-    : m_file(file), m_console(console), m_clock(std::move(clock))
+    : m_file{file, "the log file"}, m_console{console, "standard output"}, m_clock(std::move(clock))
 {
 }
 
@@ -57,24 +57,53 @@ QByteArray LogWriter::formatConsoleHex(const QDateTime &time, const unsigned cha
 
 void LogWriter::line(const QByteArray &text)
 {
-    const QByteArray bytes = formatLine(m_clock(), text);
-    put(m_file, bytes);
-    put(m_console, bytes);
+    QString fileWarning, consoleWarning;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const QByteArray bytes = formatLine(m_clock(), text);
+        fileWarning = put(m_file, bytes);
+        consoleWarning = put(m_console, bytes);
+    }
+    warn(fileWarning, consoleWarning);
 }
 
 void LogWriter::hexBytes(const unsigned char *bytes, int count)
 {
-    const QDateTime now = m_clock();
-    put(m_file, formatFileHex(bytes, count));
-    put(m_console, formatConsoleHex(now, bytes, count));
+    QString fileWarning, consoleWarning;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const QDateTime now = m_clock();
+        fileWarning = put(m_file, formatFileHex(bytes, count));
+        consoleWarning = put(m_console, formatConsoleHex(now, bytes, count));
+    }
+    warn(fileWarning, consoleWarning);
 }
 
-void LogWriter::put(QIODevice *device, const QByteArray &bytes)
+QString LogWriter::put(Target &target, const QByteArray &bytes)
 {
-    // A failed write is ignored: the log must never stop the console.
+    // A device that was never opened is skipped; its owner reported that.
+    QIODevice *device = target.m_device;
     if (!device || !device->isWritable())
-        return;
-    device->write(bytes);
+        return {};
+    bool written = device->write(bytes) == bytes.size();
     if (auto *file = qobject_cast<QFileDevice *>(device))
-        file->flush();
+        written = file->flush() && written;
+    if (written) {
+        target.m_failing = false;
+        return {};
+    }
+    if (target.m_failing)
+        return {};
+    target.m_failing = true;
+    return QStringLiteral("Log lines could not be written to %1 (%2); they are skipped there until it "
+                          "accepts them again.")
+        .arg(QLatin1String(target.m_name), device->errorString());
+}
+
+void LogWriter::warn(const QString &first, const QString &second)
+{
+    for (const QString *warning : {&first, &second}) {
+        if (!warning->isEmpty())
+            qWarning("%s", qPrintable(*warning));
+    }
 }

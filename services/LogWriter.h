@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QString>
 
 #include <functional>
+#include <mutex>
 
 class QIODevice;
 
@@ -16,8 +18,14 @@ class QIODevice;
 // without zero padding. Each line goes out in one write and is flushed, so a
 // file opened in append mode by two processes receives whole lines.
 //
-// Thread contract: not synchronised; the console writes the log from the GUI
-// thread only.
+// A failed write (closed pipe, closed descriptor, full disk) skips that copy of
+// the line and nothing else; the first failure of a run of them on a target
+// gives one warning, and a later successful write ends the run.
+//
+// Thread contract: line() and hexBytes() may be called from any thread; one
+// mutex serialises them, so lines of different threads never interleave. The
+// clock and the devices are used under that mutex only; warnings are given
+// after it is released, so a message handler may log.
 class LogWriter
 {
 public:
@@ -25,6 +33,8 @@ public:
 
     // Either device may be null or not writable: that copy is skipped.
     LogWriter(QIODevice *file, QIODevice *console, Clock clock);
+    LogWriter(const LogWriter &) = delete;
+    LogWriter &operator=(const LogWriter &) = delete;
 
     void line(const QByteArray &text);
     // A null pointer or a count below one writes an empty dump line.
@@ -35,9 +45,19 @@ public:
     static QByteArray formatConsoleHex(const QDateTime &time, const unsigned char *bytes, int count);
 
 private:
-    static void put(QIODevice *device, const QByteArray &bytes);
+    // One of the two copies of every line.
+    struct Target {
+        QIODevice *m_device;
+        const char *m_name; // for the warning
+        bool m_failing = false;
+    };
 
-    QIODevice *m_file;
-    QIODevice *m_console;
-    Clock m_clock;
+    // The warning to give when this write starts a run of failures, else empty.
+    static QString put(Target &target, const QByteArray &bytes);
+    static void warn(const QString &first, const QString &second);
+
+    std::mutex m_mutex;
+    Target m_file;    // guarded by m_mutex
+    Target m_console; // guarded by m_mutex
+    Clock m_clock;    // called under m_mutex, so time stamps rise line by line
 };

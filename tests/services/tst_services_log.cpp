@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
+#include <future>
 #include <vector>
 
 namespace {
@@ -29,6 +31,41 @@ const unsigned char *raw(const QByteArray &bytes)
     return reinterpret_cast<const unsigned char *>(bytes.constData());
 }
 
+// A line as the probe's "log-lines" writes it: long, so a torn or interleaved
+// write is easy to see.
+QByteArray taggedText(const char *tag, int index)
+{
+    return QByteArray(tag) + ' ' + QByteArray::number(index) + ' ' + QByteArray(200, 'x') + " end";
+}
+
+// Empty when `lines` are linesEach whole tagged lines from each of the writers
+// "first" and "second", each writer's in its own order; else the first fault.
+QByteArray wholeLinesProblem(const QList<QByteArray> &lines, int linesEach)
+{
+    const QRegularExpression whole(QStringLiteral(
+        "^\\[\\d{4}-[1-9]\\d?-[1-9]\\d? \\d{1,2}:\\d{1,2}:\\d{1,2}\\] (first|second) (\\d+) x{200} end$"));
+    int nextIndex[2] = {0, 0};
+    for (const QByteArray &line : lines) {
+        const QRegularExpressionMatch match = whole.match(QString::fromLatin1(line));
+        if (!match.hasMatch())
+            return "torn line: " + line.left(300);
+        const int writer = match.captured(1) == QLatin1String("first") ? 0 : 1;
+        if (match.captured(2).toInt() != nextIndex[writer]++)
+            return "out of order: " + line.left(300);
+    }
+    if (nextIndex[0] != linesEach || nextIndex[1] != linesEach)
+        return "lines missing: " + QByteArray::number(nextIndex[0]) + " and " + QByteArray::number(nextIndex[1]);
+    return {};
+}
+
+QList<QByteArray> linesOf(const QByteArray &text)
+{
+    QList<QByteArray> lines = text.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
 } // namespace
 
 class LogTest : public QObject
@@ -40,9 +77,13 @@ private slots:
     void textLineIsTheSameInFileAndOnConsole();
     void hexDumpDiffersBetweenFileAndConsole_data();
     void hexDumpDiffersBetweenFileAndConsole();
-    void closedFileIsSkippedWhileConsoleStillGetsEveryLine();
+    void unwritableFileIsSkippedWhileConsoleStillGetsEveryLine_data();
+    void unwritableFileIsSkippedWhileConsoleStillGetsEveryLine();
+    void twoThreadsLogWholeLines();
     void twoInstancesAppendWholeLinesToOneFile();
     void unopenableLogFileStillPrintsTheConsoleCopy();
+    void closedStandardOutputDoesNotEndTheProcess_data();
+    void closedStandardOutputDoesNotEndTheProcess();
 };
 
 void LogTest::textLineIsTheSameInFileAndOnConsole_data()
@@ -131,20 +172,70 @@ void LogTest::hexDumpDiffersBetweenFileAndConsole()
     QCOMPARE(console.data(), consoleLine);
 }
 
-void LogTest::closedFileIsSkippedWhileConsoleStillGetsEveryLine()
+void LogTest::unwritableFileIsSkippedWhileConsoleStillGetsEveryLine_data()
 {
-    QBuffer closedFile; // never opened: stands for a log file that could not be opened
+    QTest::addColumn<QString>("filePath");
+    QTest::addColumn<bool>("warns");
+    // Never opened: stands for a log file that could not be opened, which the
+    // process log reports when it tries.
+    QTest::newRow("file never opened") << QString() << false;
+    QTest::newRow("full disk") << QStringLiteral("/dev/full") << true;
+}
+
+void LogTest::unwritableFileIsSkippedWhileConsoleStillGetsEveryLine()
+{
+    QFETCH(QString, filePath);
+    QFETCH(bool, warns);
+    QFile file(filePath);
+    if (!filePath.isEmpty())
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
     QBuffer console;
     console.open(QIODevice::WriteOnly);
-    LogWriter writer(&closedFile, &console, [] { return exampleTime; });
+    LogWriter writer(&file, &console, [] { return exampleTime; });
 
+    if (warns) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Log lines could not be written to the log file "
+                                                               "\\(.+\\); they are skipped there until it accepts "
+                                                               "them again\\.$")));
+    }
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
     writer.line("Device disconnected.");
     const unsigned char reply[] = {0xAE, 0xCC, 0x00, 0x7A, 0x0A};
     writer.hexBytes(reply, 5);
+    writer.line("Device connection successful.");
 
-    QVERIFY(closedFile.data().isEmpty());
     QCOMPARE(console.data(), QByteArray("[2025-8-13 9:5:7] Device disconnected.\n"
-                                        "[ 9:5:7.42 ]AE CC 00 7A 0A \n"));
+                                        "[ 9:5:7.42 ]AE CC 00 7A 0A \n"
+                                        "[2025-8-13 9:5:7] Device connection successful.\n"));
+}
+
+// The acquisition worker and the GUI log at the same time: one writer, two
+// threads, every line whole in both copies.
+void LogTest::twoThreadsLogWholeLines()
+{
+    QBuffer file;
+    QBuffer console;
+    file.open(QIODevice::WriteOnly);
+    console.open(QIODevice::WriteOnly);
+    LogWriter writer(&file, &console, [] { return QDateTime::currentDateTime(); });
+
+    constexpr int linesEach = 5000;
+    auto logAll = [&writer](const char *tag) {
+        for (int i = 0; i < linesEach; ++i)
+            writer.line(taggedText(tag, i));
+    };
+    auto first = std::async(std::launch::async, logAll, "first");
+    auto second = std::async(std::launch::async, logAll, "second");
+    // Unserialised writes into one buffer may hang rather than tear; the
+    // threads cannot be abandoned while they use this frame, so give up loudly.
+    for (auto *done : {&first, &second}) {
+        if (done->wait_for(std::chrono::seconds(60)) != std::future_status::ready)
+            qFatal("The two logging threads did not finish: their writes collided.");
+    }
+
+    QCOMPARE(wholeLinesProblem(linesOf(file.data()), linesEach), QByteArray());
+    QCOMPARE(console.data(), file.data());
 }
 
 // Two console instances log into one working directory at the same time: the
@@ -180,24 +271,10 @@ void LogTest::twoInstancesAppendWholeLinesToOneFile()
 
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = log.readAll().split('\n');
-    QCOMPARE(lines.size(), 1 + 2 * linesEach + 1); // the last split is the empty tail
-    QCOMPARE(lines.first(), QByteArray("earlier run"));
-    QVERIFY(lines.last().isEmpty());
-
-    const QRegularExpression whole(QStringLiteral(
-        "^\\[\\d{4}-[1-9]\\d?-[1-9]\\d? \\d{1,2}:\\d{1,2}:\\d{1,2}\\] (first|second) (\\d+) x{200} end$"));
-    int nextIndex[2] = {0, 0};
-    for (int i = 1; i < lines.size() - 1; ++i) {
-        const QRegularExpressionMatch match = whole.match(QString::fromLatin1(lines.at(i)));
-        QVERIFY2(match.hasMatch(), lines.at(i).left(300).constData());
-        const int writer = match.captured(1) == QLatin1String("first") ? 0 : 1;
-        // Each instance's own lines stay in its order.
-        QCOMPARE(match.captured(2).toInt(), nextIndex[writer]);
-        ++nextIndex[writer];
-    }
-    QCOMPARE(nextIndex[0], linesEach);
-    QCOMPARE(nextIndex[1], linesEach);
+    QList<QByteArray> lines = linesOf(log.readAll());
+    QVERIFY(!lines.isEmpty());
+    QCOMPARE(lines.takeFirst(), QByteArray("earlier run"));
+    QCOMPARE(wholeLinesProblem(lines, linesEach), QByteArray());
 }
 
 void LogTest::unopenableLogFileStillPrintsTheConsoleCopy()
@@ -229,6 +306,54 @@ void LogTest::unopenableLogFileStillPrintsTheConsoleCopy()
              lines.at(1).constData());
     QVERIFY(lines.at(2).isEmpty());
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("log.txt"))).isDir());
+    QVERIFY(probe.readAllStandardError().contains("log.txt could not be opened"));
+}
+
+void LogTest::closedStandardOutputDoesNotEndTheProcess_data()
+{
+    QTest::addColumn<QString>("disposition");
+    QTest::addColumn<bool>("survives");
+    QTest::newRow("broken pipe ignored, as entry points do") << QStringLiteral("ignore-sigpipe") << true;
+    // Without the ignore the same rig must see the probe die, or it proves nothing.
+    QTest::newRow("default disposition dies of SIGPIPE") << QStringLiteral("default-sigpipe") << false;
+}
+
+// `tessivo128 | head -1`: the reader takes one line and goes away while the
+// process keeps logging.
+void LogTest::closedStandardOutputDoesNotEndTheProcess()
+{
+    QFETCH(QString, disposition);
+    QFETCH(bool, survives);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    // Far more than a pipe holds, so the probe is still writing when head has
+    // taken its line and gone.
+    constexpr int lines = 5000;
+    QProcess probe;
+    QProcess head;
+    probe.setWorkingDirectory(dir.path());
+    probe.setStandardOutputProcess(&head);
+    probe.start(QStringLiteral(TESSIVO_SERVICES_PROBE),
+                {QStringLiteral("log-lines"), QStringLiteral("first"), QString::number(lines), disposition});
+    head.start(QStringLiteral("head"), {QStringLiteral("-n"), QStringLiteral("1")});
+    QVERIFY(head.waitForFinished(30000));
+    QVERIFY(head.readAllStandardOutput().contains(" first 0 "));
+    QVERIFY(probe.waitForFinished(30000));
+
+    if (!survives) {
+        QCOMPARE(probe.exitStatus(), QProcess::CrashExit);
+        return;
+    }
+    QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(probe.exitCode(), 0);
+    // The file copy went on to the end, and the lost console copy was reported once.
+    QFile log(dir.filePath(QStringLiteral("log.txt")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> logged = linesOf(log.readAll());
+    QCOMPARE(logged.size(), lines);
+    QVERIFY(logged.last().contains(" first " + QByteArray::number(lines - 1) + ' '));
+    QCOMPARE(probe.readAllStandardError().count("Log lines could not be written to standard output"), 1);
 }
 
 QTEST_GUILESS_MAIN(LogTest)

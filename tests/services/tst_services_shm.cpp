@@ -1,3 +1,4 @@
+#include "SharedFrameReader.h"
 #include "SharedFrameView.h"
 
 #include <QProcess>
@@ -8,7 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -19,35 +23,39 @@ double patternValue(int seed, int i)
     return seed * 1000.0 + i * 0.25;
 }
 
-// Size and permission bits of a POSIX shared-memory object, -1 when absent.
-struct ObjectInfo {
-    long long size = -1;
-    unsigned mode = 0;
-};
-
-ObjectInfo inspect(const std::string &name)
+std::vector<double> pattern(int seed, int count = Pixels)
 {
-    ObjectInfo info;
-    const int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
-    if (fd < 0)
-        return info;
-    struct stat st {};
-    if (fstat(fd, &st) == 0) {
-        info.size = st.st_size;
-        info.mode = st.st_mode & 07777;
-    }
-    ::close(fd);
-    return info;
+    std::vector<double> values(std::size_t(count), 0.0);
+    for (int i = 0; i < count; ++i)
+        values[std::size_t(i)] = patternValue(seed, i);
+    return values;
 }
 
-bool createObject(const std::string &name, off_t size)
+unsigned modeOf(const std::string &name)
 {
-    const int fd = shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    struct stat st {};
+    const int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
+    const bool ok = fd >= 0 && fstat(fd, &st) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok ? unsigned(st.st_mode & 07777) : 0u;
+}
+
+// An object made by someone else: given mode and owner, size bytes of `fill`.
+bool createObject(const std::string &name, off_t size, mode_t mode = 0600, uid_t owner = geteuid(),
+                  double fill = 0.0)
+{
+    const int fd = shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR, mode);
     if (fd < 0)
         return false;
-    const bool sized = ftruncate(fd, size) == 0;
+    bool ok = fchmod(fd, mode) == 0 && ftruncate(fd, size) == 0;
+    if (ok && fill != 0.0) {
+        const std::vector<double> values(std::size_t(size) / sizeof(double), fill);
+        ok = pwrite(fd, values.data(), std::size_t(size), 0) == size;
+    }
+    ok = ok && (owner == geteuid() || fchown(fd, owner, gid_t(-1)) == 0);
     ::close(fd);
-    return sized;
+    return ok;
 }
 
 int runProbe(const QStringList &arguments)
@@ -71,12 +79,16 @@ class SharedFrameViewTest : public QObject
 private slots:
     void init();
     void cleanup();
-    void processWideBlockIsMappedBeforeMainWithMode0600();
+    void processWideBlockIsOpenedBeforeMainWithMode0600();
     void frameWrittenByOneProcessIsReadByAnother_data();
     void frameWrittenByOneProcessIsReadByAnother();
     void existingBlockIsGrownOnlyWhenSmaller_data();
     void existingBlockIsGrownOnlyWhenSmaller();
-    void failedMappingLeavesNullViewAndWarnsOnce();
+    void shrunkBlockNeitherKillsNorStopsPublishing_data();
+    void shrunkBlockNeitherKillsNorStopsPublishing();
+    void failedFramesWarnOncePerRun();
+    void refusedBlockIsReportedOnceAndNeverWritten_data();
+    void refusedBlockIsReportedOnceAndNeverWritten();
 
 private:
     std::string m_name;
@@ -94,13 +106,12 @@ void SharedFrameViewTest::cleanup()
     shm_unlink(("/" + m_name).c_str());
 }
 
-void SharedFrameViewTest::processWideBlockIsMappedBeforeMainWithMode0600()
+void SharedFrameViewTest::processWideBlockIsOpenedBeforeMainWithMode0600()
 {
-    // Mapped by static initialisation: the object exists before this test asks.
-    const ObjectInfo info = inspect(SharedFrameView::Name);
-    QCOMPARE(info.size, static_cast<long long>(SharedFrameView::Size));
-    QCOMPARE(info.mode, 0600u);
-    QVERIFY(SharedFrameView::instance().data() != nullptr);
+    // Opened by static initialisation: the object exists before this test asks.
+    QCOMPARE(SharedFrameReader::sizeOf(SharedFrameView::Name), static_cast<long long>(SharedFrameView::Size));
+    QCOMPARE(modeOf(SharedFrameView::Name), 0600u);
+    QVERIFY(SharedFrameView::instance().isOpen());
     QVERIFY(SharedFrameView::instance().error().empty());
 }
 
@@ -118,22 +129,19 @@ void SharedFrameViewTest::frameWrittenByOneProcessIsReadByAnother()
     const int seed = thisProcessWrites ? 7 : 11;
 
     SharedFrameView view(m_name.c_str());
-    auto *values = static_cast<double *>(view.data());
-    QVERIFY(values != nullptr);
-    const ObjectInfo info = inspect(m_name);
-    QCOMPARE(info.size, static_cast<long long>(SharedFrameView::Size));
-    QCOMPARE(info.mode, 0600u);
+    QVERIFY(view.isOpen());
+    QCOMPARE(SharedFrameReader::sizeOf(m_name), static_cast<long long>(SharedFrameView::Size));
+    QCOMPARE(modeOf(m_name), 0600u);
 
     if (thisProcessWrites) {
-        for (int i = 0; i < Pixels; ++i)
-            values[i] = patternValue(seed, i);
+        const std::vector<double> frame = pattern(seed);
+        QVERIFY(view.publish(frame.data(), frame.size()));
         QCOMPARE(runProbe({QStringLiteral("shm-read"), name, QString::number(seed)}), 0);
         // A wrong expectation must be noticed, or the check above proves nothing.
         QCOMPARE(runProbe({QStringLiteral("shm-read"), name, QString::number(seed + 1)}), 1);
     } else {
         QCOMPARE(runProbe({QStringLiteral("shm-write"), name, QString::number(seed)}), 0);
-        for (int i = 0; i < Pixels; ++i)
-            QCOMPARE(values[i], patternValue(seed, i));
+        QCOMPARE(SharedFrameReader::read(m_name), pattern(seed));
     }
 }
 
@@ -154,23 +162,135 @@ void SharedFrameViewTest::existingBlockIsGrownOnlyWhenSmaller()
     QVERIFY(createObject(m_name, static_cast<off_t>(existingSize)));
 
     SharedFrameView view(m_name.c_str());
-    QVERIFY(view.data() != nullptr);
-    QCOMPARE(inspect(m_name).size, sizeAfter);
-    // The whole view is usable: touching its last double must not fault.
-    static_cast<double *>(view.data())[Pixels - 1] = 1.5;
-    QCOMPARE(static_cast<double *>(view.data())[Pixels - 1], 1.5);
+    QVERIFY(view.isOpen());
+    QCOMPARE(SharedFrameReader::sizeOf(m_name), sizeAfter);
+    // Publishing fills the first Size bytes and leaves the object's size alone.
+    const std::vector<double> frame = pattern(3);
+    QVERIFY(view.publish(frame.data(), frame.size()));
+    const std::vector<double> seen = SharedFrameReader::read(m_name);
+    QCOMPARE(static_cast<long long>(seen.size() * sizeof(double)), sizeAfter);
+    QCOMPARE(std::vector<double>(seen.begin(), seen.begin() + Pixels), frame);
 }
 
-void SharedFrameViewTest::failedMappingLeavesNullViewAndWarnsOnce()
+void SharedFrameViewTest::shrunkBlockNeitherKillsNorStopsPublishing_data()
 {
+    QTest::addColumn<int>("frameValues");
+    QTest::addColumn<bool>("whileWriting");
+    // A mapping of the object would raise SIGBUS at the first frame after the
+    // shrink and end this test process.
+    QTest::newRow("shrunk to 0 between frames") << Pixels << false;
+    QTest::newRow("shrunk to 0 between short frames") << 1000 << false;
+    QTest::newRow("shrunk to 0 by a second thread while frames are written") << Pixels << true;
+}
+
+void SharedFrameViewTest::shrunkBlockNeitherKillsNorStopsPublishing()
+{
+    QFETCH(int, frameValues);
+    QFETCH(bool, whileWriting);
+    SharedFrameView view(m_name.c_str());
+    QVERIFY(view.isOpen());
+    const int fd = shm_open(("/" + m_name).c_str(), O_RDWR, 0);
+    QVERIFY(fd >= 0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> shrinks{0};
+    std::thread shrinker;
+    if (whileWriting) {
+        shrinker = std::thread([&] {
+            while (!stop.load()) {
+                if (ftruncate(fd, 0) == 0)
+                    ++shrinks;
+            }
+        });
+    }
+    int refused = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const std::vector<double> frame = pattern(i, frameValues);
+        if (!view.publish(frame.data(), frame.size()))
+            ++refused;
+        if (!whileWriting && ftruncate(fd, 0) == 0)
+            ++shrinks;
+    }
+    stop.store(true);
+    if (shrinker.joinable())
+        shrinker.join();
+    ::close(fd);
+
+    QVERIFY(shrinks.load() > 0);
+    QCOMPARE(refused, 0);
+    // The next frame grows the object back to its full size for readers.
+    const std::vector<double> last = pattern(4321, frameValues);
+    QVERIFY(view.publish(last.data(), last.size()));
+    std::vector<double> expected = last;
+    expected.resize(Pixels, 0.0); // a short frame is followed by zeros
+    QCOMPARE(SharedFrameReader::read(m_name), expected);
+}
+
+// At 100 frames a second a warning per failed frame would bury the log: one
+// per run of failures, and a note when frames get through again.
+void SharedFrameViewTest::failedFramesWarnOncePerRun()
+{
+    SharedFrameView view(m_name.c_str());
+    QVERIFY(view.isOpen());
+    const std::vector<double> tooLong = pattern(1, Pixels + 1);
+    const std::vector<double> frame = pattern(2);
+    const QRegularExpression failed(QStringLiteral(
+        "^Frames could not be written to shared memory block .+ \\(a frame of 16385 values does not fit\\); "
+        "every next frame is tried again\\.$"));
+
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    QTest::ignoreMessage(QtWarningMsg, failed);
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^Frames are written to shared memory block .+ again\\.$")));
+    QTest::ignoreMessage(QtWarningMsg, failed);
+    for (const auto *values : {&tooLong, &tooLong, &frame, &frame, &tooLong, &tooLong})
+        QCOMPARE(view.publish(values->data(), values->size()), values == &frame);
+    QCOMPARE(SharedFrameReader::read(m_name), frame);
+}
+
+void SharedFrameViewTest::refusedBlockIsReportedOnceAndNeverWritten_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<QString>("reason");
+
     // A slash inside the name is not a valid POSIX shared-memory name.
+    QTest::newRow("name that cannot be opened") << false << 0 << false << QStringLiteral("it could not be opened \\(.+\\)");
+    const QString notOurs = QStringLiteral("it belongs to uid \\d+ with mode %1 instead of this user \\(uid \\d+\\) with mode 0600");
+    QTest::newRow("readable by others") << true << 0644 << false << notOurs.arg(QLatin1String("0644"));
+    QTest::newRow("executable by its owner") << true << 0700 << false << notOurs.arg(QLatin1String("0700"));
+    QTest::newRow("owned by another user") << true << 0600 << true << notOurs.arg(QLatin1String("0600"));
+}
+
+void SharedFrameViewTest::refusedBlockIsReportedOnceAndNeverWritten()
+{
+    QFETCH(bool, exists);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(QString, reason);
+    if (otherOwner && geteuid() != 0)
+        QSKIP("only root can give an object to another user");
+    const std::string name = exists ? m_name : "no/such";
+    constexpr double untouched = -7.5;
+    if (exists)
+        QVERIFY(createObject(m_name, SharedFrameView::Size, mode_t(mode), otherOwner ? 65534 : geteuid(), untouched));
+
     QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(QStringLiteral(
-                             "^Shared memory block no/such could not be mapped \\(.+\\); "
-                             "frames are not published\\.$")));
-    SharedFrameView view("no/such");
-    QVERIFY(view.data() == nullptr);
+                         QRegularExpression(QStringLiteral("^Shared memory block %1 is not used because %2; "
+                                                           "frames are not published\\.$")
+                                                .arg(QString::fromStdString(name), reason)));
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    SharedFrameView view(name.c_str());
+    QVERIFY(!view.isOpen());
     QVERIFY(!view.error().empty());
+
+    const std::vector<double> frame = pattern(5);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(!view.publish(frame.data(), frame.size()));
+    if (exists) {
+        QCOMPARE(SharedFrameReader::read(m_name), std::vector<double>(Pixels, untouched));
+        QCOMPARE(modeOf(m_name), unsigned(mode));
+    }
 }
 
 QTEST_GUILESS_MAIN(SharedFrameViewTest)
