@@ -174,14 +174,13 @@ void SaveRunWriter::startRun(Command &command)
     run->plan = command.plan;
     run->finished = std::move(command.finished);
 
-    std::stable_sort(command.sinks.begin(), command.sinks.end(),
-                     [](const std::unique_ptr<RunSink> &a, const std::unique_ptr<RunSink> &b) {
-                         return kindRank(a->kind()) < kindRank(b->kind());
-                     });
+    std::vector<std::unique_ptr<RunSink>> &sinks = command.sinks;
+    sinks.erase(std::remove(sinks.begin(), sinks.end(), nullptr), sinks.end());
+    std::stable_sort(sinks.begin(), sinks.end(), [](const std::unique_ptr<RunSink> &a, const std::unique_ptr<RunSink> &b) {
+        return kindRank(a->kind()) < kindRank(b->kind());
+    });
     QStringList sinkKinds;
-    for (std::unique_ptr<RunSink> &sink : command.sinks) {
-        if (!sink)
-            continue;
+    for (std::unique_ptr<RunSink> &sink : sinks) {
         sinkKinds << sink->kind();
         SinkSlot slot;
         slot.sink = std::move(sink);
