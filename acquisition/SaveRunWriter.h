@@ -50,7 +50,9 @@ public:
 
     // Starts a run. A run still going is ended first as interrupted ("a new
     // save run was started"). The sinks are opened on the writer thread; one
-    // that does not open counts as failed.
+    // that does not open counts as failed and is not finished (a sink's open
+    // removes what it made before it failed). A kind the plan asks for with no
+    // sink handed over fails as "no writer was set up for it".
     void begin(const SaveRunPlan &plan, std::vector<std::unique_ptr<RunSink>> sinks, Finished finished);
     // Queues the next frame of the run (ignored when no run is going).
     void append(std::shared_ptr<const RecordedFrame> frame);
