@@ -19,12 +19,8 @@ namespace {
 constexpr int Side = 128;
 constexpr int PixelCount = Side * Side;
 
-#ifdef Q_OS_WIN
-constexpr char LineEnd[] = "\r\n";
-#else
-constexpr char LineEnd[] = "\n";
-#endif
-constexpr std::size_t LineEndLength = sizeof(LineEnd) - 1;
+constexpr auto &LineEnd = CsvFormat::kLineEnd;
+constexpr std::size_t LineEndLength = CsvFormat::kLineEndLength;
 
 // Exact powers of ten (every one up to 1e22 is representable).
 constexpr double Pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
@@ -237,6 +233,15 @@ std::size_t blockCapacity()
 {
     return std::size_t(PixelCount) * (MaxValueLength(T()) + 1) + std::size_t(Side) * LineEndLength;
 }
+
+} // namespace
+
+namespace CsvFormat {
+char *formatBlock(const double *values, char *out) { return ::formatBlock(values, out); }
+char *formatBlock(const std::uint8_t *values, char *out) { return ::formatBlock(values, out); }
+} // namespace CsvFormat
+
+namespace {
 
 // Opens `path` for writing (directory created, file truncated); warns on failure.
 bool openForWriting(QFile &file, const QString &path)

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -31,6 +32,22 @@ namespace CsvFormat {
 // Longest text formatNumber writes ("-1.23457e-308" and the like fit easily).
 constexpr int MaxNumberLength = 32;
 
+#ifdef Q_OS_WIN
+inline constexpr char kLineEnd[] = "\r\n";
+#else
+inline constexpr char kLineEnd[] = "\n";
+#endif
+constexpr std::size_t kLineEndLength = sizeof(kLineEnd) - 1;
+
+// Room one matrix block may take: every value at its longest, plus its separator.
+constexpr std::size_t kCurrentsBlockCapacity = 16384 * (std::size_t(MaxNumberLength) + 1) + 128 * kLineEndLength;
+constexpr std::size_t kGrayBlockCapacity = 16384 * (4 + 1) + 128 * kLineEndLength;
+
 // Writes `value` as printf("%g") would at `out` and returns the end.
 char *formatNumber(double value, char *out);
+
+// Writes the matrix block of 16384 values (128 lines, each with its line
+// end) at `out` and returns the end; the files above hold exactly these bytes.
+char *formatBlock(const double *values, char *out);
+char *formatBlock(const std::uint8_t *values, char *out);
 } // namespace CsvFormat

@@ -6,9 +6,11 @@
 #include "SaveRunPlan.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -48,7 +50,9 @@ public:
 
     // Starts a run. A run still going is ended first as interrupted ("a new
     // save run was started"). The sinks are opened on the writer thread; one
-    // that does not open counts as failed.
+    // that does not open counts as failed and is not finished (a sink's open
+    // removes what it made before it failed). A kind the plan asks for with no
+    // sink handed over fails as "no writer was set up for it".
     void begin(const SaveRunPlan &plan, std::vector<std::unique_ptr<RunSink>> sinks, Finished finished);
     // Queues the next frame of the run (ignored when no run is going).
     void append(std::shared_ptr<const RecordedFrame> frame);
@@ -59,4 +63,67 @@ public:
     bool isRunning() const;
     // Blocks until every run handed over has been written and its outcome delivered.
     void waitUntilIdle();
+
+private:
+    // What the callers hand the writer thread, in order.
+    struct Command
+    {
+        enum class Type { Begin, Frame, End };
+        Type type = Type::Frame;
+        std::uint64_t run = 0;                       // the run it belongs to
+        SaveRunPlan plan;                            // Begin
+        std::vector<std::unique_ptr<RunSink>> sinks; // Begin
+        Finished finished;                           // Begin
+        std::shared_ptr<const RecordedFrame> frame;  // Frame
+        RunReferences references;                    // End
+        QString interruption;                        // End
+        int gathered = 0;                            // End: frames appended to the run
+    };
+    // One sink of the run being written.
+    struct SinkSlot
+    {
+        std::unique_ptr<RunSink> sink;
+        bool opened = false;
+        QString failure; // "the video could not be written: ..."; empty while it works
+    };
+    // The run the writer thread is writing.
+    struct ActiveRun
+    {
+        std::uint64_t id = 0;
+        SaveRunPlan plan;
+        QStringList kinds;          // in outcome order
+        QStringList missingKinds;   // asked for by the plan but handed no sink
+        std::vector<SinkSlot> sinks;
+        Finished finished;
+    };
+
+    void pushEnd(const RunReferences &references, const QString &interruption); // m_mutex held
+    void threadLoop();
+    void handle(Command &command);
+    void startRun(Command &command);
+    void writeFrame(const RecordedFrame &frame);
+    bool allSinksFailed() const;
+    void endFailedRun();
+    void finishRun(const RunReferences &references, const QString &interruption, int gathered);
+
+    const std::size_t m_queueLimit;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_commandQueued; // the writer thread waits for work or the end
+    std::condition_variable m_frameTaken;    // append waits for room, or for its run to end
+    std::condition_variable m_idle;          // waitUntilIdle waits for an empty queue
+
+    // Guarded by m_mutex; written by the callers and by the writer thread.
+    std::deque<Command> m_queue;
+    std::size_t m_queuedFrames = 0; // Frame commands in m_queue
+    bool m_running = false;         // see isRunning()
+    std::uint64_t m_runId = 0;      // the run begin started last
+    int m_gathered = 0;             // frames appended to run m_runId
+    bool m_busy = false;            // the writer thread is handling a command
+    bool m_stopping = false;        // the destructor asked the thread to end
+
+    // Writer thread only.
+    std::unique_ptr<ActiveRun> m_active;
+
+    std::thread m_thread; // last: it starts once every member above exists
 };
