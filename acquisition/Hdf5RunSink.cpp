@@ -201,7 +201,6 @@ bool Hdf5RunSink::open(const SaveRunPlan &plan, QString *error)
         return false;
     }
     m_diskSpace.emplace(plan.folder, kReserveBytes);
-    m_opened = true;
     m_lastFlush = std::chrono::steady_clock::now();
     return true;
 }
@@ -210,7 +209,9 @@ bool Hdf5RunSink::create(const SaveRunPlan &plan)
 {
     const Hdf5Id access(H5Pcreate(H5P_FILE_ACCESS));
     if (!access.valid() || H5Pset_libver_bounds(access.get(), H5F_LIBVER_LATEST, H5F_LIBVER_LATEST) < 0
-        || H5Pset_fclose_degree(access.get(), H5F_CLOSE_STRONG) < 0)
+        || H5Pset_fclose_degree(access.get(), H5F_CLOSE_STRONG) < 0
+        // File systems without locks (some network shares) still get a recording.
+        || H5Pset_file_locking(access.get(), true, true) < 0)
         return false;
     const hsize_t frame[3] = {1, kSide, kSide};
     m_frameMemorySpace = Hdf5Id(H5Screate_simple(3, frame, nullptr));
@@ -345,10 +346,8 @@ bool Hdf5RunSink::flush()
 
 bool Hdf5RunSink::finish(const RunReferences &references, bool complete, QString *error)
 {
-    if (!m_file.valid()) {
-        *error = m_opened ? QStringLiteral("the run was already finished") : QStringLiteral("the file was not created");
-        return false;
-    }
+    if (!m_file.valid())
+        return true; // nothing to close: open reported why there is no file, or the run was finished already
     Hdf5ErrorScope scope;
     const QString failure = close(&references, complete && !m_writeFailed && m_framesWritten == m_framesRequested);
     if (!failure.isEmpty()) {

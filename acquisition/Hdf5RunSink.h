@@ -66,7 +66,8 @@ public:
     bool write(const RecordedFrame &frame, QString *error) override;
     // Fills in the references that were measured, frames_written and complete
     // (true only when the run was complete and every frame was written), then
-    // closes the file.
+    // closes the file. Without an open file (open failed, or finished already)
+    // there is nothing to do.
     bool finish(const RunReferences &references, bool complete, QString *error) override;
     // The frames in the file. After finish: those the closed file holds (when
     // closing failed, those of the last flush that reached the disk).
@@ -98,7 +99,6 @@ private:
     int m_framesRequested = 0;
     int m_framesWritten = 0;  // frames appended to the datasets
     int m_framesFlushed = 0;  // frames in the file as of the last flush that succeeded
-    bool m_opened = false;    // open succeeded once
     bool m_writeFailed = false;
     std::chrono::steady_clock::time_point m_lastFlush;
 };
