@@ -190,6 +190,8 @@ bool Hdf5RunSink::open(const SaveRunPlan &plan, QString *error)
     }
     Hdf5ErrorScope scope;
     m_framesRequested = plan.frames;
+    m_framesWritten = m_framesFlushed = 0;
+    m_writeFailed = false;
     if (!create(plan)) {
         *error = Hdf5ErrorScope::lastError(QStringLiteral("the file could not be created"));
         for (Hdf5Id *dataset : {&m_current, &m_gray, &m_timestamp, &m_fullOff, &m_fullOn})

@@ -170,21 +170,17 @@ void tst_Hdf5RunSink::writesRun()
         QCOMPARE(times[std::size_t(k - 1)], seconds(f.time));
     }
 
-    const auto number = [&](const char *name) { return readAttribute<double>(file.get(), ".", name, H5T_NATIVE_DOUBLE); };
-    QCOMPARE(number("vbias1_V"), 1.25);
-    QCOMPARE(number("vbias2_V"), -3.5);
-    QCOMPARE(number("von_V"), 12.0);
-    QCOMPARE(number("voff_V"), -7.75);
-    QCOMPARE(number("current_range_nA"), 100.0);
-    QCOMPARE(number("start_time_unix_s"), seconds(p.metadata.startTime));
-    QCOMPARE(number("integration_count"), 4.0);
-    QCOMPARE(number("frames_requested"), double(requested));
-    QCOMPARE(number("frames_written"), double(written));
+    const std::pair<const char *, double> numbers[] = {
+        {"vbias1_V", 1.25}, {"vbias2_V", -3.5}, {"von_V", 12}, {"voff_V", -7.75}, {"current_range_nA", 100},
+        {"integration_count", 4}, {"start_time_unix_s", seconds(p.metadata.startTime)},
+        {"frames_requested", requested}, {"frames_written", written}};
+    for (const auto &[name, value] : numbers)
+        QVERIFY2(readAttribute<double>(file.get(), ".", name, H5T_NATIVE_DOUBLE) == value, name);
+    const std::pair<const char *, const char *> texts[] = {{"device_serial", "ZK128"}, {"backend", "d2xx"},
+        {"console_version", "0.1.0"}, {"start_time", "2025-12-06T05:46:40.123Z"}};
+    for (const auto &[name, text] : texts)
+        QCOMPARE(readText(file.get(), name), QString::fromLatin1(text));
     QCOMPARE(readAttribute<std::int8_t>(file.get(), ".", "complete", H5T_NATIVE_INT8), std::int8_t(complete));
-    QCOMPARE(readText(file.get(), "device_serial"), QStringLiteral("ZK128"));
-    QCOMPARE(readText(file.get(), "backend"), QStringLiteral("d2xx"));
-    QCOMPARE(readText(file.get(), "console_version"), QStringLiteral("0.1.0"));
-    QCOMPARE(readText(file.get(), "start_time"), QStringLiteral("2025-12-06T05:46:40.123Z"));
 
     const auto off = readDataset<double>(file.get(), "/references/full_off", H5T_NATIVE_DOUBLE, &dims);
     QCOMPARE(dims, (std::vector<hsize_t>{128, 128}));
