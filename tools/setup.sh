@@ -10,7 +10,7 @@ build_dir=${TESSIVO_BUILD_DIR:-"$here/build"}
 packages=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libopencv-dev libtorch-dev libqcustomplot-dev libudev-dev
+    libopencv-dev libtorch-dev libqcustomplot-dev libudev-dev libhdf5-dev python3-h5py
     ffmpeg xvfb xauth
 )
 
