@@ -2,6 +2,7 @@
 #include "ConsoleContext.h"
 #include "Log.h"
 #include "MainWindow.h"
+#include "ProcessSignals.h"
 #include "WindowChrome.h"
 
 #include <QApplication>
@@ -11,6 +12,8 @@
 
 int main(int argc, char *argv[])
 {
+    // A closed standard output (tessivo128 | head) must not end the console.
+    ProcessSignals::ignoreBrokenPipe();
 #ifdef Q_OS_WIN
     // The Windows platform plug-in with its dark-mode handling turned off; on
     // other platforms the variable is left alone (that plug-in does not exist),
