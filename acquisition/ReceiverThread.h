@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FrameAssembler.h"
+#include "FrameHealth.h"
 #include "FramePacer.h"
 #include "FrameSaver.h"
 #include "FrameTypes.h"
@@ -27,15 +28,6 @@
 class ConsoleContext;
 class D2xxBackend;
 
-// How a capture went, frame by frame: what the window's health readout and
-// the log show. Counts start at zero with each capture.
-struct FrameHealth
-{
-    std::uint64_t received = 0;  // frames taken and processed
-    std::uint64_t timedOut = 0;  // requests given up because no complete frame came in time
-    std::uint64_t discarded = 0; // accumulations that could not hold a frame
-    qint64 captureStartedMs = 0; // QDateTime::currentMSecsSinceEpoch() at the capture's start; 0 before any
-};
 
 // The acquisition worker. The main window keeps one as a member, moves it to
 // its own QThread and starts the capture loop (`process`) from the thread's

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "DisplayLevels.h"
+#include "FrameHealth.h"
+#include "ReferenceSet.h"
+
+#include <QtGlobal>
+
+#include <cstdint>
+#include <vector>
+
+// The newest frame as the live analysis sees it.
+struct LiveFrame
+{
+    std::vector<double> currents; // 16384 currents in nA, row-major (x + 128 y)
+    std::uint64_t sequence = 0;   // grows with every frame the console received
+    qint64 timeMs = 0;            // when it arrived, ms since the Unix epoch
+};
+
+// What the live analysis window reads from the running console, at its own
+// pace (it pulls; nothing is pushed to it), and the few things it sets.
+// The console implements it over the acquisition worker.
+//
+// Thread contract: called on the GUI thread only; implementations take care
+// of reaching the worker safely.
+class LiveAnalysisSource
+{
+public:
+    virtual ~LiveAnalysisSource() = default;
+
+    // The newest frame when it is newer than `after` (a sequence number);
+    // false, and `frame` untouched, otherwise.
+    virtual bool newestFrame(std::uint64_t after, LiveFrame &frame) = 0;
+    // Counts of the capture in progress (or the last one).
+    virtual FrameHealth frameHealth() const = 0;
+    virtual bool isCapturing() const = 0;
+    // The range the device runs at now (nA).
+    virtual double currentRangeNa() const = 0;
+
+    virtual ReferenceSet references() const = 0;
+    virtual void applyReferences(const ReferenceSet &references) = 0;
+
+    // The live picture's levels (rendering only; saved data never depends on them).
+    virtual void setDisplayLevels(const DisplayLevels &levels) = 0;
+};
