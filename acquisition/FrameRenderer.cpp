@@ -1,5 +1,7 @@
 #include "FrameRenderer.h"
 
+#include "DisplayLevels.h"
+
 #include "PixelDecoder.h"
 
 #include <algorithm>
@@ -169,6 +171,24 @@ QImage FrameRenderer::render(const RawFrame &raw, const RenderSettings &settings
     default:
         renderPixels<0>(raw.data(), settings, calibrated, currents.data(), gray, image);
         break;
+    }
+    return image;
+}
+
+QImage FrameRenderer::renderWithLevels(const std::vector<double> &currents, int displayMode, double low, double high)
+{
+    const int mode = displayMode == 1 || displayMode == 2 ? displayMode : 0;
+    const int bytesPerPixel = mode == 0 ? 1 : 3;
+    QImage image(Zk128::Side, Zk128::Side, mode == 0 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (currents.size() < std::size_t(Zk128::PixelCount)) {
+        image.fill(Qt::black);
+        return image;
+    }
+    for (int row = 0; row < Zk128::Side; ++row) {
+        uchar *line = image.scanLine(row);
+        const double *current = currents.data() + row * Zk128::Side;
+        for (int column = 0; column < Zk128::Side; ++column)
+            paint(mode, LevelMapping::level(current[column], low, high), line + column * bytesPerPixel);
     }
     return image;
 }

@@ -42,4 +42,8 @@ public:
 
     // The recorded gray level of a display level: trunc(v), 0 for NaN.
     static std::uint8_t grayLevel(double level);
+
+    // The picture of a frame's currents with display levels: `low` shown as
+    // level 0 and `high` as 255, in the given colour mode.
+    static QImage renderWithLevels(const std::vector<double> &currents, int displayMode, double low, double high);
 };

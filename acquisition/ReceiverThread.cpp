@@ -1,15 +1,18 @@
 #include "ReceiverThread.h"
 
 #include "ConsoleContext.h"
-#include "CsvWriter.h"
 #include "D2xxBackend.h"
 #include "DeviceProtocol.h"
 #include "FrameRenderer.h"
 #include "Log.h"
+#include "PictureRunSink.h"
+#include "RunSinks.h"
 #include "PixelDecoder.h"
 #include "SharedFrameView.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QDebug>
 #include <QMetaType>
 #include <QMutexLocker>
@@ -20,6 +23,9 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
+
+#include <opencv2/imgcodecs.hpp>
 
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -46,11 +52,6 @@ constexpr int kStopAnswerMs = 50;
 // default); a fine slack keeps the wake-ups on time at high frame rates.
 constexpr unsigned long kTimerSlackNs = 1000;
 
-QString framesToSaveTooSmall()
-{
-    return QStringLiteral("The number of frames to save must be at least 1.");
-}
-
 } // namespace
 
 ReceiverThread::ReceiverThread(const ConsoleContext &context, QObject *parent)
@@ -66,6 +67,7 @@ ReceiverThread::ReceiverThread(const ConsoleContext &context, QObject *parent)
 {
     qRegisterMetaType<std::shared_ptr<std::vector<std::vector<double>>>>(
         "std::shared_ptr<std::vector<std::vector<double>>>");
+    qRegisterMetaType<SaveOutcome>();
     latestCurrents.reserve(std::size_t(pixelCount));
     frameGray.reserve(std::size_t(pixelCount));
     loadSettings();
@@ -74,6 +76,10 @@ ReceiverThread::ReceiverThread(const ConsoleContext &context, QObject *parent)
 ReceiverThread::~ReceiverThread()
 {
     saveSettings();
+    // A run still armed keeps what it gathered; its files are closed before
+    // anything else goes.
+    endSaveRun(QStringLiteral("the console was closed"));
+    m_writer.waitUntilIdle();
     // Pairs with the loop's last unlock: whatever the loop did is complete here.
     std::lock_guard<std::mutex> lock(mutex);
 }
@@ -104,6 +110,7 @@ void ReceiverThread::setCurrentRange(int range)
     currentRange.store(range);
     QMutexLocker lock(&referenceMutex);
     std::fill(fullOnReference.begin(), fullOnReference.end(), double(range));
+    m_fullOnTaken.reset(); // no longer a measured reference
 }
 
 void ReceiverThread::setDisplayMode(int mode) { displayMode.store(mode); }
@@ -112,43 +119,95 @@ void ReceiverThread::setIntegralCurrent(double value) { integralCurrent.store(va
 void ReceiverThread::setCalibrationEnabled(bool enabled) { calibrationEnabled.store(enabled); }
 void ReceiverThread::setVideoFps(int fps) { videoFps.store(fps); }
 void ReceiverThread::setSelectedPixel(int index) { selectedPixel.store(index); }
-void ReceiverThread::setFramesToSave(int count) { framesToSave.store(count); }
 void ReceiverThread::setFrameTimeoutMs(int ms) { frameTimeoutMs.store(std::max(1, ms)); }
 
-void ReceiverThread::setRecording(bool enabled)
+void ReceiverThread::armSaveRun(const SaveRunPlan &plan)
 {
-    if (enabled && framesToSave.load() < 1) {
-        // Such a recording would never complete and would keep every frame.
-        recording.store(false);
-        saveCsvOnCompletion.store(false);
-        savePictures.store(false);
-        saveVideo.store(false);
-        emit saveFailed(framesToSaveTooSmall());
+    if (plan.frames < 1) {
+        // Such a run would never end.
+        emit saveFailed(QStringLiteral("The number of frames to save must be at least 1."));
         return;
     }
-    recording.store(enabled, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    if (m_run.armed)
+        endRunLocked(QStringLiteral("a new save run was started"));
+    m_run = ArmedRun{true, plan, 0};
+    m_writer.begin(plan, makeRunSinks(plan), [this](const SaveOutcome &outcome) {
+        logLine(outcome.logLine().toUtf8());
+        emit saveFinished(outcome);
+    });
+    saveCsvOnCompletion.store(plan.data);
+    savePictures.store(plan.pictures);
+    saveVideo.store(plan.video);
+    recording.store(true, std::memory_order_release);
 }
 
-void ReceiverThread::setSaveName(const QString &name)
+void ReceiverThread::endSaveRun(const QString &reason)
 {
-    QMutexLocker lock(&recordingMutex);
-    saveName = name;
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    if (m_run.armed)
+        endRunLocked(reason);
 }
 
-void ReceiverThread::setSavePath(const QString &path)
+bool ReceiverThread::isSaveRunArmed() const
 {
-    QMutexLocker lock(&recordingMutex);
-    savePath = path;
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    return m_run.armed;
 }
 
-void ReceiverThread::clearRecordedFrames()
+void ReceiverThread::waitForSaveRuns()
 {
-    QMutexLocker lock(&recordingMutex);
-    recordedCurrents.clear();
-    recordedGray.clear();
-    timestamps.clear();
-    timestampCount = 0;
-    recordedCount = 0; // a recording in progress starts over instead of never reaching its count
+    m_writer.waitUntilIdle();
+}
+
+void ReceiverThread::endRunLocked(const QString &interruption)
+{
+    m_writer.end(referencesSnapshot(), interruption);
+    m_run.armed = false;
+    clearRunFlags();
+}
+
+void ReceiverThread::clearRunFlags()
+{
+    recording.store(false, std::memory_order_release);
+    saveCsvOnCompletion.store(false);
+    savePictures.store(false);
+    saveVideo.store(false);
+}
+
+void ReceiverThread::setDisplayLevels(const DisplayLevels &levels)
+{
+    std::lock_guard<std::mutex> lock(m_levelsMutex);
+    m_levels = levels;
+}
+
+void ReceiverThread::setReferences(const RunReferences &references)
+{
+    if (references.fullOff.size() != std::size_t(pixelCount) || references.fullOn.size() != std::size_t(pixelCount))
+        return;
+    QMutexLocker lock(&referenceMutex);
+    fullOffReference = references.fullOff;
+    fullOnReference = references.fullOn;
+    m_fullOffTaken = references.fullOffTaken;
+    m_fullOnTaken = references.fullOnTaken;
+}
+
+RunReferences ReceiverThread::referencesSnapshot() const
+{
+    QMutexLocker lock(&referenceMutex);
+    return RunReferences{fullOffReference, fullOnReference, m_fullOffTaken, m_fullOnTaken};
+}
+
+bool ReceiverThread::newestFrame(std::uint64_t after, std::vector<double> &currents, std::uint64_t &sequence,
+                                 qint64 &timeMs) const
+{
+    std::lock_guard<std::mutex> lock(m_liveMutex);
+    if (m_liveSequence <= after || m_liveCurrents.empty())
+        return false;
+    currents = m_liveCurrents;
+    sequence = m_liveSequence;
+    timeMs = m_liveTimeMs;
+    return true;
 }
 
 void ReceiverThread::setSeriesPixels(std::vector<int> &&pixels)
@@ -274,12 +333,6 @@ std::vector<double> ReceiverThread::fullOffReferenceSnapshot() const
 {
     QMutexLocker lock(&referenceMutex);
     return fullOffReference;
-}
-
-int ReceiverThread::recordedFrameCount() const
-{
-    QMutexLocker lock(&recordingMutex);
-    return recordedCount;
 }
 
 // ---- The capture loop (worker thread) ----------------------------------------
@@ -457,42 +510,26 @@ void ReceiverThread::leaveReadLoop()
 
 void ReceiverThread::processFrame(const RawFrame &rawFrame)
 {
+    const auto arrived = std::chrono::system_clock::now();
     const int range = currentRange.load(); // one range for every consumer of this frame
-    refuseEmptySaveRun();
-    // Whether this frame is recorded is decided once, with its timestamp, so a
-    // recording armed mid-frame never gets a frame without its time.
+    // Whether this frame is recorded is decided once, when it arrives.
     const bool recordThis = recording.load(std::memory_order_acquire);
-    if (recordThis)
-        takeTimestamp();
     reportSelectedPixel(rawFrame, range);
     if (seriesEnabled.load(std::memory_order_acquire))
         sampleSeries(rawFrame, range);
     feedCalibration(rawFrame, range);
-    const QImage image = renderFrame(rawFrame, range, recordThis);
+    QImage saved;
+    const QImage image = renderFrame(rawFrame, range, recordThis, &saved);
+    if (recordThis)
+        recordFrame(arrived, saved);
+    publishToSharedMemory();
+    if (m_publishLive.load())
+        publishLiveFrame(QDateTime::currentMSecsSinceEpoch());
     emit sendImagetoMain(image);
-    if (savePictures.load(std::memory_order_acquire) || saveVideo.load(std::memory_order_acquire)
-        || modePictureRequested.load(std::memory_order_acquire))
-        runSaveStep(image);
-}
-
-bool ReceiverThread::refuseEmptySaveRun()
-{
-    if (framesToSave.load() >= 1)
-        return false;
-    // Bitwise or: every flag is cleared, whichever was set.
-    const bool refused = recording.exchange(false) | savePictures.exchange(false) | saveVideo.exchange(false);
-    if (!refused)
-        return false;
-    saveCsvOnCompletion.store(false);
-    emit saveFailed(framesToSaveTooSmall());
-    return true;
-}
-
-void ReceiverThread::takeTimestamp()
-{
-    // Taken when the frame arrives; stored together with the frame (recordFrame),
-    // so clearing the recording in between can never shift times against frames.
-    pendingTimestamp = QDateTime::currentDateTime().toString(QString::fromLatin1(TimestampFormat));
+    if (modePictureRequested.load(std::memory_order_acquire)) {
+        saveModePicture(saved);
+        modePictureRequested.store(false); // also when writing it failed: one attempt per request
+    }
 }
 
 void ReceiverThread::reportSelectedPixel(const RawFrame &rawFrame, int range)
@@ -527,6 +564,10 @@ void ReceiverThread::feedCalibration(const RawFrame &rawFrame, int range)
             done = fullOnCalibrator.addFrame(rawFrame, range, fullOnReference);
         }
         if (done) {
+            {
+                QMutexLocker lock(&referenceMutex);
+                m_fullOnTaken = std::chrono::system_clock::now();
+            }
             fullOnPending.store(false);
             emit setMaxSuccess();
         }
@@ -537,13 +578,17 @@ void ReceiverThread::feedCalibration(const RawFrame &rawFrame, int range)
             done = fullOffCalibrator.addFrame(rawFrame, range, fullOffReference);
         }
         if (done) {
+            {
+                QMutexLocker lock(&referenceMutex);
+                m_fullOffTaken = std::chrono::system_clock::now();
+            }
             fullOffPending.store(false);
             emit setMinSuccess();
         }
     }
 }
 
-QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool recordThis)
+QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool recordThis, QImage *saved)
 {
     QImage image;
     {
@@ -556,107 +601,83 @@ QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool rec
         render.fullOnReference = &fullOnReference;
         image = FrameRenderer::render(rawFrame, render, latestCurrents, recordThis ? &frameGray : nullptr);
     }
-    if (recordThis)
-        recordFrame();
-    publishToSharedMemory();
-    return image;
+    *saved = image;
+    DisplayLevels levels;
+    {
+        std::lock_guard<std::mutex> lock(m_levelsMutex);
+        levels = m_levels;
+    }
+    if (!levels.enabled)
+        return image;
+    // The operator's levels shape only what is shown: the saved picture keeps
+    // the frame as rendered on its range.
+    if (levels.automatic)
+        std::tie(levels.low, levels.high) =
+            LevelMapping::automaticLevels(latestCurrents.data(), latestCurrents.size());
+    return FrameRenderer::renderWithLevels(latestCurrents, displayMode.load(), levels.low, levels.high);
 }
 
 void ReceiverThread::publishToSharedMemory()
 {
     // A failed publish has warned already and must not hold up the frame.
-    SharedFrameView::instance().publish(latestCurrents.data(), latestCurrents.size());
+    m_context.frameView().publish(latestCurrents.data(), latestCurrents.size());
 }
 
-void ReceiverThread::recordFrame()
+void ReceiverThread::publishLiveFrame(qint64 arrivedMs)
 {
-    int count = 0;
+    std::lock_guard<std::mutex> lock(m_liveMutex);
+    m_liveCurrents = latestCurrents;
+    ++m_liveSequence;
+    m_liveTimeMs = arrivedMs;
+}
+
+void ReceiverThread::recordFrame(std::chrono::system_clock::time_point arrived, const QImage &picture)
+{
+    int gathered = 0;
     bool complete = false;
     {
-        QMutexLocker lock(&recordingMutex);
-        if (timestampCount < framesToSave.load()) {
-            timestamps.append(pendingTimestamp);
-            ++timestampCount;
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        if (!m_run.armed)
+            return; // ended between the frame's arrival and now
+        if (!m_writer.isRunning()) {
+            // Every output of the run failed and the writer ended it; its
+            // outcome has been reported.
+            m_run.armed = false;
+            clearRunFlags();
+            return;
         }
-        recordedCurrents.push_back(latestCurrents);
-        recordedGray.push_back(frameGray);
-        count = ++recordedCount;
-        // At least, not equal: a count lowered mid-recording still completes it.
-        complete = count >= framesToSave.load();
+        auto frame = std::make_shared<RecordedFrame>();
+        frame->index = ++m_run.gathered;
+        frame->time = arrived;
+        frame->timestamp = QDateTime::fromMSecsSinceEpoch(
+                               std::chrono::duration_cast<std::chrono::milliseconds>(arrived.time_since_epoch()).count())
+                               .toString(QString::fromLatin1(TimestampFormat));
+        frame->currents = latestCurrents;
+        frame->gray = frameGray;
+        frame->picture = picture;
+        // Blocks while the writer's queue is full: a slow disk slows the
+        // capture instead of losing frames.
+        m_writer.append(std::move(frame));
+        gathered = m_run.gathered;
+        complete = gathered >= m_run.plan.frames;
+        if (complete)
+            endRunLocked(QString());
     }
-    emit savemessage(count);
+    emit savemessage(gathered);
     if (complete)
-        completeRecording(count);
+        emit savemessage(gathered);
 }
 
-void ReceiverThread::completeRecording(int count)
+void ReceiverThread::saveModePicture(const QImage &image)
 {
-    std::vector<std::vector<double>> currents;
-    std::vector<std::vector<std::uint8_t>> gray;
-    QStringList stamps;
-    QString folder;
-    QString name;
-    {
-        QMutexLocker lock(&recordingMutex);
-        currents.swap(recordedCurrents);
-        gray.swap(recordedGray);
-        stamps.swap(timestamps);
-        recordedCount = 0;
-        timestampCount = 0;
-        recording.store(false);
-        folder = savePath + "/" + saveName;
-        name = saveName;
-    }
-    if (saveCsvOnCompletion.exchange(false) && !saveRecordedData(folder, name, currents, gray, stamps))
-        emit saveFailed(QStringLiteral("The recorded data could not be written to %1.").arg(folder));
-    emit savemessage(count);
-}
-
-bool ReceiverThread::saveRecordedData(const QString &folder, const QString &name,
-                                      const std::vector<std::vector<double>> &currents,
-                                      const std::vector<std::vector<std::uint8_t>> &gray,
-                                      const QStringList &stamps)
-{
-    const QString prefix = folder + "/" + name;
-    const std::vector<double> off = fullOffReferenceSnapshot();
-    const std::vector<double> on = fullOnReferenceSnapshot();
-    // Every file is attempted even when an earlier one failed.
-    bool ok = writeFramesCsv(prefix + "_current.csv", currents, stamps);
-    ok = writeFramesCsv(prefix + "_gray.csv", gray, stamps) && ok;
-    ok = writeMatrixCsv(prefix + "_fulloff.csv", off) && ok;
-    ok = writeMatrixCsv(prefix + "_fullon.csv", on) && ok;
-    return ok;
-}
-
-void ReceiverThread::runSaveStep(const QImage &image)
-{
-    SaveRun run;
-    QString templatePath;
-    {
-        QMutexLocker lock(&recordingMutex);
-        run.folder = savePath + "/" + saveName;
-        run.saveName = saveName;
-        templatePath = modePicturePath;
-    }
-    run.framesToSave = framesToSave.load();
-    run.pictures = savePictures.load(std::memory_order_acquire);
-    run.video = saveVideo.load(std::memory_order_acquire);
-    run.videoFps = videoFps.load();
-    const bool templateWanted = modePictureRequested.load(std::memory_order_acquire);
-
-    const SaveStepResult result = frameSaver.saveFrame(image, run, templateWanted, templatePath);
-    if (templateWanted)
-        modePictureRequested.store(false); // also when writing it failed: one attempt per request
-    if (!result.error.isEmpty()) {
-        // The run is abandoned; frames already saved stay, capture goes on.
-        savePictures.store(false);
-        saveVideo.store(false);
-        emit saveFailed(result.error);
+    // The template is best effort: a folder or file that cannot be written
+    // leaves the previous template in place.
+    const cv::Mat picture = SavedPicture::matOf(image);
+    if (picture.empty() || !QDir().mkpath(QFileInfo(modePicturePath).absolutePath()))
         return;
-    }
-    if (result.runFinished) {
-        savePictures.store(false);
-        saveVideo.store(false);
+    try {
+        cv::imwrite(modePicturePath.toStdString(), picture);
+    } catch (const cv::Exception &) {
     }
 }
 

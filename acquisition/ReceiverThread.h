@@ -1,12 +1,15 @@
 #pragma once
 
+#include "DisplayLevels.h"
 #include "FrameAssembler.h"
 #include "FrameHealth.h"
 #include "FramePacer.h"
-#include "FrameSaver.h"
 #include "FrameTypes.h"
 #include "PixelSeriesSampler.h"
 #include "ReferenceCalibrator.h"
+#include "SaveOutcome.h"
+#include "SaveRunPlan.h"
+#include "SaveRunWriter.h"
 
 #include "D2xxTypes.h"
 
@@ -17,12 +20,13 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class ConsoleContext;
@@ -35,14 +39,20 @@ class D2xxBackend;
 // GUI: frame assembly, calibration references, rendering, recording and the
 // save runs. It reports only through signals (queued to the GUI thread).
 //
+// Save runs: armSaveRun hands the loop a plan; each of the next frames goes,
+// as it arrives, to the save-run writer, which streams it to disk on a thread
+// of its own. The run ends when its last frame is gathered, or early
+// (endSaveRun) with everything gathered so far kept; saveFinished tells how
+// it went.
+//
 // Thread contract, in short: the GUI thread calls the operations and writes
 // the public flags; the loop runs on the worker thread. `paused`,
-// `quitRequested` and `parked` are guarded by `mutex`; the recording lists and
-// the save names by `recordingMutex`; the calibration references by
-// `referenceMutex`; the It-curve pixel list by `seriesMutex`. Every other
-// shared flag or scalar is a std::atomic. A flag that makes the loop read a
-// string or list is stored with release and loaded by the loop with acquire;
-// the operations that take a list or a string do that ordering themselves.
+// `quitRequested` and `parked` are guarded by `mutex`; the armed save run by
+// `m_runMutex`; the calibration references and their times by
+// `referenceMutex`; the It-curve pixel list by `seriesMutex`; the newest frame
+// for the live analysis by `m_liveMutex`. Every other shared flag or scalar is
+// a std::atomic; the operations that take a list or a plan do the ordering
+// themselves.
 class ReceiverThread : public QObject
 {
     Q_OBJECT
@@ -56,10 +66,12 @@ public:
     explicit ReceiverThread(const ConsoleContext &context, QObject *parent = nullptr);
     ~ReceiverThread() override;
 
+    // ---- The armed save run's kinds, for anyone to read (armSaveRun sets
+    // them, the end of the run clears them) ----
+    std::atomic<bool> saveCsvOnCompletion{false}; // the run writes the CSV files
+    std::atomic<bool> savePictures{false};        // the run writes a PNG per frame
+    std::atomic<bool> saveVideo{false};           // the run writes an MP4
     // ---- Flags the GUI writes directly (GUI writes, loop reads and clears) ----
-    std::atomic<bool> saveCsvOnCompletion{false}; // write the four CSV files when the recording completes
-    std::atomic<bool> savePictures{false};        // PNG per frame of the next save run
-    std::atomic<bool> saveVideo{false};           // MP4 of the next save run
     std::atomic<bool> fullOnPending{false};       // full-on reference being gathered
     std::atomic<bool> fullOffPending{false};      // full-off reference being gathered
     std::atomic<bool> seriesEnabled{false};       // It-curve sampling; startSeries / stopSeries set it
@@ -79,13 +91,28 @@ public:
     void setCalibrationEnabled(bool enabled);
     void setVideoFps(int fps);
     void setSelectedPixel(int index);
-    // Refused (nothing recorded, saveFailed emitted) while framesToSave < 1.
-    void setRecording(bool enabled);
-    void setFramesToSave(int count);
-    void setSaveName(const QString &name);
-    void setSavePath(const QString &path);
-    // Safe during a recording: the recording starts over from its next frame.
-    void clearRecordedFrames();
+    // Arms a save run: the plan's next frames go to the save-run writer (the
+    // plan's folder exists). A run still armed ends first, interrupted by "a
+    // new save run was started". A plan of fewer than one frame is refused
+    // (saveFailed).
+    void armSaveRun(const SaveRunPlan &plan);
+    // Ends the armed run early, keeping every frame gathered so far; `reason`
+    // says why ("capture was stopped"). Without an armed run nothing happens.
+    void endSaveRun(const QString &reason);
+    bool isSaveRunArmed() const;
+    // Blocks until every run handed to the writer is on disk and reported.
+    void waitForSaveRuns();
+    // The live picture's display levels (saved data never depends on them).
+    void setDisplayLevels(const DisplayLevels &levels);
+    // Replaces both references (16384 values each), as loaded from a file.
+    void setReferences(const RunReferences &references);
+    // The references with the times they were taken at.
+    RunReferences referencesSnapshot() const;
+    // While on, the loop keeps a copy of the newest frame's currents for newestFrame.
+    void setLiveFramePublishing(bool on) { m_publishLive.store(on); }
+    // The newest frame when it is newer than `after` (a sequence number).
+    bool newestFrame(std::uint64_t after, std::vector<double> &currents, std::uint64_t &sequence,
+                     qint64 &timeMs) const;
     // Moves the list in; the caller's vector is left empty. At most 3 entries are used.
     void setSeriesPixels(std::vector<int> &&pixels);
     void holdSeriesClock();
@@ -120,14 +147,12 @@ public:
     // ---- Read-only views (any thread) ----------------------------------------
     int currentRangeValue() const { return currentRange.load(); }
     int displayModeValue() const { return displayMode.load(); }
-    int framesToSaveValue() const { return framesToSave.load(); }
     double integralTimeValue() const { return integralTime.load(); }
     double integralCurrentValue() const { return integralCurrent.load(); }
     bool isRecording() const { return recording.load(std::memory_order_acquire); }
     bool isRunning() const { return running.load(); }
     std::vector<double> fullOnReferenceSnapshot() const;
     std::vector<double> fullOffReferenceSnapshot() const;
-    int recordedFrameCount() const;
 
 public slots:
     // The capture loop; runs on the worker thread until shutdown.
@@ -142,8 +167,11 @@ signals:
     void setMaxSuccess();
     void setMinSuccess();
     void pixelCurrentDataUpdated(std::shared_ptr<std::vector<std::vector<double>>> sharedData, double duration);
-    // A save or recording request that could not be carried out, as one sentence.
+    // A save request that could not be carried out, as one sentence.
     void saveFailed(QString message);
+    // A save run has ended and its files are closed: how it went. Emitted
+    // from the save-run writer's thread.
+    void saveFinished(SaveOutcome outcome);
     // The loop has come to rest on its wait condition after a capture: the
     // window may talk to the device again.
     void loopParked();
@@ -165,20 +193,16 @@ private:
     void waitForBytes();
     bool stopOverdue();
     void processFrame(const RawFrame &rawFrame);
-    void takeTimestamp();
     void reportSelectedPixel(const RawFrame &rawFrame, int range);
     void sampleSeries(const RawFrame &rawFrame, int range);
     void feedCalibration(const RawFrame &rawFrame, int range);
-    QImage renderFrame(const RawFrame &rawFrame, int range, bool recordThis);
+    QImage renderFrame(const RawFrame &rawFrame, int range, bool recordThis, QImage *saved);
     void publishToSharedMemory();
-    void recordFrame();
-    void completeRecording(int count);
-    bool saveRecordedData(const QString &folder, const QString &name,
-                          const std::vector<std::vector<double>> &currents,
-                          const std::vector<std::vector<std::uint8_t>> &gray,
-                          const QStringList &stamps);
-    void runSaveStep(const QImage &image);
-    bool refuseEmptySaveRun();
+    void publishLiveFrame(qint64 arrivedMs);
+    void recordFrame(std::chrono::system_clock::time_point arrived, const QImage &picture);
+    void endRunLocked(const QString &interruption); // m_runMutex held
+    void clearRunFlags();
+    void saveModePicture(const QImage &image);
     void requestNextFrame();
     void giveUpFrame(bool timedOut);
     void endCapture();
@@ -214,7 +238,7 @@ private:
     bool parked = false; // the loop sits on pauseCondition
 
     // GUI stores with release after the lists are clear; the loop loads with acquire.
-    std::atomic<bool> recording{false};
+    std::atomic<bool> recording{false}; // a save run is armed (mirrors m_run.armed)
     std::atomic<int> selectedPixel{0};
 
     const int frameLength = Zk128::FrameLength;
@@ -222,7 +246,6 @@ private:
     const ULONG readTimeoutMs = 1000;
     const ULONG writeTimeoutMs = 1000;
 
-    std::atomic<int> framesToSave{1};
     std::atomic<int> frameTimeoutMs{3000};
     std::atomic<WaitStrategy> m_waitStrategy{WaitStrategy::Sleep};
 
@@ -234,10 +257,13 @@ private:
     std::atomic<qint64> m_captureStartedMs{0};
 
     // Guarded by `referenceMutex`: the loop calibrates and renders with them, the
-    // GUI refills the full-on reference in setCurrentRange.
+    // GUI refills the full-on reference in setCurrentRange. A time is set when
+    // the reference was measured (or loaded with one).
     mutable QMutex referenceMutex;
     std::vector<double> fullOffReference;
     std::vector<double> fullOnReference;
+    std::optional<std::chrono::system_clock::time_point> m_fullOffTaken;
+    std::optional<std::chrono::system_clock::time_point> m_fullOnTaken;
     // Worker thread only: one gatherer per kind, so the two never share frames.
     ReferenceCalibrator fullOnCalibrator;
     ReferenceCalibrator fullOffCalibrator;
@@ -245,19 +271,34 @@ private:
     // Worker thread only: scratch of the frame being processed.
     std::vector<double> latestCurrents;
     std::vector<std::uint8_t> frameGray;
-    QString pendingTimestamp; // time of the frame being recorded
 
-    // Guarded by `recordingMutex` (GUI: clearRecordedFrames and the setters;
-    // loop: appending, completion).
-    mutable QMutex recordingMutex;
-    int recordedCount = 0;
-    int timestampCount = 0;
-    QStringList timestamps;
-    std::vector<std::vector<double>> recordedCurrents;
-    std::vector<std::vector<std::uint8_t>> recordedGray; // gray levels as bytes: same text, 1/8 of the memory
-    QString savePath;
-    QString saveName;
-    QString modePicturePath;
+    // The armed save run, guarded by `m_runMutex` (GUI: arm and end; loop:
+    // gathering; the lock is held while a frame is handed to the writer, so
+    // a run never receives a frame numbered for another).
+    struct ArmedRun {
+        bool armed = false;
+        SaveRunPlan plan;
+        int gathered = 0;
+    };
+    mutable std::mutex m_runMutex;
+    ArmedRun m_run;
+    // The writer of every save run; itself thread-safe. Declared after the
+    // references, which its callback never touches.
+    SaveRunWriter m_writer;
+
+    const QString modePicturePath; // the recognition template, in the detect folder
+
+    // Display levels: set by the GUI (setDisplayLevels), read by the loop.
+    mutable std::mutex m_levelsMutex;
+    DisplayLevels m_levels;
+
+    // The newest frame for the live analysis, guarded by `m_liveMutex`
+    // (written by the loop while m_publishLive is set, read by the GUI).
+    std::atomic<bool> m_publishLive{false};
+    mutable std::mutex m_liveMutex;
+    std::vector<double> m_liveCurrents;
+    std::uint64_t m_liveSequence = 0;
+    qint64 m_liveTimeMs = 0;
 
     // Standard primitives rather than QMutex/QWaitCondition: a QWaitCondition
     // wait hands the mutex over inside Qt, where the thread sanitizer cannot
@@ -280,7 +321,6 @@ private:
 
     // Worker thread only.
     FrameAssembler assembler;
-    FrameSaver frameSaver;
     FramePacer m_pacer;
     QElapsedTimer requestClock;  // since the latest frame request
     QElapsedTimer m_stopClock;   // since the loop first saw the stop request of this capture

@@ -82,6 +82,8 @@ void CaptureControl::stop()
     fpsTimer.stop();
     // A start still waiting for the last capture to finish is called off.
     gate.withdraw(WorkerGate::Job::StartCapture);
+    // An armed save run keeps the frames gathered so far.
+    worker.endSaveRun(QStringLiteral("capture was stopped"));
     worker.stopCapture();
     logLine("Stop Capture data.");
     batteryTimer.start();

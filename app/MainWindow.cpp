@@ -11,6 +11,7 @@
 #include "KeepRatioWidget.h"
 #include "Log.h"
 #include "ParameterPanel.h"
+#include "BiasVoltages.h"
 #include "ParameterSummary.h"
 #include "RecognitionPage.h"
 #include "SavePanel.h"
@@ -134,8 +135,10 @@ void MainWindow::buildFlows()
         state, worker, session, *gate, parameterSummary, OperatorMessage::modalBox(), this);
     savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
                                           ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
-                                          ui->progressBar, ui->label_savestate},
-                              state, worker, parameterSummary, OperatorMessage::modalBox(), this);
+                                          ui->checkBox_hdf5, ui->progressBar, ui->label_savestate},
+                              state, worker, parameterSummary, [this] { return runMetadata(); },
+                              OperatorMessage::modalBox(), this);
+    deviceConnection->setOnDeviceGivenUp([this](const QString &reason) { worker.endSaveRun(reason); });
 }
 
 void MainWindow::buildLiveView()
@@ -173,6 +176,7 @@ void MainWindow::openSimulatorControls()
 MainWindow::~MainWindow()
 {
     saveSettings();
+    worker.endSaveRun(QStringLiteral("the console was closed"));
     worker.requestStop();
     worker.shutdown();
     workerThread.quit();
@@ -227,6 +231,7 @@ void MainWindow::connectWorker()
     connect(&worker, &ReceiverThread::setMinSuccess, this, &MainWindow::handleSetMinSuccess);
     connect(&worker, &ReceiverThread::pixelCurrentDataUpdated, this, &MainWindow::savedata);
     connect(&worker, &ReceiverThread::saveFailed, savePanel, &SavePanel::showFailure);
+    connect(&worker, &ReceiverThread::saveFinished, savePanel, &SavePanel::showOutcome);
     workerThread.start();
     // The loop must not touch the device before the first capture: the
     // connect handshake reads the same handle from this thread.
@@ -417,11 +422,32 @@ void MainWindow::applyInputConstraints()
 
 // ---- Window buttons ------------------------------------------------------------
 
+RunMetadata MainWindow::runMetadata() const
+{
+    const BiasVoltages &sent = parameterPanel->sentVoltages();
+    RunMetadata metadata;
+    metadata.vbias1Volts = sent.vbias1;
+    metadata.vbias2Volts = sent.vbias2;
+    metadata.vonVolts = sent.von;
+    metadata.voffVolts = sent.voff;
+    metadata.currentRangeNa = worker.currentRangeValue();
+    metadata.integrationCount = std::uint32_t(parameterPanel->searchState().integrationCount);
+    metadata.deviceSerial = QString::fromLatin1(DeviceSession::kSerialNumber);
+    metadata.backend = context.backendKind();
+    metadata.consoleVersion = QStringLiteral(TESSIVO_VERSION);
+    metadata.startTime = std::chrono::system_clock::now();
+    return metadata;
+}
+
 void MainWindow::handle_close_button_click()
 {
     QMessageBox box;
     box.setStyleSheet(QString::fromLatin1(ExitBoxSheet));
-    box.setText(QStringLiteral("Are you sure you want to exit\uFF1F"));
+    // A run in progress is kept with the frames saved so far.
+    const QString runNote = worker.isSaveRunArmed()
+        ? QStringLiteral("A save run is in progress; closing keeps the frames saved so far.\n")
+        : QString();
+    box.setText(runNote + QStringLiteral("Are you sure you want to exit\uFF1F"));
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     if (box.exec() == QMessageBox::Yes)
@@ -501,7 +527,7 @@ void MainWindow::loadSettings()
                                                   ui->lineEdit_vd->text(), ui->lineEdit_von->text(),
                                                   ui->lineEdit_voff->text());
 
-    for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video}) {
+    for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video, ui->checkBox_hdf5}) {
         if (storedTrue(settings, box->objectName()))
             box->setChecked(true);
     }
@@ -524,7 +550,7 @@ void MainWindow::saveSettings()
     for (QAbstractButton *button :
          std::initializer_list<QAbstractButton *>{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10,
                                                   ui->radioButton_1, ui->radioButton_optional_gear, ui->checkBox_data,
-                                                  ui->checkBox_picture, ui->checkBox_video}) {
+                                                  ui->checkBox_picture, ui->checkBox_video, ui->checkBox_hdf5}) {
         settings.setValue(button->objectName(), button->isChecked());
     }
 }

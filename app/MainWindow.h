@@ -4,6 +4,7 @@
 #include "D2xxTypes.h"
 #include "DeviceSession.h"
 #include "ReceiverThread.h"
+#include "SaveRunPlan.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -121,6 +122,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    RunMetadata runMetadata() const;
     void connectButtons();
     void connectWorker();
     void buildNavigation();

@@ -1,34 +1,49 @@
 #include "SavePanel.h"
 
+#include "Log.h"
 #include "ReceiverThread.h"
-#include "SaveFolderNamer.h"
+#include "SaveRequest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
-#include <QTextStream>
 
 #include <cmath>
 
 SavePanel::SavePanel(const SaveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
-                     const QString &summary, OperatorMessage::Sink message, QObject *parent)
+                     const QString &summary, MetadataSource metadata, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , ui(widgets)
     , state(state)
     , worker(worker)
     , summary(summary)
+    , metadata(std::move(metadata))
     , message(std::move(message))
     , chooseDirectory([] {
         return QFileDialog::getExistingDirectory(nullptr, QStringLiteral("Select Directory"), QString(),
                                                  QFileDialog::ShowDirsOnly);
     })
+    , ask([](const QString &text) {
+        return QMessageBox::question(nullptr, QString(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            == QMessageBox::Yes;
+    })
 {
+}
+
+QString SavePanel::parameterFileName(const QString &folderName)
+{
+    return SaveRunPreparation::parameterFileName(folderName);
+}
+
+QString SavePanel::runInProgressQuestion()
+{
+    return QStringLiteral("A save run is in progress. Stop it and keep the frames saved so far?");
 }
 
 void SavePanel::saveClicked()
@@ -47,58 +62,39 @@ void SavePanel::saveClicked()
         message(QStringLiteral("The number of frames to save must be at least 1."));
         return;
     }
-
-    const QString directory = ui.path->text();
-    const QString name = ui.name->text();
-    if (directory.isEmpty() || name.isEmpty()) {
-        message(QStringLiteral("Please enter a folder name and a save path."));
-        return;
-    }
-    QDir().mkpath(directory);
-    const QString folderName = SaveFolderNamer::uniqueName(directory, name);
-    const QString runFolder = directory + QStringLiteral("/") + folderName;
-    if (!QDir().mkpath(runFolder)) {
-        message(QStringLiteral("The folder %1 could not be created.").arg(QDir::toNativeSeparators(runFolder)));
-        return;
+    if (worker.isSaveRunArmed()) {
+        if (!ask(runInProgressQuestion()))
+            return;
+        worker.endSaveRun(QStringLiteral("a new save run was started"));
     }
 
-    // Values first, flags after, recording last: each flag publishes the values it uses.
-    worker.clearRecordedFrames();
-    worker.setFramesToSave(count);
-    worker.setSavePath(directory);
-    worker.setSaveName(folderName);
-    if (ui.data->isChecked())
-        worker.saveCsvOnCompletion.store(true, std::memory_order_release);
-    if (ui.picture->isChecked())
-        worker.savePictures.store(true, std::memory_order_release);
-    if (ui.video->isChecked())
-        worker.saveVideo.store(true, std::memory_order_release);
+    SaveRequest request;
+    request.directory = ui.path->text();
+    request.name = ui.name->text();
+    request.frames = count;
+    request.data = ui.data->isChecked();
+    request.pictures = ui.picture->isChecked();
+    request.video = ui.video->isChecked();
+    request.hdf5 = ui.hdf5 && ui.hdf5->isChecked();
+
+    QString refusal;
+    const std::optional<SaveRunPlan> plan =
+        SaveRunPreparation::prepare(request, summary, metadata ? metadata() : RunMetadata(), &refusal);
+    if (!plan) {
+        logLine(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
+        message(refusal);
+        return;
+    }
+    qDebug() << "Data saved to" << plan->folder + QLatin1Char('/') + parameterFileName(plan->name);
+    logLine(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.")
+                .arg(plan->folder)
+                .arg(plan->frames)
+                .arg(request.kinds().isEmpty() ? QStringLiteral("none") : request.kinds().join(QStringLiteral(", ")))
+                .toUtf8());
     requestCount = count;
-    folder = runFolder;
+    folder = plan->folder;
     resetProgress();
-    worker.setRecording(true);
-
-    const QString filePath = runFolder + QStringLiteral("/") + parameterFileName(folderName);
-    if (!writeParameterFile(filePath)) {
-        qWarning() << "Could not open file for writing:" << filePath;
-        // The frames are still saved; only the parameter file is missing.
-        message(QStringLiteral("The parameter file %1 could not be written.").arg(QDir::toNativeSeparators(filePath)));
-    }
-}
-
-bool SavePanel::writeParameterFile(const QString &filePath)
-{
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream out(&file);
-    out << summary;
-    out.flush();
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    qDebug() << "Data saved to" << filePath;
-    return true;
+    worker.armSaveRun(*plan);
 }
 
 void SavePanel::choosePath()
@@ -115,12 +111,27 @@ void SavePanel::showProgress(int index)
 {
     if (requestCount < 1)
         return; // no request of this panel is running
+    // 100 % and "Save success!" wait for the outcome: gathered is not yet written.
     const double percent = std::min(100.0, double(index) / requestCount * 100.0);
     ui.progress->setValue(int(percent));
-    if (index >= requestCount)
-        ui.state->setText(QStringLiteral("Save success!"));
-    else
-        ui.state->setText(QString::number(double(std::lround(percent)), 'g', 6) + QStringLiteral("%"));
+    ui.state->setText(QString::number(double(std::lround(percent)), 'g', 6) + QStringLiteral("%"));
+}
+
+void SavePanel::showOutcome(const SaveOutcome &outcome)
+{
+    if (outcome.folder == folder) {
+        if (outcome.success()) {
+            ui.progress->setValue(100);
+            ui.state->setText(QStringLiteral("Save success!"));
+        } else {
+            // Never back to 100 % after a failure.
+            const int percent = outcome.requested > 0 ? outcome.written * 100 / outcome.requested : 0;
+            ui.progress->setValue(std::min(percent, 99));
+            ui.state->setText(QStringLiteral("Saved %1 of %2").arg(outcome.written).arg(outcome.requested));
+        }
+    }
+    if (!outcome.success())
+        message(outcome.message());
 }
 
 void SavePanel::showFailure(const QString &sentence)

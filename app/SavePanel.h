@@ -2,6 +2,8 @@
 
 #include "ConsoleState.h"
 #include "OperatorMessage.h"
+#include "SaveOutcome.h"
+#include "SaveRunPlan.h"
 
 #include <QObject>
 #include <QString>
@@ -24,15 +26,18 @@ struct SaveWidgets
     QCheckBox *data = nullptr;       // checkBox_data
     QCheckBox *picture = nullptr;    // checkBox_picture
     QCheckBox *video = nullptr;      // checkBox_video
+    QCheckBox *hdf5 = nullptr;       // checkBox_hdf5
     QProgressBar *progress = nullptr; // progressBar
     QLabel *state = nullptr;         // label_savestate
 };
 
-// The save page: checks a request, creates a run folder with a unique name,
-// writes the parameter file into it and hands the request to the worker; then
-// shows the worker's progress and its save failures.
+// The save page: checks a request (name, folder, free space), creates the
+// run folder with its parameter file and arms the worker's save run; then
+// shows the progress and, when the run's files are closed, how it ended:
+// "Save success!" only when every requested kind was written completely,
+// otherwise one message box that says what was written and what was not.
 //
-// Thread contract: GUI thread only; the worker's progress and failures arrive
+// Thread contract: GUI thread only; the worker's progress and outcome arrive
 // through queued signals.
 class SavePanel : public QObject
 {
@@ -41,18 +46,26 @@ class SavePanel : public QObject
 public:
     static constexpr int MaxFrames = 1000;
     using DirectoryChooser = std::function<QString()>;
+    // Asks the operator a yes/no question; true for yes.
+    using Question = std::function<bool(const QString &text)>;
+    // What the device runs with now, recorded in the run's HDF5 file.
+    using MetadataSource = std::function<RunMetadata()>;
 
     // summary is the window's parameter summary, written as the parameter file.
     SavePanel(const SaveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker, const QString &summary,
-              OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+              MetadataSource metadata, OperatorMessage::Sink message = OperatorMessage::modalBox(),
+              QObject *parent = nullptr);
 
     // The Save button.
     void saveClicked();
     // The folder button; chooser defaults to the platform's directory chooser.
     void choosePath();
     void setDirectoryChooser(DirectoryChooser chooser) { chooseDirectory = std::move(chooser); }
-    // The worker's progress: index frames of the running request are stored.
+    void setQuestion(Question question) { ask = std::move(question); }
+    // The worker's progress: index frames of the running request are gathered.
     void showProgress(int index);
+    // The run's files are closed: how it went.
+    void showOutcome(const SaveOutcome &outcome);
     // The worker could not carry out a save.
     void showFailure(const QString &sentence);
 
@@ -60,21 +73,20 @@ public:
     QString lastFolder() const { return folder; }
     int requestedFrames() const { return requestCount; }
 
-    static QString parameterFileName(const QString &folderName)
-    {
-        return folderName + QStringLiteral("_SetParameterData.txt");
-    }
+    static QString parameterFileName(const QString &folderName);
+    static QString runInProgressQuestion();
 
 private:
-    bool writeParameterFile(const QString &filePath);
     void resetProgress();
 
     SaveWidgets ui;
     const ConsoleState &state;
     ReceiverThread &worker;
     const QString &summary;
+    MetadataSource metadata;
     OperatorMessage::Sink message;
     DirectoryChooser chooseDirectory;
+    Question ask;
 
     int requestCount = 0; // frames of the request that runs; progress is measured against it
     QString folder;

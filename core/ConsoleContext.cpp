@@ -1,12 +1,14 @@
 #include "ConsoleContext.h"
 
 #include "AbsentBackend.h"
+#include "SharedFrameView.h"
 
 ConsoleContext::ConsoleContext(std::shared_ptr<D2xxBackend> backend, ConsolePaths paths, SettingsIdentity settings,
-                               std::shared_ptr<ZK128Device> simulator)
+                               std::shared_ptr<ZK128Device> simulator, SharedFrameView *frameView)
     : m_backend(backend ? std::move(backend) : std::make_shared<AbsentBackend>())
     , m_paths(std::move(paths))
     , m_settings(std::move(settings))
     , m_simulator(std::move(simulator))
+    , m_frameView(frameView ? frameView : &SharedFrameView::instance())
 {
 }

@@ -8,13 +8,14 @@
 #include <memory>
 
 class D2xxBackend;
+class SharedFrameView;
 class ZK128Device;
 
 // What the console is running with, chosen once by the entry point (or by a
 // test) and handed by constructor to the window, the worker, every
 // controller and the command-line tool: the device backend, the console's
-// own paths and the settings identity. Nothing in the console looks any of
-// these up globally.
+// own paths, the settings identity and the shared-memory block its frames
+// are published in. Nothing in the console looks any of these up globally.
 //
 // Thread contract: built before any thread starts and read-only afterwards;
 // the backend it holds is itself safe to call from any thread.
@@ -23,13 +24,16 @@ class ConsoleContext
 public:
     // simulator: the simulated device behind the backend when the backend is
     // the built-in simulator (it gives the simulator controls their device).
+    // frameView: where frames are published; the process-wide "MemoryShare"
+    // when null (tests give a private block).
     ConsoleContext(std::shared_ptr<D2xxBackend> backend, ConsolePaths paths, SettingsIdentity settings = {},
-                   std::shared_ptr<ZK128Device> simulator = {});
+                   std::shared_ptr<ZK128Device> simulator = {}, SharedFrameView *frameView = nullptr);
 
     D2xxBackend &backend() const { return *m_backend; }
     const std::shared_ptr<D2xxBackend> &sharedBackend() const { return m_backend; }
     const ConsolePaths &paths() const { return m_paths; }
     const SettingsIdentity &settings() const { return m_settings; }
+    SharedFrameView &frameView() const { return *m_frameView; }
     // The simulated device, or null when a real D2XX library is in use.
     const std::shared_ptr<ZK128Device> &simulator() const { return m_simulator; }
     // "simulator" or "d2xx", as saved runs record it.
@@ -40,4 +44,5 @@ private:
     ConsolePaths m_paths;
     SettingsIdentity m_settings;
     std::shared_ptr<ZK128Device> m_simulator;
+    SharedFrameView *m_frameView; // never null; outlives the context
 };

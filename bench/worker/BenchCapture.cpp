@@ -3,7 +3,13 @@
 #include "SimulatorBackend.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
+
+#include "ThreadCpu.h"
+
+#include <atomic>
 
 #include <vector>
 
@@ -83,4 +89,41 @@ double BenchCapture::peakResidentMiB()
             return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return -1.0;
+}
+
+double BenchCapture::frameRate(double seconds)
+{
+    std::atomic<long> frames{0};
+    const QMetaObject::Connection counting = QObject::connect(
+        m_worker, &ReceiverThread::sendImagetoMain, m_worker, [&frames](const QImage &) { ++frames; },
+        Qt::DirectConnection);
+    QElapsedTimer clock;
+    clock.start();
+    QThread::msleep(static_cast<unsigned long>(seconds * 1000));
+    const long counted = frames.load();
+    const double elapsed = clock.nsecsElapsed() / 1e9;
+    QObject::disconnect(counting);
+    return counted / elapsed;
+}
+
+double BenchCapture::busiestThreadCpu(double seconds, double *framesPerSecond, BenchCapture *capture)
+{
+    const auto before = ThreadCpu::sample();
+    QElapsedTimer clock;
+    clock.start();
+    if (capture && framesPerSecond)
+        *framesPerSecond = capture->frameRate(seconds);
+    else
+        QThread::msleep(static_cast<unsigned long>(seconds * 1000));
+    const double elapsed = clock.nsecsElapsed() / 1e9;
+    const auto after = ThreadCpu::sample();
+    const long mainId = ThreadCpu::mainThreadId();
+    long long busiest = 0;
+    for (const auto &[id, thread] : after) {
+        if (id == mainId)
+            continue;
+        const auto was = before.find(id);
+        busiest = std::max(busiest, thread.ticks - (was == before.end() ? 0 : was->second.ticks));
+    }
+    return double(busiest) / double(ThreadCpu::ticksPerSecond()) / elapsed;
 }

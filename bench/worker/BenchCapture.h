@@ -25,10 +25,15 @@ public:
     bool stop();
 
     ReceiverThread &worker() { return *m_worker; }
+    const ConsoleContext &context() const { return m_context; }
     ZK128Device &device() { return *m_device; }
 
     // Peak resident memory of this process (VmHWM), in MiB.
     static double peakResidentMiB();
+    // Frames per second the worker sends to the window over `seconds`.
+    double frameRate(double seconds);
+    // CPU share (0..1 of one core) of the busiest thread but the main one over `seconds`.
+    static double busiestThreadCpu(double seconds, double *framesPerSecond = nullptr, BenchCapture *capture = nullptr);
 
 private:
     std::shared_ptr<ZK128Device> m_device;

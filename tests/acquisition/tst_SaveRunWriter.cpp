@@ -2,6 +2,7 @@
 #include "CsvWriter.h"
 #include "PictureRunSink.h"
 #include "SaveRunWriter.h"
+#include "SmallDisk.h"
 #include "VideoRunSink.h"
 
 #include <QtTest>
@@ -137,22 +138,6 @@ QStringList filesUnder(const QString &folder)
     return files;
 }
 
-// A small file system of its own, so that a run can fill it.
-struct SmallDisk
-{
-    QString path;
-    bool mounted = false;
-    explicit SmallDisk(const QString &where) : path(where)
-    {
-        QDir().mkpath(path);
-        mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=2m", "tmpfs", path}) == 0;
-    }
-    ~SmallDisk()
-    {
-        if (mounted)
-            QProcess::execute("umount", {path});
-    }
-};
 
 // A sink for the writer's own rules: it fails the write of frame failAt,
 // logs the frames it wrote and runs onWrite first.

@@ -22,8 +22,8 @@ struct SaveRig
 {
     SaveRig()
         : worker(test.context)
-        , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &progress, &stateLabel}, state, worker,
-                summary, messages.sink())
+        , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &hdf5, &progress, &stateLabel}, state,
+                worker, summary, {}, messages.sink())
     {
         frames.setEditable(true);
         frames.addItems({"1", "5", "30", "50", "100", "500", "1000"});
@@ -34,6 +34,10 @@ struct SaveRig
         progress.setRange(0, 100);
         state.running = true;
         summary = Summary;
+        panel.setQuestion([this](const QString &text) {
+            questions << text;
+            return answerYes;
+        });
     }
     QString readFile(const QString &filePath)
     {
@@ -44,7 +48,7 @@ struct SaveRig
     QTemporaryDir dir;
     QComboBox frames;
     QLineEdit name, path;
-    QCheckBox data, picture, video;
+    QCheckBox data, picture, video, hdf5;
     QProgressBar progress;
     QLabel stateLabel;
     ConsoleState state;
@@ -52,6 +56,8 @@ struct SaveRig
     ReceiverThread worker;
     QString summary;
     FlowsTest::MessageRecorder messages;
+    QStringList questions;
+    bool answerYes = true;
     SavePanel panel;
 };
 
@@ -73,6 +79,10 @@ private slots:
     void progress_data();
     void progress();
     void progressFollowsRunningRequest();
+    void outcome_data();
+    void outcome();
+    void secondSaveAsksFirst_data();
+    void secondSaveAsksFirst();
     void saveFailureIsShownAndResets();
     void directoryChooser_data();
     void directoryChooser();
@@ -82,21 +92,35 @@ void TestFlowsSave::refusals_data()
 {
     QTest::addColumn<bool>("running");
     QTest::addColumn<QString>("count");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
-    QTest::newRow("not collecting") << false << "3" << "Please start collecting data";
-    QTest::newRow("over 1000") << true << "1001" << "The input value cannot exceed 1000! ";
-    QTest::newRow("zero") << true << "0" << "The number of frames to save must be at least 1.";
-    QTest::newRow("empty count") << true << "" << "The number of frames to save must be at least 1.";
+    const QString badName = "The name must not contain \"/\", \"\\\", \"..\" or control characters, nor start "
+                            "with \".\".";
+    QTest::newRow("not collecting") << false << "3" << "run" << "Please start collecting data";
+    QTest::newRow("over 1000") << true << "1001" << "run" << "The input value cannot exceed 1000! ";
+    QTest::newRow("zero") << true << "0" << "run" << "The number of frames to save must be at least 1.";
+    QTest::newRow("empty count") << true << "" << "run" << "The number of frames to save must be at least 1.";
+    QTest::newRow("empty name") << true << "3" << "" << "Please enter a name for the save run.";
+    QTest::newRow("slash") << true << "3" << "a/b" << badName;
+    QTest::newRow("backslash") << true << "3" << "a\\b" << badName;
+    QTest::newRow("climbing") << true << "3" << "../escape" << badName;
+    QTest::newRow("dot dot inside") << true << "3" << "a..b" << badName;
+    QTest::newRow("hidden") << true << "3" << ".run" << badName;
+    QTest::newRow("control character") << true << "3" << "run\tone" << badName;
+    QTest::newRow("too long") << true << "3" << QString(228, QLatin1Char('x'))
+                              << "The name is too long: the run's file names would pass 255 bytes.";
 }
 
 void TestFlowsSave::refusals()
 {
     QFETCH(bool, running);
     QFETCH(QString, count);
+    QFETCH(QString, name);
     QFETCH(QString, message);
     SaveRig rig;
     rig.state.running = running;
     rig.frames.setCurrentText(count);
+    rig.name.setText(name);
     rig.panel.saveClicked();
     QCOMPARE(rig.messages.texts, QStringList{message});
     QVERIFY(!rig.worker.isRecording());
@@ -110,7 +134,7 @@ void TestFlowsSave::countLimitIsInclusive()
     rig.panel.saveClicked();
     QVERIFY(rig.messages.texts.isEmpty());
     QVERIFY(rig.worker.isRecording());
-    QCOMPARE(rig.worker.framesToSaveValue(), 1000);
+    QCOMPARE(rig.panel.requestedFrames(), 1000);
 }
 
 void TestFlowsSave::folderNames_data()
@@ -173,18 +197,34 @@ void TestFlowsSave::requestReachesWorker()
     QVERIFY(rig.messages.texts.isEmpty());
     QVERIFY(QDir(rig.dir.path() + "/deeper/still/out/run").exists());
     QVERIFY(rig.worker.isRecording());
-    QCOMPARE(rig.worker.framesToSaveValue(), 3);
+    QCOMPARE(rig.panel.requestedFrames(), 3);
     QCOMPARE(rig.worker.saveCsvOnCompletion.load(), data);
     QCOMPARE(rig.worker.savePictures.load(), picture);
     QCOMPARE(rig.worker.saveVideo.load(), video);
     QCOMPARE(rig.progress.value(), 0); // a new request starts from nothing
+}
 
-    // An unchecked box leaves its flag as it was.
-    rig.worker.saveCsvOnCompletion.store(true);
-    rig.data.setChecked(false);
+void TestFlowsSave::secondSaveAsksFirst_data()
+{
+    QTest::addColumn<bool>("agree");
+    QTest::newRow("no: the first run goes on") << false;
+    QTest::newRow("yes: a new run replaces it") << true;
+}
+
+void TestFlowsSave::secondSaveAsksFirst()
+{
+    QFETCH(bool, agree);
+    SaveRig rig;
     rig.panel.saveClicked();
-    QVERIFY(rig.worker.saveCsvOnCompletion.load());
-    QVERIFY(QDir(rig.dir.path() + "/deeper/still/out/run_1").exists());
+    QVERIFY(rig.worker.isSaveRunArmed());
+    rig.answerYes = agree;
+    rig.data.setChecked(false);
+    rig.video.setChecked(true);
+    rig.panel.saveClicked();
+    QCOMPARE(rig.questions, QStringList{SavePanel::runInProgressQuestion()});
+    QCOMPARE(QDir(rig.dir.path() + "/out/run_1").exists(), agree);
+    QCOMPARE(rig.worker.saveVideo.load(), agree);
+    QVERIFY(rig.worker.isSaveRunArmed());
 }
 
 void TestFlowsSave::uncreatableFolderIsNotArmed()
@@ -209,7 +249,7 @@ void TestFlowsSave::progress_data()
     QTest::addColumn<QString>("label");
     QTest::newRow("1 of 3") << 1 << 33 << "33%";
     QTest::newRow("2 of 3") << 2 << 66 << "67%";
-    QTest::newRow("3 of 3") << 3 << 100 << "Save success!";
+    QTest::newRow("3 of 3, not yet written") << 3 << 100 << "100%";
 }
 
 void TestFlowsSave::progress()
@@ -235,7 +275,48 @@ void TestFlowsSave::progressFollowsRunningRequest()
     QCOMPARE(rig.stateLabel.text(), QStringLiteral("25%"));
     rig.frames.clearEditText();
     rig.panel.showProgress(4);
-    QCOMPARE(rig.stateLabel.text(), QStringLiteral("Save success!"));
+    QCOMPARE(rig.stateLabel.text(), QStringLiteral("100%"));
+}
+
+void TestFlowsSave::outcome_data()
+{
+    QTest::addColumn<int>("written");
+    QTest::addColumn<QString>("interruption");
+    QTest::addColumn<QStringList>("failures");
+    QTest::addColumn<int>("bar");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("complete") << 4 << "" << QStringList{} << 100 << "Save success!" << QStringList{};
+    QTest::newRow("a kind failed")
+        << 4 << "" << QStringList{"the video could not be written: No space left on device"} << 99 << "Saved 4 of 4"
+        << QStringList{"Saved 4 of 4 frames; the video could not be written: No space left on device."};
+    QTest::newRow("interrupted") << 1 << "the device was disconnected" << QStringList{} << 25 << "Saved 1 of 4"
+                                 << QStringList{"Saved 1 of 4 frames: the device was disconnected."};
+}
+
+void TestFlowsSave::outcome()
+{
+    QFETCH(int, written);
+    QFETCH(QString, interruption);
+    QFETCH(QStringList, failures);
+    QFETCH(int, bar);
+    QFETCH(QString, label);
+    QFETCH(QStringList, messages);
+    SaveRig rig;
+    rig.frames.setCurrentText(QStringLiteral("4"));
+    rig.panel.saveClicked();
+    rig.panel.showProgress(4);
+    SaveOutcome outcome;
+    outcome.folder = rig.panel.lastFolder();
+    outcome.requested = 4;
+    outcome.gathered = 4;
+    outcome.written = written;
+    outcome.interruption = interruption;
+    outcome.failures = failures;
+    rig.panel.showOutcome(outcome);
+    QCOMPARE(rig.progress.value(), bar);
+    QCOMPARE(rig.stateLabel.text(), label);
+    QCOMPARE(rig.messages.texts, messages);
 }
 
 void TestFlowsSave::saveFailureIsShownAndResets()

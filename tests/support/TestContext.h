@@ -1,28 +1,58 @@
 #pragma once
 
 #include "ConsoleContext.h"
+#include "SharedFrameView.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <string>
+
+#ifndef Q_OS_WIN
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 class D2xxBackend;
 class ZK128Device;
 
+// The shared-memory block of this test process: a private name, so that tests
+// running side by side (and a console running beside them) never see each
+// other's frames. Removed when the process ends.
+struct TestFrameView
+{
+    std::string name = "tessivo-test-" + std::to_string(::getpid());
+    SharedFrameView view{name.c_str()};
+    ~TestFrameView()
+    {
+#ifndef Q_OS_WIN
+        shm_unlink(("/" + name).c_str());
+#endif
+    }
+    static TestFrameView &instance()
+    {
+        static TestFrameView frameView;
+        return frameView;
+    }
+};
+
 // A console context for tests: the given backend (one that answers every call
-// with an error when null) and the console's own folders inside a temporary
-// folder, so no test writes beside the test executable.
+// with an error when null), the console's own folders inside a temporary
+// folder, so no test writes beside the test executable, and the process's own
+// shared-memory block.
 struct TestContext
 {
     explicit TestContext(std::shared_ptr<D2xxBackend> backend = {}, std::shared_ptr<ZK128Device> simulator = {})
         : context(std::move(backend),
                   ConsolePaths{dir.path() + QStringLiteral("/detect"), dir.path() + QStringLiteral("/result"),
                                dir.path() + QStringLiteral("/log.txt")},
-                  SettingsIdentity(), std::move(simulator))
+                  SettingsIdentity(), std::move(simulator), &TestFrameView::instance().view)
     {
     }
 
     QString detectFolder() const { return context.paths().detectFolder; }
+    static const std::string &frameViewName() { return TestFrameView::instance().name; }
 
     QTemporaryDir dir;
     ConsoleContext context;

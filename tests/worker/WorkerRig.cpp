@@ -30,6 +30,8 @@ WorkerRig::WorkerRig(const Options &options)
     QObject::connect(m_worker, &ReceiverThread::pixelCurrentDataUpdated, &m_signals,
                      &WorkerSignals::pixelCurrentDataUpdated);
     QObject::connect(m_worker, &ReceiverThread::saveFailed, &m_signals, &WorkerSignals::saveFailed);
+    QObject::connect(m_worker, &ReceiverThread::saveFinished, &m_signals, &WorkerSignals::saveFinished);
+    QObject::connect(m_worker, &ReceiverThread::deviceFailed, &m_signals, &WorkerSignals::deviceFailed);
 }
 
 WorkerRig::~WorkerRig()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SaveOutcome.h"
+
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -24,4 +26,6 @@ signals:
     void setMinSuccess();
     void pixelCurrentDataUpdated(std::shared_ptr<std::vector<std::vector<double>>> sharedData, double duration);
     void saveFailed(QString message);
+    void saveFinished(SaveOutcome outcome);
+    void deviceFailed(QString message);
 };

@@ -4,6 +4,7 @@
 #include "../services/SharedFrameReader.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -130,19 +131,33 @@ QString uncreatablePath(const QTemporaryDir &dir)
     return blocker + "/sub";
 }
 
+// Arms a run as the save page does once its checks passed: the folder
+// <path>/<name> exists, the plan goes to the worker in one operation.
 void armSave(ReceiverThread &worker, const QString &path, const QString &name, int frames, bool data,
              bool pictures, bool video)
 {
-    // The save panel's order: lists cleared, count, path and name, then the flags.
-    worker.clearRecordedFrames();
-    worker.setFramesToSave(frames);
-    worker.setSavePath(path);
-    worker.setSaveName(name);
-    worker.saveCsvOnCompletion.store(data, std::memory_order_release);
-    worker.savePictures.store(pictures, std::memory_order_release);
-    worker.saveVideo.store(video, std::memory_order_release);
-    if (data)
-        worker.setRecording(true);
+    SaveRunPlan plan;
+    plan.folder = path + "/" + name;
+    plan.name = name;
+    plan.frames = frames;
+    plan.data = data;
+    plan.pictures = pictures;
+    plan.video = video;
+    QDir().mkpath(plan.folder);
+    worker.armSaveRun(plan);
+}
+
+// The frames ffprobe counts in a video, or -1.
+int videoFrames(const QString &path)
+{
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                            "stream=nb_read_frames", "-of", "csv=p=0", path});
+    if (!probe.waitForFinished(20000))
+        return -1;
+    bool ok = false;
+    const int frames = QString::fromLatin1(probe.readAllStandardOutput()).trimmed().toInt(&ok);
+    return ok ? frames : -1;
 }
 
 } // namespace
@@ -181,11 +196,11 @@ private slots:
 
     void recordingsKeepTheirOwnTimestamps();
     void oneFrameSaveWritesEveryOutput();
-    void emptySaveRunRefused_data();
     void emptySaveRunRefused();
     void saveFailureKeepsCapturing_data();
     void saveFailureKeepsCapturing();
-    void clearDuringRecordingStartsOver();
+    void interruptedRunKeepsItsFrames_data();
+    void interruptedRunKeepsItsFrames();
 
     void templatePictureRequest();
     void displayModeReachesTheImage_data();
@@ -223,7 +238,6 @@ void TestReceiverThread::defaultsWithoutStoredSettings()
     QCOMPARE(worker.integralCurrentValue(), 0.0);
     QCOMPARE(worker.fullOnReferenceSnapshot(), std::vector<double>(16384, 150.0));
     QCOMPARE(worker.fullOffReferenceSnapshot(), std::vector<double>(16384, 0.0));
-    QCOMPARE(worker.framesToSaveValue(), 1);
     QVERIFY(!worker.isRunning());
     QVERIFY(!worker.isRecording());
 }
@@ -686,6 +700,7 @@ void TestReceiverThread::recordingsKeepTheirOwnTimestamps()
     WorkerRig rig(options);
     QVERIFY(rig.start());
     QSignalSpy progress(&rig.relay(), &WorkerSignals::savemessage);
+    QSignalSpy outcomes(&rig.relay(), &WorkerSignals::saveFinished);
     rig.play();
 
     QStringList previousTimes;
@@ -694,8 +709,10 @@ void TestReceiverThread::recordingsKeepTheirOwnTimestamps()
         const int frames = sizes[run];
         const QString name = QString("run%1").arg(run + 1);
         progress.clear();
+        outcomes.clear();
         armSave(rig.worker(), saveDir.path(), name, frames, true, false, false);
-        QVERIFY(waitFor([&] { return progress.count() == frames + 1; }, 30000));
+        QVERIFY(waitFor([&] { return outcomes.count() == 1; }, 30000));
+        QVERIFY(outcomes.first().at(0).value<SaveOutcome>().success());
         QList<int> expected;
         for (int i = 1; i <= frames; ++i)
             expected << i;
@@ -737,15 +754,16 @@ void TestReceiverThread::oneFrameSaveWritesEveryOutput()
     quietUniformScene(rig.device(), 100);
     QVERIFY(rig.start());
     QSignalSpy progress(&rig.relay(), &WorkerSignals::savemessage);
-    QSignalSpy failures(&rig.relay(), &WorkerSignals::saveFailed);
+    QSignalSpy outcomes(&rig.relay(), &WorkerSignals::saveFinished);
     rig.play();
 
     armSave(rig.worker(), saveDir.path(), "one", 1, true, true, true);
-    QVERIFY(waitFor([&] { return progress.count() == 2; }, 30000));
-    QVERIFY(waitFor([&] { return !rig.worker().savePictures.load() && !rig.worker().saveVideo.load(); }));
+    QVERIFY(waitFor([&] { return outcomes.count() == 1; }, 30000));
     QVERIFY(rig.stop());
     QCOMPARE(intArguments(progress), QList<int>({1, 1}));
-    QCOMPARE(failures.count(), 0);
+    const SaveOutcome outcome = outcomes.first().at(0).value<SaveOutcome>();
+    QVERIFY2(outcome.success(), qPrintable(outcome.message()));
+    QCOMPARE(outcome.kinds, (QStringList{"data", "pictures", "video"}));
 
     const QString folder = saveDir.path() + "/one";
     const QImage picture(folder + "/pic/one_1.png");
@@ -784,17 +802,8 @@ void TestReceiverThread::oneFrameSaveWritesEveryOutput()
     QCOMPARE(on.badLines, 0);
 }
 
-void TestReceiverThread::emptySaveRunRefused_data()
-{
-    QTest::addColumn<QString>("request");
-    QTest::newRow("recording") << "data";
-    QTest::newRow("pictures") << "pictures";
-    QTest::newRow("video") << "video";
-}
-
 void TestReceiverThread::emptySaveRunRefused()
 {
-    QFETCH(QString, request);
     QTemporaryDir saveDir;
     WorkerRig rig;
     QVERIFY(rig.start());
@@ -804,7 +813,7 @@ void TestReceiverThread::emptySaveRunRefused()
     rig.play();
     QVERIFY(waitFor([&] { return images.count() >= 2; }));
 
-    armSave(rig.worker(), saveDir.path(), "none", 0, request == "data", request == "pictures", request == "video");
+    armSave(rig.worker(), saveDir.path(), "none", 0, true, true, true);
     QVERIFY(waitFor([&] { return failures.count() >= 1; }));
     const int before = images.count();
     QVERIFY(waitFor([&] { return images.count() >= before + 3; })); // capture goes on
@@ -814,11 +823,11 @@ void TestReceiverThread::emptySaveRunRefused()
     QCOMPARE(failures.count(), 1);
     QCOMPARE(failures.first().at(0).toString(), FramesToSaveTooSmall);
     QCOMPARE(progress.count(), 0);
-    QCOMPARE(rig.worker().recordedFrameCount(), 0);
+    QVERIFY(!rig.worker().isSaveRunArmed());
     QVERIFY(!rig.worker().isRecording());
     QVERIFY(!rig.worker().savePictures.load());
     QVERIFY(!rig.worker().saveVideo.load());
-    QVERIFY(!QDir(saveDir.path() + "/none").exists());
+    QVERIFY(QDir(saveDir.path() + "/none").isEmpty());
 }
 
 void TestReceiverThread::saveFailureKeepsCapturing_data()
@@ -839,62 +848,81 @@ void TestReceiverThread::saveFailureKeepsCapturing()
     WorkerRig rig;
     QVERIFY(rig.start());
     QSignalSpy images(&rig.relay(), &WorkerSignals::sendImagetoMain);
-    QSignalSpy progress(&rig.relay(), &WorkerSignals::savemessage);
-    QSignalSpy failures(&rig.relay(), &WorkerSignals::saveFailed);
+    QSignalSpy outcomes(&rig.relay(), &WorkerSignals::saveFinished);
     rig.play();
     QVERIFY(waitFor([&] { return images.count() >= 2; }));
 
+    // A run whose folder vanished before its first frame: the kind fails,
+    // is reported as not written, and capture goes on.
     const bool data = request == "data", pictures = request == "pictures", video = request == "video";
-    armSave(rig.worker(), uncreatablePath(saveDir), "lost", 2, data, pictures, video);
-    QVERIFY(waitFor([&] { return failures.count() >= 1; }));
-    QVERIFY(!failures.first().at(0).toString().isEmpty());
-    int before = images.count();
+    SaveRunPlan lost;
+    lost.folder = uncreatablePath(saveDir);
+    lost.name = "lost";
+    lost.frames = 2;
+    lost.data = data;
+    lost.pictures = pictures;
+    lost.video = video;
+    rig.worker().armSaveRun(lost);
+    QVERIFY(waitFor([&] { return outcomes.count() == 1; }));
+    const SaveOutcome failed = outcomes.first().at(0).value<SaveOutcome>();
+    QVERIFY(!failed.success());
+    QVERIFY2(failed.message().startsWith("Saved 0 of 2 frames; the "), qPrintable(failed.message()));
+    const int before = images.count();
     QVERIFY(waitFor([&] { return images.count() >= before + 3; }));
-    QVERIFY(!rig.worker().savePictures.load());
-    QVERIFY(!rig.worker().saveVideo.load());
-    QVERIFY(!rig.worker().isRecording());
+    QVERIFY(waitFor([&] { return !rig.worker().isSaveRunArmed(); }));
 
     // The next request with a usable folder is carried out.
-    progress.clear();
     armSave(rig.worker(), saveDir.path(), "again", 2, data, pictures, video);
-    QVERIFY(waitFor([&] {
-        return !rig.worker().savePictures.load() && !rig.worker().saveVideo.load() && !rig.worker().isRecording();
-    }));
-    if (data)
-        QVERIFY(waitFor([&] { return progress.count() == 3; }, 30000));
+    QVERIFY(waitFor([&] { return outcomes.count() == 2; }, 30000));
     QVERIFY(rig.stop());
-    drainEvents();
-    QCOMPARE(failures.count(), 1);
+    QVERIFY(outcomes.last().at(0).value<SaveOutcome>().success());
     QVERIFY(QFile::exists(saveDir.path() + "/again/" + expectedFile));
 }
 
-void TestReceiverThread::clearDuringRecordingStartsOver()
+void TestReceiverThread::interruptedRunKeepsItsFrames_data()
 {
+    QTest::addColumn<QString>("interruption");
+    QTest::newRow("ended early") << "capture was stopped";
+    QTest::newRow("a second run") << "a new save run was started";
+}
+
+void TestReceiverThread::interruptedRunKeepsItsFrames()
+{
+    QFETCH(QString, interruption);
     QTemporaryDir saveDir;
     QVERIFY(saveDir.isValid());
     WorkerRig rig;
     QVERIFY(rig.start());
-    ReceiverThread &worker = rig.worker();
     QSignalSpy progress(&rig.relay(), &WorkerSignals::savemessage);
-    // A second save request arrives while the second frame is being recorded.
-    bool cleared = false;
-    QObject::connect(&worker, &ReceiverThread::savemessage, &worker, [&worker, &cleared](int index) {
-        if (index == 2 && !cleared) {
-            cleared = true;
-            worker.clearRecordedFrames();
-        }
-    }, Qt::DirectConnection);
+    QSignalSpy outcomes(&rig.relay(), &WorkerSignals::saveFinished);
     rig.play();
-    armSave(worker, saveDir.path(), "again", 4, true, false, false);
-    QVERIFY(waitFor([&] { return progress.count() == 7; }, 30000));
+    armSave(rig.worker(), saveDir.path(), "long", 1000, true, true, true);
+    const QString folder = saveDir.path() + "/long";
+    // The frames stream to disk while the run goes on.
+    QVERIFY(waitFor([&] { return QFileInfo(folder + "/long_current.csv.part").size() > 0; }, 20000));
+    QVERIFY(waitFor([&] { return progress.count() >= 12; }, 20000));
+    if (interruption == "capture was stopped")
+        rig.worker().endSaveRun(interruption);
+    else
+        armSave(rig.worker(), saveDir.path(), "next", 1, true, false, false);
+    QVERIFY(waitFor([&] { return outcomes.count() >= 1; }, 30000));
     QVERIFY(rig.stop());
-    drainEvents();
 
-    QCOMPARE(intArguments(progress), QList<int>({1, 2, 1, 2, 3, 4, 4}));
-    const CsvContent current = readCsv(saveDir.path() + "/again/again_current.csv");
-    QCOMPARE(current.times.size(), 4);
-    QVERIFY(!current.times.contains("Unknown"));
-    QCOMPARE(current.matrixLines, 4 * 128);
+    const SaveOutcome outcome = outcomes.first().at(0).value<SaveOutcome>();
+    QVERIFY(!outcome.success());
+    QCOMPARE(outcome.message(),
+             QStringLiteral("Saved %1 of 1000 frames: %2.").arg(outcome.written).arg(interruption));
+    QVERIFY(outcome.written >= 12);
+    // Every kind holds the same frames, whole and readable, under its own name.
+    const CsvContent current = readCsv(folder + "/long_current.csv");
+    QCOMPARE(current.times.size(), outcome.written);
+    QCOMPARE(current.badLines, 0);
+    QCOMPARE(QDir(folder + "/pic").entryList({"*.png"}, QDir::Files).size(), outcome.written);
+    QVERIFY(!QImage(folder + QStringLiteral("/pic/long_%1.png").arg(outcome.written)).isNull());
+    QVERIFY(QFile::exists(folder + "/long_fullon.csv"));
+    if (!QStandardPaths::findExecutable("ffprobe").isEmpty())
+        QCOMPARE(videoFrames(folder + "/long_output_video.mp4"), outcome.written);
+    QVERIFY(QDir(folder).entryList({"*.part*"}, QDir::Files).isEmpty());
 }
 
 // ---- Outputs for other users -----------------------------------------------------
@@ -917,7 +945,8 @@ void TestReceiverThread::templatePictureRequest()
 
     // A template alone is no save run: the next run still starts at picture 1.
     armSave(worker, dir.path(), "after", 2, false, true, false);
-    QVERIFY(waitFor([&] { return !worker.savePictures.load(); }));
+    QVERIFY(waitFor([&] { return !worker.isSaveRunArmed(); }));
+    worker.waitForSaveRuns();
     QVERIFY(rig.stop());
     QVERIFY(QFile::exists(dir.path() + "/after/pic/after_1.png"));
     QVERIFY(QFile::exists(dir.path() + "/after/pic/after_2.png"));
@@ -951,9 +980,9 @@ void TestReceiverThread::displayModeReachesTheImage()
 
 void TestReceiverThread::sharedMemoryHoldsTheLatestFrame()
 {
-    if (!SharedFrameView::instance().isOpen())
-        QSKIP("the shared memory block could not be opened on this machine");
     WorkerRig rig;
+    if (!rig.context().frameView().isOpen())
+        QSKIP("the shared memory block could not be opened on this machine");
     quietUniformScene(rig.device(), 100);
     rig.device().setNoiseNa(0.05); // frames differ, so the last one is recognisable
     QVERIFY(rig.start());
@@ -964,7 +993,7 @@ void TestReceiverThread::sharedMemoryHoldsTheLatestFrame()
     drainEvents();
 
     // Read as other programs do: the object mapped read-only.
-    const std::vector<double> shared = SharedFrameReader::read(SharedFrameView::Name);
+    const std::vector<double> shared = SharedFrameReader::read(TestContext::frameViewName());
     QCOMPARE(shared.size(), std::size_t(16384));
     QCOMPARE(shared[0], cells.last().at(0).toDouble());
     for (int i = 0; i < 16384; i += 97)

@@ -2,7 +2,9 @@
 
 #include <QDir>
 
-QString SaveFolderNamer::uniqueName(const QString &directory, const QString &name)
+namespace SaveFolderNamer {
+
+QString uniqueName(const QString &directory, const QString &name)
 {
     const QDir dir(directory);
     QString candidate = name;
@@ -10,3 +12,5 @@ QString SaveFolderNamer::uniqueName(const QString &directory, const QString &nam
         candidate = QStringLiteral("%1_%2").arg(name).arg(counter);
     return candidate;
 }
+
+} // namespace SaveFolderNamer
