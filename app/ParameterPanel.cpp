@@ -4,7 +4,7 @@
 #include "CurrentRange.h"
 #include "DeviceSession.h"
 #include "Log.h"
-#include "ParameterSummary.h"
+#include "ParameterSet.h"
 #include "ReceiverThread.h"
 #include "WorkerGate.h"
 
@@ -101,42 +101,30 @@ void ParameterPanel::applySettings()
         range = *typed;
     }
 
-    IntegrationSearch::State chosen = search;
-    if (!IntegrationSearch::run(table, range, chosen))
+    const ParameterSet chosen = ParameterSet::choose(range, *voltages, search, table);
+    if (!chosen.integrationFound)
         logLine("No suitable integration time found within the specified range.");
-
-    DeviceProtocol::Parameters parameters;
-    parameters.vonVolts = voltages->von;
-    parameters.voffVolts = voltages->voff;
-    parameters.vbias1Volts = voltages->vbias1;
-    parameters.vbias2Volts = voltages->vbias2;
-    parameters.candidateIndex = chosen.candidateIndex;
-    parameters.currentRangeNa = range;
-    parameters.integrationCount = std::uint32_t(chosen.integrationCount);
-    command = DeviceProtocol::parameterCommand(parameters);
+    command = chosen.command;
     worker.setVideoFps(18);
     logHexBytes(command.data(), int(command.size()));
 
     // The worker may still be finishing the frame of the last stop.
-    gate.whenParked(WorkerGate::Job::Parameters, [this, range, v = *voltages, chosen] { send(range, v, chosen); });
+    gate.whenParked(WorkerGate::Job::Parameters, [this, chosen] { send(chosen); });
 }
 
-void ParameterPanel::send(double range, const BiasVoltages &voltages, const IntegrationSearch::State &chosen)
+void ParameterPanel::send(const ParameterSet &chosen)
 {
-    if (!session.sendParameters(command).acknowledged) {
+    if (!session.sendParameters(chosen.command).acknowledged) {
         // The device kept its parameters, so the console keeps its own.
         message(QStringLiteral("Parameter setting failed."));
         logLine("Parameter setting failed.");
         return;
     }
-    search = chosen;
-    *sent = voltages;
-    CurrentRange::set(range);
-    worker.setCurrentRange(int(range));
-    worker.setIntegralCurrent(IntegrationSearch::integralCurrent(table, search));
-    worker.setIntegralTime(IntegrationSearch::integralTime(search));
-    summary = ParameterSummary::compose(range, BiasVoltages::text(voltages.vbias1), BiasVoltages::text(voltages.vbias2),
-                                        BiasVoltages::text(voltages.von), BiasVoltages::text(voltages.voff));
+    search = chosen.integration;
+    *sent = chosen.voltages;
+    CurrentRange::set(chosen.rangeNa);
+    chosen.applyTo(worker, table);
+    summary = chosen.summary();
     logLine("Parameter setting successful.");
     message(QStringLiteral("Parameter setting successful."));
 }

@@ -19,6 +19,7 @@ class QWidget;
 class ReceiverThread;
 class WorkerGate;
 struct BiasVoltages;
+struct ParameterSet;
 
 // The widgets of the settings page.
 struct ParameterWidgets
@@ -72,7 +73,7 @@ public:
 
 private:
     bool fieldsComplete() const;
-    void send(double range, const BiasVoltages &voltages, const IntegrationSearch::State &chosen);
+    void send(const ParameterSet &chosen);
 
     ParameterWidgets ui;
     ConsoleState &state;
