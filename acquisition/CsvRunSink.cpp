@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::size_t kPixelCount = 16384;
+constexpr std::size_t kPixelCount = std::size_t(Zk128::PixelCount);
 const QString kPartSuffix = QStringLiteral(".part");
 
 char *appendBytes(char *out, const char *bytes, std::size_t length)

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr int Side = 128;
-constexpr int PixelCount = Side * Side;
+constexpr int Side = Zk128::Side;
+constexpr int PixelCount = Zk128::PixelCount;
 
 constexpr auto &LineEnd = CsvFormat::kLineEnd;
 constexpr std::size_t LineEndLength = CsvFormat::kLineEndLength;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FrameTypes.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -40,8 +42,10 @@ inline constexpr char kLineEnd[] = "\n";
 constexpr std::size_t kLineEndLength = sizeof(kLineEnd) - 1;
 
 // Room one matrix block may take: every value at its longest, plus its separator.
-constexpr std::size_t kCurrentsBlockCapacity = 16384 * (std::size_t(MaxNumberLength) + 1) + 128 * kLineEndLength;
-constexpr std::size_t kGrayBlockCapacity = 16384 * (4 + 1) + 128 * kLineEndLength;
+constexpr std::size_t kCurrentsBlockCapacity =
+    std::size_t(Zk128::PixelCount) * (std::size_t(MaxNumberLength) + 1) + std::size_t(Zk128::Side) * kLineEndLength;
+constexpr std::size_t kGrayBlockCapacity =
+    std::size_t(Zk128::PixelCount) * (4 + 1) + std::size_t(Zk128::Side) * kLineEndLength;
 
 // Writes `value` as printf("%g") would at `out` and returns the end.
 char *formatNumber(double value, char *out);

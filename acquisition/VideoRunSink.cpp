@@ -1,5 +1,6 @@
 #include "VideoRunSink.h"
 
+#include "FrameTypes.h"
 #include "PictureRunSink.h"
 #include "RunFiles.h"
 
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr int kSide = 128;
+constexpr int kSide = Zk128::Side;
 // Below this much free space a file that does not read back was cut short
 // by the full disk: the encoder writes in blocks far smaller than this.
 constexpr qint64 kFullDiskBytes = 256 * 1024;

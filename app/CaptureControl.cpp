@@ -4,7 +4,9 @@
 #include "ReceiverThread.h"
 #include "WorkerGate.h"
 
+#include <QHBoxLayout>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <QTimer>
 #include <QWidget>
 
@@ -22,6 +24,26 @@ CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &stat
     , resetRecognitionPage(std::move(resetRecognitionPage))
     , message(std::move(message))
 {
+    buildCalibrationButtons();
+    connect(calibration, &QPushButton::clicked, this, &CaptureControl::calibrationClicked);
+    connect(fullOn, &QPushButton::clicked, this, &CaptureControl::requestFullOn);
+    connect(fullOff, &QPushButton::clicked, this, &CaptureControl::requestFullOff);
+}
+
+void CaptureControl::buildCalibrationButtons()
+{
+    QWidget *area = ui.calibrationArea;
+    auto *layout = new QVBoxLayout(area);
+    calibration = new QPushButton(QStringLiteral("Open Calibration"), area);
+    layout->addWidget(calibration);
+    auto *references = new QHBoxLayout;
+    fullOn = new QPushButton(QStringLiteral("Full-On"), area);
+    fullOff = new QPushButton(QStringLiteral("Full-Off"), area);
+    fullOn->setEnabled(false);
+    fullOff->setEnabled(false);
+    references->addWidget(fullOn);
+    references->addWidget(fullOff);
+    layout->addLayout(references);
 }
 
 QString CaptureControl::playButtonRunningSheet()
@@ -104,9 +126,9 @@ void CaptureControl::calibrationClicked()
     }
     const bool open = !state.calibrationOpen;
     worker.setCalibrationEnabled(open);
-    ui.fullOn->setEnabled(open);
-    ui.fullOff->setEnabled(open);
-    ui.calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
+    fullOn->setEnabled(open);
+    fullOff->setEnabled(open);
+    calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
     logLine(open ? "Open calibration." : "Close Calibration.");
     state.calibrationOpen = open;
 }

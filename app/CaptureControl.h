@@ -13,15 +13,14 @@ class QWidget;
 class ReceiverThread;
 class WorkerGate;
 
-// The widgets of capture control.
+// The widgets of capture control: three of the form's, and the area where
+// the calibration buttons are built.
 struct CaptureWidgets
 {
     QPushButton *play = nullptr;        // pushButton_play
     QWidget *playArea = nullptr;        // widget_play
     QPushButton *set = nullptr;         // pushButton_set
-    QPushButton *calibration = nullptr; // "Open Calibration" / "Close Calibration"
-    QPushButton *fullOn = nullptr;      // "Full-On"
-    QPushButton *fullOff = nullptr;     // "Full-Off"
+    QWidget *calibrationArea = nullptr; // widget_7
 };
 
 // Starting and stopping a capture, the calibration controls, the full-on and
@@ -38,7 +37,9 @@ class CaptureControl : public QObject
 public:
     static constexpr int FpsIntervalMs = 2000;
 
-    // resetRecognitionPage is run by every stop (the recognition page's reset).
+    // Builds "Open Calibration" and, below it, "Full-On" and "Full-Off"
+    // (disabled) inside the calibration area. resetRecognitionPage is run by
+    // every stop (the recognition page's reset).
     CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, ReceiverThread &worker, WorkerGate &gate,
                    QTimer &fpsTimer, QTimer &batteryTimer,
                    std::function<void()> resetRecognitionPage,
@@ -59,10 +60,18 @@ public:
     static QString playButtonStoppedSheet();
     static QString playAreaStoppedSheet();
 
+    QPushButton *calibrationButton() const { return calibration; }
+    QPushButton *fullOnButton() const { return fullOn; }
+    QPushButton *fullOffButton() const { return fullOff; }
+
 private:
     void start();
+    void buildCalibrationButtons();
 
     CaptureWidgets ui;
+    QPushButton *calibration = nullptr; // "Open Calibration" / "Close Calibration"
+    QPushButton *fullOn = nullptr;      // "Full-On"
+    QPushButton *fullOff = nullptr;     // "Full-Off"
     ConsoleState &state;
     ReceiverThread &worker;
     WorkerGate &gate;

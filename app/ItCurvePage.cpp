@@ -5,18 +5,87 @@
 #include "ReceiverThread.h"
 
 #include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QVBoxLayout>
 
-ItCurvePage::ItCurvePage(const ItCurveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
+namespace {
+
+// An outer vertical layout on the container: "Open It-Curve", then an inner
+// one with the channel box (three rows: check box, "x:", edit, "y:", edit,
+// radio button) and the start and stop buttons.
+ItCurveWidgets buildWidgets(QWidget *container)
+{
+    static const char *const channelColours[] = {"blue", "red", "green"};
+    ItCurveWidgets widgets;
+    auto *outer = new QVBoxLayout(container);
+    widgets.openCurve = new QPushButton(QStringLiteral("Open It-Curve"), container);
+    outer->addWidget(widgets.openCurve);
+    auto *inner = new QVBoxLayout;
+    outer->addLayout(inner);
+
+    auto *channels = new QWidget(container);
+    auto *channelLayout = new QVBoxLayout(channels);
+    channelLayout->setSpacing(5);
+    channelLayout->setContentsMargins(0, 0, 0, 0);
+    for (int k = 1; k <= ItCurvePage::Channels; ++k) {
+        auto *row = new QHBoxLayout;
+        auto *check = new QCheckBox(QStringLiteral("CH%1").arg(k), channels);
+        check->setStyleSheet(QStringLiteral("QCheckBox { color: %1; }").arg(QLatin1String(channelColours[k - 1])));
+        auto *xEdit = new QLineEdit(channels);
+        xEdit->setFixedSize(50, 20);
+        auto *yEdit = new QLineEdit(channels);
+        yEdit->setFixedSize(50, 20);
+        auto *radio = new QRadioButton(channels);
+        radio->setFixedSize(20, 20);
+        if (k == 1) {
+            check->setChecked(true);
+            xEdit->setText(QStringLiteral("0"));
+            yEdit->setText(QStringLiteral("0"));
+        }
+        row->addWidget(check);
+        row->addWidget(new QLabel(QStringLiteral("x:"), channels));
+        row->addWidget(xEdit);
+        row->addWidget(new QLabel(QStringLiteral("y:"), channels));
+        row->addWidget(yEdit);
+        row->addWidget(radio);
+        channelLayout->addLayout(row);
+        widgets.channelCheckBoxes.push_back(check);
+        widgets.channelRadios.push_back(radio);
+        widgets.xEdits.push_back(xEdit);
+        widgets.yEdits.push_back(yEdit);
+    }
+    inner->addWidget(channels);
+
+    auto *buttons = new QHBoxLayout;
+    widgets.seriesStart = new QPushButton(QStringLiteral("Start Capture"), container);
+    widgets.seriesStop = new QPushButton(QStringLiteral("Stop Capture"), container);
+    widgets.seriesStart->setEnabled(false);
+    widgets.seriesStop->setEnabled(false);
+    buttons->addWidget(widgets.seriesStart);
+    buttons->addWidget(widgets.seriesStop);
+    inner->addLayout(buttons);
+    return widgets;
+}
+
+} // namespace
+
+ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, ReceiverThread &worker,
                          OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
-    , ui(widgets)
+    , ui(buildWidgets(container))
     , state(state)
     , worker(worker)
     , message(std::move(message))
 {
+    for (int k = 1; k <= Channels; ++k)
+        connect(ui.channelRadios[std::size_t(k - 1)], &QRadioButton::clicked, this, [this, k] { pickChannel(k); });
+    connect(ui.openCurve, &QPushButton::clicked, this, &ItCurvePage::openWindow);
+    connect(ui.seriesStart, &QPushButton::clicked, this, &ItCurvePage::startSeries);
+    connect(ui.seriesStop, &QPushButton::clicked, this, &ItCurvePage::stopSeries);
 }
 
 ItCurvePage::~ItCurvePage()
@@ -66,6 +135,7 @@ CurrentDialog *ItCurvePage::openWindow()
     curveDialog->setWindowTitle(QStringLiteral("It"));
     // Closing the main window ends the application even while the plot is open.
     curveDialog->setAttribute(Qt::WA_QuitOnClose, false);
+    connect(curveDialog.data(), &CurrentDialog::closed, this, &ItCurvePage::windowClosed);
     curveDialog->show();
     ui.seriesStart->setEnabled(true);
     ui.seriesStop->setEnabled(true);

@@ -16,10 +16,11 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QWidget;
 class ReceiverThread;
 
-// The widgets of the It-curve page (inside widget_9): three channel rows and
-// the three buttons.
+// The widgets of the It-curve page (built inside widget_9): three channel rows
+// and the three buttons.
 struct ItCurveWidgets
 {
     std::vector<QCheckBox *> channelCheckBoxes; // "CH1" .. "CH3"
@@ -47,8 +48,12 @@ public:
     static constexpr int Channels = 3;
     static constexpr int MatrixSide = Zk128::Side;
 
-    ItCurvePage(const ItCurveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
+    // Builds the page's widgets inside `container` (widget_9): "Open
+    // It-Curve", the three channel rows (CH1 checked with 0, 0) and "Start
+    // Capture" / "Stop Capture" (disabled).
+    ItCurvePage(QWidget *container, const ConsoleState &state, ReceiverThread &worker,
                 OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+    const ItCurveWidgets &widgets() const { return ui; }
     ~ItCurvePage() override;
 
     // Channel k (1 to 3) takes the double-clicked cells from now on, and at
@@ -56,8 +61,9 @@ public:
     void pickChannel(int k);
     // A double-click on the live picture at (column, row).
     void cellDoubleClicked(int column, int row);
-    // Raises the open plot window, or opens a new, empty one; returns the new
-    // window (null when an open one was raised) so that its closing can be wired.
+    // Raises the open plot window, or opens a new, empty one (its closing is
+    // wired to windowClosed); returns the new window, or null when an open
+    // one was raised.
     CurrentDialog *openWindow();
     void startSeries();
     void stopSeries();

@@ -5,7 +5,6 @@
 #include "ConsoleContext.h"
 #include "CurrentRange.h"
 #include "DeviceConnection.h"
-#include "CurrentDialog.h"
 #include "DisplayPipeline.h"
 #include "ItCurvePage.h"
 #include "KeepRatioWidget.h"
@@ -93,20 +92,14 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
 {
     ResourceBundle::ensureRegistered();
     ui->setupUi(this);
-
-    buildFlows();
+    fpsTimer = new QTimer(this);
+    batteryTimer.setInterval(DeviceConnection::BatteryIntervalMs);
+    buildControllers();
     deviceConnection->refreshDeviceList();
-
     connectButtons();
     connectWorker();
-
     buildNavigation();
-    buildCalibrationPage();
-    buildCurvePage();
-    buildRecognitionPage();
-
     applyInputConstraints();
-    buildPageControllers();
     ui->widget_play->hide();
     ui->widget_bat->hide();
     ui->widget_range->hide();
@@ -121,13 +114,18 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     loadSettings();
 }
 
-void MainWindow::buildFlows()
+void MainWindow::buildControllers()
 {
+    // In dependency order: each controller is built after those it uses.
     gate = new WorkerGate(worker, workerThread, this);
+    buildLiveView();
+    capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set, ui->widget_7},
+                                 state, worker, *gate, *fpsTimer, batteryTimer, [this] { recognitionPage->reset(); },
+                                 OperatorMessage::modalBox(), this);
     deviceConnection = new DeviceConnection(
         ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
-        state, worker, session, *gate, batteryTimer, [this] { handle_stop_button_click(); },
-        OperatorMessage::modalBox(), this);
+        state, worker, session, *gate, batteryTimer, [this] { capture->stop(); }, OperatorMessage::modalBox(), this);
+    deviceConnection->setOnDeviceGivenUp([this](const QString &reason) { worker.endSaveRun(reason); });
     parameterPanel = new ParameterPanel(
         ParameterWidgets{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
                          ui->radioButton_optional_gear, ui->widget_range, ui->lineEdit_gear, ui->lineEdit_vc,
@@ -138,7 +136,11 @@ void MainWindow::buildFlows()
                                           ui->checkBox_hdf5, ui->progressBar, ui->label_savestate},
                               state, worker, parameterSummary, [this] { return runMetadata(); },
                               OperatorMessage::modalBox(), this);
-    deviceConnection->setOnDeviceGivenUp([this](const QString &reason) { worker.endSaveRun(reason); });
+    curvePage = new ItCurvePage(ui->widget_9, state, worker, OperatorMessage::modalBox(), this);
+    recognitionPage = new RecognitionPage(ui->widget_24, state, worker, context.paths(),
+                                          [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
+                                          this);
+    connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
 }
 
 void MainWindow::buildLiveView()
@@ -200,7 +202,6 @@ void MainWindow::connectButtons()
     connect(ui->pushButton_set, SIGNAL(clicked()), this, SLOT(handle_set_button_click()));
     connect(ui->pushButton_voltage_about, SIGNAL(clicked()), this, SLOT(handle_voltage_about_button_click()));
 
-    fpsTimer = new QTimer(this);
     connect(fpsTimer, &QTimer::timeout, this, &MainWindow::updateFPS);
 
     for (QRadioButton *range : {ui->radioButton_optional_gear, ui->radioButton_800, ui->radioButton_100,
@@ -214,7 +215,6 @@ void MainWindow::connectButtons()
     connect(ui->pushButton_mirrorHorizontal, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorHorizontal()));
     connect(ui->pushButton_mirrorVertical, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorVertical()));
 
-    batteryTimer.setInterval(300000);
     connect(&batteryTimer, &QTimer::timeout, this, &MainWindow::getBattery);
 }
 
@@ -265,139 +265,6 @@ void MainWindow::updateNavigationIcons()
     }
 }
 
-void MainWindow::buildCalibrationPage()
-{
-    auto *layout = new QVBoxLayout(ui->widget_7);
-    calibrationButton = new QPushButton(QStringLiteral("Open Calibration"), ui->widget_7);
-    layout->addWidget(calibrationButton);
-    auto *references = new QHBoxLayout;
-    fullOnButton = new QPushButton(QStringLiteral("Full-On"), ui->widget_7);
-    fullOffButton = new QPushButton(QStringLiteral("Full-Off"), ui->widget_7);
-    fullOnButton->setEnabled(false);
-    fullOffButton->setEnabled(false);
-    references->addWidget(fullOnButton);
-    references->addWidget(fullOffButton);
-    layout->addLayout(references);
-
-    connect(calibrationButton, &QPushButton::clicked, this, &MainWindow::handle_cali_data_click);
-    connect(fullOnButton, &QPushButton::clicked, this, &MainWindow::handle_set_full_on_click);
-    connect(fullOffButton, &QPushButton::clicked, this, &MainWindow::handle_set_full_off_click);
-
-    capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set,
-                                                calibrationButton, fullOnButton, fullOffButton},
-                                 state, worker, *gate, *fpsTimer, batteryTimer,
-                                 [this] { resetRecognitionPage(); }, OperatorMessage::modalBox(), this);
-}
-
-void MainWindow::resetRecognitionPage()
-{
-    if (recognitionPage)
-        recognitionPage->reset();
-}
-
-void MainWindow::buildPageControllers()
-{
-    curvePage = new ItCurvePage(ItCurveWidgets{channelCheckBoxes, channelRadios, xEdits, yEdits, openCurveButton,
-                                               seriesStartButton, seriesStopButton},
-                                state, worker, OperatorMessage::modalBox(), this);
-    recognitionPage = new RecognitionPage(
-        RecognitionWidgets{collectTemplateButton, offsetEnableButton, offsetDisableButton, resultLabel,
-                           confidenceLabel, recognitionTimer},
-        state, worker, context.paths(), [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
-        this);
-    connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
-}
-
-void MainWindow::buildCurvePage()
-{
-    static const char *const channelColours[] = {"blue", "red", "green"};
-
-    auto *outer = new QVBoxLayout(ui->widget_9);
-    openCurveButton = new QPushButton(QStringLiteral("Open It-Curve"), ui->widget_9);
-    outer->addWidget(openCurveButton);
-    auto *inner = new QVBoxLayout;
-    outer->addLayout(inner);
-
-    auto *channels = new QWidget(ui->widget_9);
-    auto *channelLayout = new QVBoxLayout(channels);
-    channelLayout->setSpacing(5);
-    channelLayout->setContentsMargins(0, 0, 0, 0);
-    for (int k = 1; k <= 3; ++k) {
-        auto *row = new QHBoxLayout;
-        auto *check = new QCheckBox(QStringLiteral("CH%1").arg(k), channels);
-        check->setStyleSheet(QStringLiteral("QCheckBox { color: %1; }").arg(QLatin1String(channelColours[k - 1])));
-        auto *xLabel = new QLabel(QStringLiteral("x:"), channels);
-        auto *xEdit = new QLineEdit(channels);
-        xEdit->setFixedSize(50, 20);
-        auto *yLabel = new QLabel(QStringLiteral("y:"), channels);
-        auto *yEdit = new QLineEdit(channels);
-        yEdit->setFixedSize(50, 20);
-        auto *radio = new QRadioButton(channels);
-        radio->setFixedSize(20, 20);
-        if (k == 1) {
-            check->setChecked(true);
-            xEdit->setText(QStringLiteral("0"));
-            yEdit->setText(QStringLiteral("0"));
-        }
-        for (QWidget *w : std::initializer_list<QWidget *>{check, xLabel, xEdit, yLabel, yEdit, radio})
-            row->addWidget(w);
-        channelLayout->addLayout(row);
-        connect(radio, &QRadioButton::clicked, this, [this, k] { Fillcoordinates(k); });
-
-        rowLayouts.push_back(row);
-        channelCheckBoxes.push_back(check);
-        channelRadios.push_back(radio);
-        xLabels.push_back(xLabel);
-        yLabels.push_back(yLabel);
-        xEdits.push_back(xEdit);
-        yEdits.push_back(yEdit);
-    }
-    inner->addWidget(channels);
-
-    auto *buttons = new QHBoxLayout;
-    seriesStartButton = new QPushButton(QStringLiteral("Start Capture"), ui->widget_9);
-    seriesStopButton = new QPushButton(QStringLiteral("Stop Capture"), ui->widget_9);
-    seriesStartButton->setEnabled(false);
-    seriesStopButton->setEnabled(false);
-    buttons->addWidget(seriesStartButton);
-    buttons->addWidget(seriesStopButton);
-    inner->addLayout(buttons);
-
-    connect(openCurveButton, &QPushButton::clicked, this, &MainWindow::OpenCanvas);
-    connect(seriesStartButton, &QPushButton::clicked, this, &MainWindow::StartCollect);
-    connect(seriesStopButton, &QPushButton::clicked, this, &MainWindow::StopCollect);
-}
-
-void MainWindow::buildRecognitionPage()
-{
-    auto *layout = new QVBoxLayout(ui->widget_24);
-    collectTemplateButton = new QPushButton(QStringLiteral("Collect Template"), ui->widget_24);
-    layout->addWidget(collectTemplateButton);
-
-    auto *offsets = new QHBoxLayout;
-    offsetEnableButton = new QPushButton(QStringLiteral("Offset Enable"), ui->widget_24);
-    offsetDisableButton = new QPushButton(QStringLiteral("Offset Disable"), ui->widget_24);
-    offsetEnableButton->setEnabled(false);
-    offsetDisableButton->setEnabled(false);
-    offsets->addWidget(offsetEnableButton);
-    offsets->addWidget(offsetDisableButton);
-    layout->addLayout(offsets);
-
-    auto *answer = new QHBoxLayout;
-    resultLabel = new QLabel(QStringLiteral("Result: "), ui->widget_24);
-    confidenceLabel = new QLabel(QStringLiteral("Confidence: "), ui->widget_24);
-    answer->addWidget(resultLabel);
-    answer->addWidget(confidenceLabel);
-    answer->setAlignment(Qt::AlignCenter);
-    layout->addLayout(answer);
-
-    recognitionTimer = new QTimer(this);
-    connect(collectTemplateButton, &QPushButton::clicked, this, &MainWindow::SlotSaveModePicture);
-    connect(offsetEnableButton, &QPushButton::clicked, this, &MainWindow::SlotOFFSetOn);
-    connect(offsetDisableButton, &QPushButton::clicked, this, &MainWindow::SlotOFFSetOff);
-    connect(recognitionTimer, &QTimer::timeout, this, &MainWindow::Recognize);
-}
-
 void MainWindow::applyInputConstraints()
 {
     ui->lineEdit_gear->setValidator(
@@ -416,8 +283,6 @@ void MainWindow::applyInputConstraints()
     frames->setCompleter(nullptr);
     frames->setItemDelegate(new ComboBoxDelegate(frames));
     ui->comboBox->setItemDelegate(new ComboBoxDelegate(ui->comboBox));
-
-    buildLiveView();
 }
 
 // ---- Window buttons ------------------------------------------------------------
@@ -495,15 +360,10 @@ void MainWindow::loadSettings()
     for (const auto &[key, edit] : texts)
         edit->setText(settings.value(QString::fromLatin1(key), QString()).toString());
 
-    const std::tuple<const char *, QRadioButton *, double> ranges[] = {
-        {"radioButton_800", ui->radioButton_800, 800.0},
-        {"radioButton_100", ui->radioButton_100, 100.0},
-        {"radioButton_10", ui->radioButton_10, 10.0},
-        {"radioButton_1", ui->radioButton_1, 1.0},
-    };
+    const std::vector<ParameterPanel::FixedRange> ranges = parameterPanel->fixedRanges();
     bool rangeRestored = false;
-    for (const auto &[key, button, range] : ranges) {
-        if (storedTrue(settings, QString::fromLatin1(key))) {
+    for (const auto &[button, range] : ranges) {
+        if (storedTrue(settings, button->objectName())) {
             button->setChecked(true);
             CurrentRange::set(range);
             rangeRestored = true;
@@ -517,7 +377,7 @@ void MainWindow::loadSettings()
     // With no stored range the form shows 800 nA checked; the range the first
     // Setting sends must be the one the operator sees, not the start value.
     if (!rangeRestored) {
-        for (const auto &[key, button, range] : ranges) {
+        for (const auto &[button, range] : ranges) {
             if (button->isChecked())
                 CurrentRange::set(range);
         }
@@ -676,8 +536,7 @@ void MainWindow::slotTest()
 
 void MainWindow::OpenCanvas()
 {
-    if (CurrentDialog *opened = curvePage->openWindow())
-        connect(opened, &CurrentDialog::closed, this, &MainWindow::onCanvasClosed);
+    curvePage->openWindow();
 }
 
 void MainWindow::Fillcoordinates(int index)

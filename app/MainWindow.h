@@ -123,75 +123,41 @@ protected:
 
 private:
     RunMetadata runMetadata() const;
+    void buildControllers();
+    void buildLiveView();
     void connectButtons();
     void connectWorker();
     void buildNavigation();
     void updateNavigationIcons();
-    void buildCalibrationPage();
-    void buildCurvePage();
-    void buildRecognitionPage();
     void applyInputConstraints();
-    void buildFlows();
-    void buildLiveView();
-    void buildPageControllers();
-    void resetRecognitionPage();
 
     const ConsoleContext &context;
     Ui::MainWindow *ui;
     QThread workerThread;           // no parent; started in the constructor, joined in the destructor
     QTimer batteryTimer;            // 300000 ms, drives getBattery
-    // The integration search state and table live in ParameterPanel; the
-    // rotation, mirroring, display mode and frame-rate counters in
-    // DisplayPipeline.
     QTimer *fpsTimer = nullptr;     // child of the window, drives updateFPS
     ReceiverThread worker;          // moved to workerThread
     DeviceSession session;          // the window's own device exchanges and the held handle
-    WorkerGate *gate = nullptr;     // child; orders those exchanges after the worker's reads
     QString parameterSummary;
-
-    // Display page: calibration controls inside widget_7.
-    QPushButton *calibrationButton = nullptr;
-    QPushButton *fullOnButton = nullptr;
-    QPushButton *fullOffButton = nullptr;
-
-    // Display page: It-curve controls inside widget_9.
-    std::vector<QHBoxLayout *> rowLayouts;
-    std::vector<QCheckBox *> channelCheckBoxes;
-    std::vector<QRadioButton *> channelRadios;
-    std::vector<QLabel *> xLabels;
-    std::vector<QLabel *> yLabels;
-    std::vector<QLineEdit *> xEdits;
-    std::vector<QLineEdit *> yEdits;
-    // The double-clicked cell, the picked channel, the gathered cells and the
-    // plot window are the page controller's (ItCurvePage).
-    QPushButton *openCurveButton = nullptr;
-    QPushButton *seriesStartButton = nullptr;
-    QPushButton *seriesStopButton = nullptr;
-
-    // Display page: recognition controls inside widget_24.
-    QPushButton *collectTemplateButton = nullptr;
-    QPushButton *offsetEnableButton = nullptr;
-    QPushButton *offsetDisableButton = nullptr;
-    QLabel *resultLabel = nullptr;
-    QLabel *confidenceLabel = nullptr;
-    QTimer *recognitionTimer = nullptr; // child of the window, drives Recognize
-    // The running state and the offset mode are the page controller's
-    // (RecognitionPage).
-    // The recognition test picture is requested from the display pipeline
-    // (DisplayPipeline::requestTestPicture).
-
     // Running, connected and calibration-open flags; the device handle and
     // status live in `session`, the device-list attempt counter in DeviceList.
     ConsoleState state;
 
-    // The live view inside widget_display, and the flows behind the slots
-    // (children of the window, built in the constructor).
+    // The live view inside widget_display.
     KeepRatioWidget *display = nullptr;
     QHBoxLayout *displayLayout = nullptr;
+
+    // The controllers behind the slots, children of the window, built in
+    // dependency order by buildControllers. Each page controller builds and
+    // connects its own run-time widgets: the calibration buttons (widget_7),
+    // the It-curve rows (widget_9) and the recognition controls (widget_24).
+    // The integration search lives in ParameterPanel; rotation, mirroring,
+    // display mode and the frame-rate counters in DisplayPipeline.
+    WorkerGate *gate = nullptr;     // orders the window's device exchanges after the worker's reads
+    DisplayPipeline *pipeline = nullptr;
+    CaptureControl *capture = nullptr;
     DeviceConnection *deviceConnection = nullptr;
     ParameterPanel *parameterPanel = nullptr;
-    CaptureControl *capture = nullptr;
-    DisplayPipeline *pipeline = nullptr;
     SavePanel *savePanel = nullptr;
     ItCurvePage *curvePage = nullptr;
     RecognitionPage *recognitionPage = nullptr;

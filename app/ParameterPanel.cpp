@@ -43,14 +43,17 @@ void ParameterPanel::rangeToggled(QObject *sender, bool checked)
         ui.typedRangeField->show();
         return;
     }
-    const std::pair<QRadioButton *, double> fixed[] = {
-        {ui.range800, 800.0}, {ui.range100, 100.0}, {ui.range10, 10.0}, {ui.range1, 1.0}};
-    for (const auto &[button, range] : fixed) {
+    for (const auto &[button, range] : fixedRanges()) {
         if (sender == button) {
             ui.typedRangeField->hide();
             CurrentRange::set(range);
         }
     }
+}
+
+std::vector<ParameterPanel::FixedRange> ParameterPanel::fixedRanges() const
+{
+    return {{ui.range800, 800.0}, {ui.range100, 100.0}, {ui.range10, 10.0}, {ui.range1, 1.0}};
 }
 
 std::optional<double> ParameterPanel::parseTypedRange(const QString &text)

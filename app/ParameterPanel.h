@@ -56,6 +56,13 @@ public:
                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
     ~ParameterPanel() override;
 
+    // The four fixed range buttons with their ranges, 800, 100, 10, 1 nA.
+    struct FixedRange {
+        QRadioButton *button;
+        double nanoAmperes;
+    };
+    std::vector<FixedRange> fixedRanges() const;
+
     // A range radio button toggled; sender is that button.
     void rangeToggled(QObject *sender, bool checked);
     // The Setting button.

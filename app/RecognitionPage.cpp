@@ -12,7 +12,9 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QHBoxLayout>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <QTimer>
 
 #include <iostream>
@@ -30,20 +32,53 @@ QImage toImage(const cv::Mat &bgr)
     return QImage(bgr.data, bgr.cols, bgr.rows, int(bgr.step), QImage::Format_BGR888).copy();
 }
 
+// A vertical layout on the container: "Collect Template", then the two offset
+// buttons side by side (both disabled), then the two answer labels, centred.
+RecognitionWidgets buildWidgets(QWidget *container, QObject *timerParent)
+{
+    RecognitionWidgets widgets;
+    auto *layout = new QVBoxLayout(container);
+    widgets.collectTemplate = new QPushButton(QStringLiteral("Collect Template"), container);
+    layout->addWidget(widgets.collectTemplate);
+
+    auto *offsets = new QHBoxLayout;
+    widgets.offsetEnable = new QPushButton(QString::fromLatin1(EnableText), container);
+    widgets.offsetDisable = new QPushButton(QString::fromLatin1(DisableText), container);
+    widgets.offsetEnable->setEnabled(false);
+    widgets.offsetDisable->setEnabled(false);
+    offsets->addWidget(widgets.offsetEnable);
+    offsets->addWidget(widgets.offsetDisable);
+    layout->addLayout(offsets);
+
+    auto *answer = new QHBoxLayout;
+    widgets.result = new QLabel(QString::fromLatin1(ResultCaption), container);
+    widgets.confidence = new QLabel(QString::fromLatin1(ConfidenceCaption), container);
+    answer->addWidget(widgets.result);
+    answer->addWidget(widgets.confidence);
+    answer->setAlignment(Qt::AlignCenter);
+    layout->addLayout(answer);
+
+    widgets.timer = new QTimer(timerParent);
+    return widgets;
+}
+
 } // namespace
 
-RecognitionPage::RecognitionPage(const RecognitionWidgets &widgets, const ConsoleState &state,
-                                 ReceiverThread &worker, const ConsolePaths &paths,
-                                 std::function<void()> requestTestPicture, OperatorMessage::Sink message,
-                                 QObject *parent)
+RecognitionPage::RecognitionPage(QWidget *container, const ConsoleState &state, ReceiverThread &worker,
+                                 const ConsolePaths &paths, std::function<void()> requestTestPicture,
+                                 OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
-    , ui(widgets)
+    , ui(buildWidgets(container, this))
     , state(state)
     , worker(worker)
     , requestTestPicture(std::move(requestTestPicture))
     , message(std::move(message))
     , paths(paths)
 {
+    connect(ui.collectTemplate, &QPushButton::clicked, this, &RecognitionPage::collectTemplate);
+    connect(ui.offsetEnable, &QPushButton::clicked, this, &RecognitionPage::offsetEnableClicked);
+    connect(ui.offsetDisable, &QPushButton::clicked, this, &RecognitionPage::offsetDisableClicked);
+    connect(ui.timer, &QTimer::timeout, this, &RecognitionPage::tick);
 }
 
 RecognitionPage::~RecognitionPage()

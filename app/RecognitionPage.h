@@ -14,11 +14,12 @@ class QImage;
 class QLabel;
 class QPushButton;
 class QTimer;
+class QWidget;
 class ReceiverThread;
 class RecognitionAnswerWindow;
 struct DetectionResult;
 
-// The widgets of the recognition page (inside widget_24) and its timer.
+// The widgets of the recognition page (built inside widget_24) and its timer.
 struct RecognitionWidgets
 {
     QPushButton *collectTemplate = nullptr; // "Collect Template"
@@ -26,7 +27,7 @@ struct RecognitionWidgets
     QPushButton *offsetDisable = nullptr;   // "Offset Disable" / "Stop"
     QLabel *result = nullptr;               // "Result: "
     QLabel *confidence = nullptr;           // "Confidence: "
-    QTimer *timer = nullptr;                // child of the window; its timeout runs one tick
+    QTimer *timer = nullptr;                // child of the page; its timeout runs one tick
 };
 
 // The recognition page: collects a template picture from the worker and, in
@@ -52,11 +53,14 @@ public:
     static constexpr double MinimumConfidence = 0.4;
     static constexpr int NoDigit = 10;
 
+    // Builds the page's widgets inside `container` (widget_24): "Collect
+    // Template", the two offset buttons and the two answer labels.
     // requestTestPicture asks the display pipeline to write its next frame
     // as the test picture.
-    RecognitionPage(const RecognitionWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
-                    const ConsolePaths &paths, std::function<void()> requestTestPicture,
+    RecognitionPage(QWidget *container, const ConsoleState &state, ReceiverThread &worker, const ConsolePaths &paths,
+                    std::function<void()> requestTestPicture,
                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+    const RecognitionWidgets &widgets() const { return ui; }
     ~RecognitionPage() override;
 
     void collectTemplate();

@@ -41,22 +41,19 @@ int main(int argc, char **argv)
     cv::imwrite((detect + "/test.png").toStdString(), grey);
     QDir::setCurrent(work.path());
 
-    QPushButton collect, enable, disable;
-    QLabel result, confidence;
-    QTimer timer;
+    QWidget page;
     ConsoleState state;
     const ConsoleContext context(nullptr, ConsolePaths{detect, work.path() + "/result", work.path() + "/log.txt"});
     ReceiverThread worker(context);
-    RecognitionPage page(RecognitionWidgets{&collect, &enable, &disable, &result, &confidence, &timer}, state,
-                         worker, context.paths(), nullptr,
-                         [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
+    RecognitionPage recognition(&page, state, worker, context.paths(), nullptr,
+                                [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
 
     constexpr int Attempts = 30;
     std::vector<double> ms;
     for (int i = 0; i < Attempts; ++i) {
         QElapsedTimer clock;
         clock.start();
-        page.attempt();
+        recognition.attempt();
         ms.push_back(clock.nsecsElapsed() / 1e6);
         app.processEvents();
     }
@@ -67,7 +64,7 @@ int main(int argc, char **argv)
         sum += *it;
     std::printf("recognition attempt (shipped model, %d attempts): first %.1f ms, then mean %.1f ms, "
                 "median %.1f ms, max %.1f ms; answer: %s %s\n",
-                Attempts, first, sum / (Attempts - 1), ms[Attempts / 2], ms.back(), qPrintable(result.text()),
-                qPrintable(confidence.text()));
+                Attempts, first, sum / (Attempts - 1), ms[Attempts / 2], ms.back(), qPrintable(recognition.widgets().result->text()),
+                qPrintable(recognition.widgets().confidence->text()));
     return 0;
 }

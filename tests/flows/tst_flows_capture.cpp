@@ -19,13 +19,13 @@ struct CaptureRig
     CaptureRig()
         : runner(sim.context())
         , gate(runner.worker, runner.thread)
-        , control(CaptureWidgets{&play, &playArea, &set, &calibration, &fullOn, &fullOff}, state, runner.worker,
-                  gate, fpsTimer, batteryTimer, [this] { ++recognitionResets; }, messages.sink())
+        , control(CaptureWidgets{&play, &playArea, &set, &calibrationArea}, state, runner.worker, gate, fpsTimer,
+                  batteryTimer, [this] { ++recognitionResets; }, messages.sink())
+        , calibration(*control.calibrationButton())
+        , fullOn(*control.fullOnButton())
+        , fullOff(*control.fullOffButton())
     {
         batteryTimer.setInterval(300000);
-        calibration.setText(QStringLiteral("Open Calibration"));
-        fullOn.setEnabled(false);
-        fullOff.setEnabled(false);
         sim.device->setUsbBytesPerSecond(0);
         runner.worker.deviceHandle.store(sim.open());
         runner.worker.setCurrentRange(800);
@@ -42,13 +42,14 @@ struct CaptureRig
     FlowsTest::SimulatedDevice sim;
     FlowsTest::RunningWorker runner;
     WorkerGate gate;
-    QPushButton play, set, calibration, fullOn, fullOff;
-    QWidget playArea;
+    QPushButton play, set;
+    QWidget playArea, calibrationArea;
     QTimer fpsTimer, batteryTimer;
     ConsoleState state;
     int recognitionResets = 0;
     FlowsTest::MessageRecorder messages;
     CaptureControl control;
+    QPushButton &calibration, &fullOn, &fullOff; // built by the control
 };
 
 } // namespace
