@@ -1,7 +1,7 @@
 // End to end through the real main window on the simulated ZK128: every
 // message box is answered by the test, the settings store and the working
 // files are the test's own.
-#include "FlowsTestSupport.h"
+#include "WindowRig.h"
 
 #include "DeviceConnection.h"
 #include "DeviceProtocol.h"
@@ -32,64 +32,6 @@
 #include <cmath>
 
 namespace {
-
-struct WindowRig
-{
-    explicit WindowRig(bool plugged = true)
-    {
-        if (!plugged)
-            sim.device->unplug();
-        sim.device->setBatteryReading(2400);
-        window = std::make_unique<MainWindow>(sim.context());
-        window->show();
-    }
-    template <typename T>
-    T *find(const char *name) const
-    {
-        return FlowsTest::findWidget<T>(window.get(), name);
-    }
-    QPushButton *buttonNamed(const char *container, const QString &text) const
-    {
-        return FlowsTest::buttonIn(window.get(), container, text);
-    }
-    QString firstDeviceItem() const
-    {
-        QComboBox *combo = find<QComboBox>("comboBox");
-        return combo->count() > 0 ? combo->itemText(0) : QString();
-    }
-    void connectDevice()
-    {
-        QTRY_COMPARE_WITH_TIMEOUT(firstDeviceItem(), QStringLiteral("ZK128"), 5000);
-        find<QPushButton>("pushButton_Connect")->click();
-        QVERIFY(window->isDeviceConnected());
-    }
-    void play()
-    {
-        find<QPushButton>("pushButton_play")->click();
-        QVERIFY(window->isCaptureRunning());
-    }
-    // The next frame the window shows (after rotation and mirroring).
-    QImage nextShownFrame()
-    {
-        QSignalSpy shown(&window->displayPipeline(), &DisplayPipeline::frameShown);
-        if (!shown.wait(5000))
-            return QImage();
-        return shown.last().at(0).value<QImage>();
-    }
-    void clickCell(int column, int row)
-    {
-        QLabel *label = window->liveView()->pictureLabel();
-        const QPoint at(int((column + 0.5) * label->width() / 128.0), int((row + 0.5) * label->height() / 128.0));
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), label->mapToGlobal(QPointF(at)), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(label, &press);
-    }
-
-    QTemporaryDir dir;
-    FlowsTest::SimulatedDevice sim;
-    FlowsTest::MessageBoxAnswerer boxes;
-    std::unique_ptr<MainWindow> window; // destroyed first: before the simulator it talks to
-};
 
 double meanDifference(const QImage &a, const QImage &b)
 {
@@ -186,7 +128,7 @@ void TestFlowsWindow::operatorSession()
 
     // Plugged in: the list shows the device; Connect greets it and reads the battery.
     rig.sim.device->replug();
-    rig.connectDevice();
+    QVERIFY(rig.connectDevice());
     QCOMPARE(rig.find<QPushButton>("pushButton_Connect")->text(), QStringLiteral("Disconnect"));
     QVERIFY(rig.find<QWidget>("widget_play")->isVisible());
     QVERIFY(rig.find<QWidget>("widget_bat")->isVisible());
@@ -208,7 +150,7 @@ void TestFlowsWindow::operatorSession()
     // Play: frames arrive and the frame rate shows.
     rig.sim.device->setScene(ZK128Device::Scene::FixedDigit);
     rig.sim.device->setFixedDigit(3);
-    rig.play();
+    QVERIFY(rig.play());
     QVERIFY(!rig.find<QPushButton>("pushButton_set")->isEnabled());
     QVERIFY(!rig.nextShownFrame().isNull());
     QTRY_VERIFY_WITH_TIMEOUT(rig.find<QLabel>("label_fps")->text().startsWith(QLatin1String("FPS: "))
@@ -319,8 +261,8 @@ void TestFlowsWindow::operatorSession()
 void TestFlowsWindow::unplugDuringCapture()
 {
     WindowRig rig;
-    rig.connectDevice();
-    rig.play();
+    QVERIFY(rig.connectDevice());
+    QVERIFY(rig.play());
     QVERIFY(!rig.nextShownFrame().isNull());
 
     rig.sim.device->unplug();
@@ -335,14 +277,14 @@ void TestFlowsWindow::unplugDuringCapture()
     QCOMPARE(rig.boxes.texts, QStringList{"Device disconnected."});
 
     rig.sim.device->replug();
-    rig.connectDevice(); // the lost handle was released
+    QVERIFY(rig.connectDevice()); // the lost handle was released
 }
 
 void TestFlowsWindow::workerErrorThenConnectAgain()
 {
     WindowRig rig;
-    rig.connectDevice();
-    rig.play();
+    QVERIFY(rig.connectDevice());
+    QVERIFY(rig.play());
     QVERIFY(!rig.nextShownFrame().isNull());
 
     rig.sim.device->failNextReads(40);
@@ -355,7 +297,7 @@ void TestFlowsWindow::workerErrorThenConnectAgain()
     rig.find<QPushButton>("pushButton_Connect")->click();
     QVERIFY(rig.window->isDeviceConnected());
     QCOMPARE(rig.boxes.texts, QStringList{"Error Occurred."});
-    rig.play();
+    QVERIFY(rig.play());
     QVERIFY(!rig.nextShownFrame().isNull()); // and capturing works again
 }
 
@@ -384,7 +326,7 @@ void TestFlowsWindow::simulatorControls()
     QCOMPARE(rig.sim.device->digitShown(), -1);
 
     // Unplugging from the controls is a device loss for a connected window.
-    rig.connectDevice();
+    QVERIFY(rig.connectDevice());
     controls->plugButton()->click();
     QVERIFY(!rig.sim.device->isPlugged());
     QTRY_COMPARE_WITH_TIMEOUT(rig.boxes.texts, QStringList{"Device disconnected."}, 5000);

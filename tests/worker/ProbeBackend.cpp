@@ -16,7 +16,20 @@ FT_STATUS ProbeBackend::getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *records, DWO
 }
 FT_STATUS ProbeBackend::openEx(const void *arg, DWORD flags, FT_HANDLE *handle) { return m_inner->openEx(arg, flags, handle); }
 FT_STATUS ProbeBackend::resetDevice(FT_HANDLE handle) { return m_inner->resetDevice(handle); }
-FT_STATUS ProbeBackend::purge(FT_HANDLE handle, ULONG mask) { return m_inner->purge(handle, mask); }
+FT_STATUS ProbeBackend::purge(FT_HANDLE handle, ULONG mask)
+{
+    if (mask & FT_PURGE_RX) {
+        std::lock_guard<std::mutex> lock(m_plantMutex);
+        m_streamOffset = 0;
+    }
+    return m_inner->purge(handle, mask);
+}
+
+void ProbeBackend::plantInFrames(std::map<std::size_t, std::uint8_t> bytes)
+{
+    std::lock_guard<std::mutex> lock(m_plantMutex);
+    m_planted = std::move(bytes);
+}
 FT_STATUS ProbeBackend::setBitMode(FT_HANDLE handle, UCHAR mask, UCHAR mode) { return m_inner->setBitMode(handle, mask, mode); }
 FT_STATUS ProbeBackend::setUsbParameters(FT_HANDLE handle, ULONG in, ULONG out)
 {
@@ -51,7 +64,18 @@ FT_STATUS ProbeBackend::getStatus(FT_HANDLE handle, DWORD *rx, DWORD *tx, DWORD 
 FT_STATUS ProbeBackend::read(FT_HANDLE handle, void *buffer, DWORD length, DWORD *returned)
 {
     ++m_readCalls;
-    return m_inner->read(handle, buffer, length, returned);
+    const FT_STATUS status = m_inner->read(handle, buffer, length, returned);
+    if (status != FT_OK || !returned)
+        return status;
+    std::lock_guard<std::mutex> lock(m_plantMutex);
+    auto *bytes = static_cast<std::uint8_t *>(buffer);
+    constexpr std::uint64_t frameLength = 49157;
+    for (DWORD i = 0; i < *returned; ++i, ++m_streamOffset) {
+        const auto planted = m_planted.find(std::size_t(m_streamOffset % frameLength));
+        if (planted != m_planted.end())
+            bytes[i] = planted->second;
+    }
+    return status;
 }
 
 FT_STATUS ProbeBackend::close(FT_HANDLE handle) { return m_inner->close(handle); }

@@ -3,7 +3,10 @@
 #include "D2xxBackend.h"
 
 #include <atomic>
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 
 // Sits between the worker and the simulator: counts the worker's polls and
 // reads, and can refuse frame requests, which the simulator itself never does.
@@ -16,6 +19,10 @@ public:
     int readCalls() const { return m_readCalls.load(); }
     // While set, every write of the frame request AE AA 05 5D 0A fails.
     void setFailFrameRequests(bool fail) { m_failFrameRequests.store(fail); }
+    // Bytes the device seems to send at these offsets of every frame from
+    // now on (the stream counted in 49157-byte frames from the last purge of
+    // the receive queue).
+    void plantInFrames(std::map<std::size_t, std::uint8_t> bytes);
 
     QString name() const override;
     bool isSimulator() const override;
@@ -34,6 +41,10 @@ public:
     FT_STATUS close(FT_HANDLE handle) override;
 
 private:
+    std::mutex m_plantMutex;                  // guards the two below
+    std::map<std::size_t, std::uint8_t> m_planted;
+    std::uint64_t m_streamOffset = 0;         // bytes read since the last receive purge
+
     const std::shared_ptr<D2xxBackend> m_inner;
     std::atomic<int> m_statusCalls{0};
     std::atomic<int> m_readCalls{0};

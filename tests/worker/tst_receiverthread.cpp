@@ -536,6 +536,7 @@ void TestReceiverThread::captureRecovers_data()
     QTest::newRow("stray bytes before a frame") << "stray" << 0;
     QTest::newRow("frame cut short") << "cut" << 1;
     QTest::newRow("device stops answering") << "silent" << 1;
+    QTest::newRow("frame given up mid-way, a marker inside the pixel data") << "slow" << 1;
 }
 
 void TestReceiverThread::captureRecovers()
@@ -554,6 +555,15 @@ void TestReceiverThread::captureRecovers()
         rig.device().setStrayBytesBeforeNextFrame({0xAE, 0xCC, 0x01, 0x7B, 0x0A});
     } else if (fault == "cut") {
         rig.device().cutNextFrame(1000);
+    } else if (fault == "slow") {
+        // Every frame now holds AE CC 05 twice in its pixel data, once not on
+        // a pixel boundary. A frame crawls in until it is given up; what is
+        // left of it must not be taken for the start of the next one.
+        rig.probe().plantInFrames({{15003, 0xAE}, {15004, 0xCC}, {15005, 0x05},
+                                   {40000, 0xAE}, {40001, 0xCC}, {40002, 0x05}});
+        rig.device().setUsbBytesPerSecond(60000);
+        QVERIFY(waitFor([&] { return rig.worker().frameHealth().timedOut >= 1; }));
+        rig.device().setUsbBytesPerSecond(40e6);
     } else {
         rig.device().setAnswering(false);
         QVERIFY(waitFor([&] { return quint64(rig.commandCount(0x05)) > rig.device().framesSent(); }));
@@ -566,6 +576,8 @@ void TestReceiverThread::captureRecovers()
 
     // Every shown frame answered one request; a given-up frame cost one more.
     QCOMPARE(rig.commandCount(0x05) - images.count(), extraRequests);
+    const FrameHealth health = rig.worker().frameHealth();
+    QCOMPARE(int(health.timedOut + health.discarded), extraRequests);
     // And no shown frame was cut from the wrong bytes.
     const double expected = rig.device().expectedCurrentNa(0);
     for (const auto &arguments : cells)
