@@ -7,10 +7,14 @@ namespace {
 
 const QString kLostSheet = QStringLiteral("QLabel { color: #d00000; font-weight: bold; }");
 
+// A figure of fixed size: a label that follows its text's width would lay
+// the window out again with every refresh.
 QLabel *healthLabel(const char *name)
 {
     auto *label = new QLabel(QStringLiteral("-"));
     label->setObjectName(QLatin1String(name));
+    label->setFixedSize(label->fontMetrics().horizontalAdvance(QStringLiteral("not capturing 0000000000")) + 4,
+                        label->sizeHint().height());
     return label;
 }
 

@@ -1,5 +1,7 @@
 #include "HistogramLevelsPanel.h"
 
+#include "PlotRanges.h"
+
 #include <qcustomplot.h>
 
 #include <QCheckBox>
@@ -16,7 +18,9 @@
 namespace {
 
 constexpr double kMarkerGrabPixels = 6.0;
-constexpr double kAxisMargin = 0.03; // of the span, either side
+constexpr double kAxisMargin = 0.1;     // of the span, either side
+constexpr double kLinearHeadroom = 1.25; // above the highest count
+constexpr double kLogHeadroom = 3.0;
 constexpr double kLevelLimit = 1e9;  // nA; far beyond any range
 
 QDoubleSpinBox *levelBox(const char *name, double value)
@@ -59,6 +63,8 @@ HistogramLevelsPanel::HistogramLevelsPanel(double highNa, QWidget *parent)
     showAxes();
 }
 
+HistogramLevelsPanel::~HistogramLevelsPanel() = default;
+
 void HistogramLevelsPanel::buildPlot()
 {
     m_plot = new QCustomPlot;
@@ -67,12 +73,16 @@ void HistogramLevelsPanel::buildPlot()
     m_plot->setNotAntialiasedElements(QCP::aeAll);
     m_plot->xAxis->setLabel(QStringLiteral("Current (nA)"));
     m_plot->yAxis->setLabel(QStringLiteral("Pixels"));
+    m_dataLayer = std::make_unique<PlotDataLayer>(m_plot);
+    // An outline without fill: filling the steps costs more than the rest of the plot.
     m_bars = m_plot->addGraph();
     m_bars->setLineStyle(QCPGraph::lsStepCenter);
     m_bars->setPen(QPen(QColor(40, 40, 40)));
-    m_bars->setBrush(QColor(120, 120, 120, 120));
+    m_bars->setLayer(m_dataLayer->layer());
     m_lowMarker = marker(m_plot, QColor(0, 90, 200));
     m_highMarker = marker(m_plot, QColor(200, 40, 0));
+    m_lowMarker->setLayer(m_dataLayer->layer());
+    m_highMarker->setLayer(m_dataLayer->layer());
     connect(m_plot, &QCustomPlot::mousePress, this, &HistogramLevelsPanel::pressed);
     connect(m_plot, &QCustomPlot::mouseMove, this, &HistogramLevelsPanel::moved);
     connect(m_plot, &QCustomPlot::mouseRelease, this, [this] { m_dragged = Marker::None; });
@@ -92,7 +102,7 @@ QLayout *HistogramLevelsPanel::buildControls()
 
     connect(m_countAxis, &QComboBox::currentIndexChanged, this, [this] {
         showAxes();
-        m_plot->replot(QCustomPlot::rpQueuedReplot);
+        m_dataLayer->replot();
     });
     connect(m_enabled, &QCheckBox::toggled, this, [this](bool on) {
         DisplayLevels levels = m_levels;
@@ -115,17 +125,21 @@ QLayout *HistogramLevelsPanel::buildControls()
         operatorChanged(levels);
     });
 
-    auto *row = new QHBoxLayout;
-    row->addWidget(m_countAxis);
-    row->addSpacing(12);
-    row->addWidget(m_enabled);
-    row->addWidget(m_automatic);
-    row->addWidget(new QLabel(QStringLiteral("Low")));
-    row->addWidget(m_low);
-    row->addWidget(new QLabel(QStringLiteral("High")));
-    row->addWidget(m_high);
-    row->addStretch();
-    return row;
+    auto *switches = new QHBoxLayout;
+    switches->addWidget(m_enabled);
+    switches->addWidget(m_automatic);
+    switches->addStretch();
+    switches->addWidget(m_countAxis);
+    auto *values = new QHBoxLayout;
+    values->addWidget(new QLabel(QStringLiteral("Low")));
+    values->addWidget(m_low, 1);
+    values->addSpacing(12);
+    values->addWidget(new QLabel(QStringLiteral("High")));
+    values->addWidget(m_high, 1);
+    auto *rows = new QVBoxLayout;
+    rows->addLayout(switches);
+    rows->addLayout(values);
+    return rows;
 }
 
 void HistogramLevelsPanel::operatorChanged(DisplayLevels levels)
@@ -136,7 +150,7 @@ void HistogramLevelsPanel::operatorChanged(DisplayLevels levels)
     }
     m_levels = levels;
     showLevels();
-    m_plot->replot(QCustomPlot::rpQueuedReplot);
+    m_dataLayer->replot();
     emit levelsChanged(m_levels);
 }
 
@@ -159,7 +173,8 @@ void HistogramLevelsPanel::showLevels()
 }
 
 // The current axis spans the frame, and the markers when they are shown; the
-// count axis spans the highest bin.
+// count axis reaches above the highest bin. Both hold still while the frames
+// stay within them (PlotRanges).
 void HistogramLevelsPanel::showAxes()
 {
     double low = m_histogram.centres.empty() ? m_levels.low : m_histogram.low;
@@ -168,8 +183,7 @@ void HistogramLevelsPanel::showAxes()
         low = std::min(low, m_levels.low);
         high = std::max(high, m_levels.high);
     }
-    const double margin = std::max(high - low, 1e-6) * kAxisMargin;
-    m_plot->xAxis->setRange(low - margin, high + margin);
+    m_plot->xAxis->setRange(PlotRanges::steady(m_plot->xAxis->range(), QCPRange(low, high), kAxisMargin));
 
     const double most = m_histogram.counts.empty()
                             ? 1.0
@@ -182,8 +196,10 @@ void HistogramLevelsPanel::showAxes()
         m_plot->yAxis->setScaleType(QCPAxis::stLinear);
         m_plot->yAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
     }
+    const double top = PlotRanges::steadyTop(m_plot->yAxis->range().upper, most,
+                                             logarithmic ? kLogHeadroom : kLinearHeadroom);
     // Empty bins fall below a logarithmic axis, to its lower edge.
-    m_plot->yAxis->setRange(logarithmic ? QCPRange(0.5, most * 2.0) : QCPRange(0.0, most * 1.05));
+    m_plot->yAxis->setRange(logarithmic ? QCPRange(0.5, top) : QCPRange(0.0, top));
 }
 
 void HistogramLevelsPanel::showFrame(const std::vector<double> &currents)
@@ -199,7 +215,7 @@ void HistogramLevelsPanel::showFrame(const std::vector<double> &currents)
     } else {
         showAxes();
     }
-    m_plot->replot(QCustomPlot::rpQueuedReplot);
+    m_dataLayer->replot();
 }
 
 HistogramLevelsPanel::Marker HistogramLevelsPanel::markerNear(double pixelX) const

@@ -2,9 +2,11 @@
 
 #include "CurrentHistogram.h"
 #include "DisplayLevels.h"
+#include "PlotDataLayer.h"
 
 #include <QGroupBox>
 
+#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -35,8 +37,9 @@ public:
     // highNa: the high level to start from (the current range: the picture
     // then looks as it does with levels off).
     explicit HistogramLevelsPanel(double highNa, QWidget *parent = nullptr);
+    ~HistogramLevelsPanel() override;
 
-    // Plots the histogram of a frame (16384 currents, nA); queues one replot.
+    // Plots the histogram of a frame (16384 currents, nA).
     void showFrame(const std::vector<double> &currents);
 
     DisplayLevels levels() const { return m_levels; }
@@ -62,6 +65,7 @@ private:
     CurrentHistogram m_histogram;    // of the frame drawn last
     Marker m_dragged = Marker::None; // the marker under a held left button
     QCustomPlot *m_plot = nullptr;
+    std::unique_ptr<PlotDataLayer> m_dataLayer; // the bars and the markers
     QCPGraph *m_bars = nullptr;
     QCPItemStraightLine *m_lowMarker = nullptr;
     QCPItemStraightLine *m_highMarker = nullptr;

@@ -23,7 +23,7 @@ LiveAnalysisWindow::LiveAnalysisWindow(LiveAnalysisSource &source, const Setting
 {
     setWindowTitle(QStringLiteral("Live Analysis"));
     setAttribute(Qt::WA_QuitOnClose, false);
-    resize(1000, 720);
+    resize(960, 680);
 
     m_levels = new HistogramLevelsPanel(source.currentRangeNa());
     m_region = new RegionPanel;

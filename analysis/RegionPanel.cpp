@@ -1,6 +1,7 @@
 #include "RegionPanel.h"
 
 #include "LiveAnalysisSource.h"
+#include "PlotRanges.h"
 
 #include <qcustomplot.h>
 
@@ -14,6 +15,8 @@
 #include <cmath>
 
 namespace {
+
+constexpr double kValueMargin = 0.25; // room for the mean to wander before the axis moves
 
 QString current(double nA)
 {
@@ -31,11 +34,16 @@ QString regionText(const QRect &region)
         .arg(region.bottom());
 }
 
+// A figure that changes with every frame. Its size is fixed to the widest
+// figure: a label that grows or shrinks with its text would lay the window out
+// again, and resize the plots, 30 times a second.
 QLabel *figureLabel(const char *name)
 {
     auto *label = new QLabel(QStringLiteral("-"));
     label->setObjectName(QLatin1String(name));
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setFixedSize(label->fontMetrics().horizontalAdvance(QStringLiteral("-000000.0000 nA")) + 4,
+                        label->sizeHint().height());
     return label;
 }
 
@@ -51,19 +59,21 @@ RegionPanel::RegionPanel(QWidget *parent)
     setRegion(QRect());
 }
 
+RegionPanel::~RegionPanel() = default;
+
 void RegionPanel::buildPlot()
 {
     m_plot = new QCustomPlot;
     m_plot->setObjectName(QStringLiteral("regionMeanPlot"));
     m_plot->setMinimumHeight(160);
     m_plot->setNotAntialiasedElements(QCP::aeAll);
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
-    ticker->setDateTimeFormat(QStringLiteral("hh:mm:ss"));
-    m_plot->xAxis->setTicker(ticker);
-    m_plot->xAxis->setLabel(QStringLiteral("Time"));
+    m_plot->xAxis->setLabel(QStringLiteral("Seconds before the newest frame"));
+    m_plot->xAxis->setRange(-kHistorySeconds, 0.0);
     m_plot->yAxis->setLabel(QStringLiteral("Region mean (nA)"));
+    m_dataLayer = std::make_unique<PlotDataLayer>(m_plot);
     m_meanGraph = m_plot->addGraph();
     m_meanGraph->setPen(QPen(QColor(0, 0, 255)));
+    m_meanGraph->setLayer(m_dataLayer->layer());
 }
 
 QLayout *RegionPanel::buildFigures()
@@ -106,7 +116,7 @@ void RegionPanel::setRegion(const QRect &sensorCells)
     m_region = sensorCells;
     m_regionText->setText(regionText(sensorCells));
     m_meanGraph->data()->clear();
-    m_plot->replot(QCustomPlot::rpQueuedReplot);
+    m_dataLayer->replot();
 }
 
 void RegionPanel::showFrame(const LiveFrame &frame)
@@ -128,18 +138,28 @@ void RegionPanel::showFigures()
                                                                  : QString::number(m_figures.signalToNoise, 'f', 2));
 }
 
-// The mean against the frame's time, the last minute in view.
+// The mean against the seconds before this frame, the last minute in view.
 void RegionPanel::plotMean(double seconds)
 {
+    shiftTimes(seconds);
     if (!std::isnan(m_figures.mean))
-        m_meanGraph->addData(seconds, m_figures.mean);
-    m_meanGraph->data()->removeBefore(seconds - kHistorySeconds);
-    m_plot->xAxis->setRange(seconds - kHistorySeconds, seconds);
+        m_meanGraph->addData(0.0, m_figures.mean);
+    m_meanGraph->data()->removeBefore(-kHistorySeconds);
     bool found = false;
     const QCPRange values = m_meanGraph->data()->valueRange(found);
-    if (found) {
-        const double margin = std::max(values.size() * 0.05, 1e-3);
-        m_plot->yAxis->setRange(values.lower - margin, values.upper + margin);
-    }
-    m_plot->replot(QCustomPlot::rpQueuedReplot);
+    if (found)
+        m_plot->yAxis->setRange(PlotRanges::steady(m_plot->yAxis->range(), values, kValueMargin));
+    m_dataLayer->replot();
+}
+
+// Makes the points' keys count back from a newest frame at `seconds`. All
+// move by the same amount, so they stay in order.
+void RegionPanel::shiftTimes(double seconds)
+{
+    const double shift = seconds - m_newestSeconds;
+    m_newestSeconds = seconds;
+    if (shift == 0.0)
+        return;
+    for (QCPGraphData &point : *m_meanGraph->data())
+        point.key -= shift;
 }

@@ -1,6 +1,8 @@
 // The figures of the live analysis: region statistics against values worked
-// out by hand, the current histogram's bins, and the receiving rate.
+// out by hand, the current histogram's bins, the receiving rate, and the plot
+// ranges that hold still.
 #include "CurrentHistogram.h"
+#include "PlotRanges.h"
 #include "ReceivedRate.h"
 #include "RegionStatistics.h"
 
@@ -49,6 +51,8 @@ private slots:
     void histogramBins();
     void receivedRate_data();
     void receivedRate();
+    void steadyRanges_data();
+    void steadyRanges();
 };
 
 void TestLiveAnalysisFigures::regionStatistics_data()
@@ -172,6 +176,28 @@ void TestLiveAnalysisFigures::receivedRate()
     for (const QPoint reading : readings)
         rate.add(reading.x(), std::uint64_t(reading.y()));
     QCOMPARE(rate.framesPerSecond(), framesPerSecond);
+}
+
+void TestLiveAnalysisFigures::steadyRanges_data()
+{
+    // shown [lower, upper], needed [lower, upper] -> result [lower, upper] with a margin of 0.5
+    QTest::addColumn<QList<double>>("values");
+    QTest::newRow("data inside stays") << QList<double>{0, 100, 20, 90, 0, 100};
+    QTest::newRow("data past the top refits") << QList<double>{0, 100, 20, 120, -30, 170};
+    QTest::newRow("data shrunk to a third refits") << QList<double>{0, 90, 30, 60, 15, 75};
+    QTest::newRow("flat data gets a span") << QList<double>{0, 1, 5, 5, 5 - 0.0025, 5 + 0.0025};
+}
+
+void TestLiveAnalysisFigures::steadyRanges()
+{
+    QFETCH(QList<double>, values);
+    const QCPRange range = PlotRanges::steady(QCPRange(values[0], values[1]), QCPRange(values[2], values[3]), 0.5);
+    QVERIFY(same(range.lower, values[4]));
+    QVERIFY(same(range.upper, values[5]));
+    // Counts: the top stays between the highest count and twice the headroom.
+    QCOMPARE(PlotRanges::steadyTop(100.0, 80.0, 1.25), 100.0);
+    QCOMPARE(PlotRanges::steadyTop(100.0, 120.0, 1.25), 150.0);
+    QCOMPARE(PlotRanges::steadyTop(100.0, 40.0, 1.25), 50.0);
 }
 
 QTEST_GUILESS_MAIN(TestLiveAnalysisFigures)

@@ -83,6 +83,7 @@ class TestLiveAnalysisWindow : public QObject
 
 private slots:
     void drawsOnlyNewFrames();
+    void meanPlotKeepsTheLastMinute();
     void healthFigures_data();
     void healthFigures();
     void copyGivesFigures();
@@ -117,6 +118,26 @@ void TestLiveAnalysisWindow::drawsOnlyNewFrames()
     rig.source.offer(gradientFrame());
     QTRY_COMPARE(rig.window.redrawCount(), 3);
     QCOMPARE(part<QLabel>(rig.window, "regionMean")->text(), QStringLiteral("8191.5000 nA"));
+}
+
+void TestLiveAnalysisWindow::meanPlotKeepsTheLastMinute()
+{
+    WindowRig rig;
+    const qint64 start = 1765000000000;
+    for (const auto &[offsetMs, current] : {std::pair{0, 1.0}, std::pair{30000, 2.0}, std::pair{70000, 3.0}}) {
+        rig.source.offer(std::vector<double>(16384, current), start + offsetMs);
+        QVERIFY(rig.window.refresh());
+    }
+    // Seconds before the newest frame: the first point is more than 60 s old.
+    QCPGraphDataContainer &points = *part<QCustomPlot>(rig.window, "regionMeanPlot")->graph(0)->data();
+    QCOMPARE(points.size(), 2);
+    QCOMPARE(points.at(0)->key, -40.0);
+    QCOMPARE(points.at(0)->value, 2.0);
+    QCOMPARE(points.at(1)->key, 0.0);
+    QCOMPARE(points.at(1)->value, 3.0);
+    // Another region starts its own curve.
+    rig.window.setRegion(QRect(0, 0, 4, 4));
+    QCOMPARE(points.size(), 1);
 }
 
 void TestLiveAnalysisWindow::healthFigures_data()
