@@ -60,24 +60,26 @@ void TestLiveAnalysisFigures::regionStatistics_data()
     QTest::addColumn<std::vector<double>>("frame");
     QTest::addColumn<QRect>("region");
     QTest::addColumn<QRect>("measured");
-    QTest::addColumn<int>("pixels");
-    QTest::addColumn<int>("nanPixels");
-    QTest::addColumn<double>("mean");
-    QTest::addColumn<double>("deviation");
-    QTest::addColumn<double>("minimum");
-    QTest::addColumn<double>("maximum");
+    QTest::addColumn<QList<double>>("figures"); // pixels, NaN pixels, mean, deviation, minimum, maximum
 
     const QRect whole(0, 0, 128, 128);
-    QTest::newRow("flat frame, whole matrix") << std::vector<double>(16384, 3.7) << QRect() << whole << 16384 << 0
-                                              << 3.7 << 0.0 << 3.7 << 3.7;
+    QTest::newRow("flat frame, whole matrix")
+        << std::vector<double>(16384, 3.7) << QRect() << whole << QList<double>{16384, 0, 3.7, 0, 3.7, 3.7};
     // Columns 10..19 and rows 5..8: x and y vary independently.
-    QTest::newRow("gradient") << gradientFrame() << QRect(10, 5, 10, 4) << QRect(10, 5, 10, 4) << 40 << 0
-                              << 14.5 + 128 * 6.5 << std::sqrt(runVariance(10) + 128.0 * 128.0 * runVariance(4))
-                              << 10.0 + 128 * 5 << 19.0 + 128 * 8;
+    QTest::newRow("gradient") << gradientFrame() << QRect(10, 5, 10, 4) << QRect(10, 5, 10, 4)
+                              << QList<double>{40, 0, 14.5 + 128 * 6.5,
+                                               std::sqrt(runVariance(10) + 128.0 * 128.0 * runVariance(4)),
+                                               10.0 + 128 * 5, 19.0 + 128 * 8};
     QTest::newRow("gradient, region past the corner clipped")
-        << gradientFrame() << QRect(120, 120, 20, 20) << QRect(120, 120, 8, 8) << 64 << 0 << 123.5 + 128 * 123.5
-        << std::sqrt(runVariance(8) * (1.0 + 128.0 * 128.0)) << 120.0 + 128 * 120 << 127.0 + 128 * 127;
-
+        << gradientFrame() << QRect(120, 120, 20, 20) << QRect(120, 120, 8, 8)
+        << QList<double>{64, 0, 123.5 + 128 * 123.5, std::sqrt(runVariance(8) * (1.0 + 128.0 * 128.0)),
+                         120.0 + 128 * 120, 127.0 + 128 * 127};
+    // Hundreds of nA varying by thousandths: +-0.001 alternating, mean 500.
+    std::vector<double> quiet(16384);
+    for (std::size_t i = 0; i < quiet.size(); ++i)
+        quiet[i] = 500.0 + (i % 2 ? 0.001 : -0.001);
+    QTest::newRow("small noise on a large current")
+        << quiet << QRect() << whole << QList<double>{16384, 0, 500.0, 0.001, 499.999, 500.001};
     // A 4 x 4 region: three NaN, one 14 and twelve 1: mean 2, variance (12 + 144) / 13 = 12.
     std::vector<double> holed(16384, 50.0);
     for (int y = 2; y < 6; ++y)
@@ -85,18 +87,12 @@ void TestLiveAnalysisFigures::regionStatistics_data()
             holed[std::size_t(x + 128 * y)] = 1.0;
     holed[2 + 128 * 2] = holed[3 + 128 * 2] = holed[5 + 128 * 5] = kNaN;
     holed[4 + 128 * 3] = 14.0;
-    QTest::newRow("NaN pixels left out") << holed << QRect(2, 2, 4, 4) << QRect(2, 2, 4, 4) << 13 << 3 << 2.0
-                                         << std::sqrt(12.0) << 1.0 << 14.0;
-    // Hundreds of nA varying by thousandths: +-0.001 alternating, mean 500.
-    std::vector<double> quiet(16384);
-    for (std::size_t i = 0; i < quiet.size(); ++i)
-        quiet[i] = 500.0 + (i % 2 ? 0.001 : -0.001);
-    QTest::newRow("small noise on a large current") << quiet << QRect() << whole << 16384 << 0 << 500.0 << 0.001
-                                                    << 499.999 << 500.001;
-    QTest::newRow("only NaN") << std::vector<double>(16384, kNaN) << QRect(0, 0, 2, 3) << QRect(0, 0, 2, 3) << 0 << 6
-                              << kNaN << kNaN << kNaN << kNaN;
-    QTest::newRow("frame of the wrong size") << std::vector<double>(100, 1.0) << QRect() << whole << 0 << 0 << kNaN
-                                             << kNaN << kNaN << kNaN;
+    QTest::newRow("NaN pixels left out")
+        << holed << QRect(2, 2, 4, 4) << QRect(2, 2, 4, 4) << QList<double>{13, 3, 2.0, std::sqrt(12.0), 1.0, 14.0};
+    QTest::newRow("only NaN") << std::vector<double>(16384, kNaN) << QRect(0, 0, 2, 3) << QRect(0, 0, 2, 3)
+                              << QList<double>{0, 6, kNaN, kNaN, kNaN, kNaN};
+    QTest::newRow("frame of the wrong size")
+        << std::vector<double>(100, 1.0) << QRect() << whole << QList<double>{0, 0, kNaN, kNaN, kNaN, kNaN};
 }
 
 void TestLiveAnalysisFigures::regionStatistics()
@@ -104,23 +100,18 @@ void TestLiveAnalysisFigures::regionStatistics()
     QFETCH(std::vector<double>, frame);
     QFETCH(QRect, region);
     QFETCH(QRect, measured);
-    QFETCH(int, pixels);
-    QFETCH(int, nanPixels);
-    QFETCH(double, mean);
-    QFETCH(double, deviation);
-    QFETCH(double, minimum);
-    QFETCH(double, maximum);
-    const RegionFigures figures = RegionStatistics::measure(frame, region);
-    QCOMPARE(figures.region, measured);
-    QCOMPARE(figures.pixels, pixels);
-    QCOMPARE(figures.nanPixels, nanPixels);
-    QVERIFY2(same(figures.mean, mean), qPrintable(QString::number(figures.mean, 'g', 17)));
-    QVERIFY2(same(figures.standardDeviation, deviation),
-             qPrintable(QString::number(figures.standardDeviation, 'g', 17)));
-    QVERIFY(same(figures.minimum, minimum));
-    QVERIFY(same(figures.maximum, maximum));
-    if (!std::isnan(mean))
-        QVERIFY(same(figures.signalToNoise, mean / deviation)); // infinite for a flat frame
+    QFETCH(QList<double>, figures);
+    const RegionFigures f = RegionStatistics::measure(frame, region);
+    QCOMPARE(f.region, measured);
+    const QList<double> actual{double(f.pixels), double(f.nanPixels), f.mean, f.standardDeviation, f.minimum,
+                               f.maximum};
+    for (int i = 0; i < figures.size(); ++i)
+        QVERIFY2(same(actual[i], figures[i]), qPrintable(QStringLiteral("figure %1 is %2 instead of %3")
+                                                             .arg(i)
+                                                             .arg(actual[i], 0, 'g', 17)
+                                                             .arg(figures[i], 0, 'g', 17)));
+    if (f.pixels > 0)
+        QVERIFY(same(f.signalToNoise, f.mean / figures[3])); // infinite for a flat frame
 }
 
 void TestLiveAnalysisFigures::histogramBins_data()

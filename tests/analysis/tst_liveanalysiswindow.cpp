@@ -87,10 +87,8 @@ private slots:
     void healthFigures_data();
     void healthFigures();
     void copyGivesFigures();
-    void typedLevelsReachSource_data();
-    void typedLevelsReachSource();
-    void markerDragReachesSource_data();
-    void markerDragReachesSource();
+    void levelsReachSource_data();
+    void levelsReachSource();
     void autoFollowsFrames();
     void referencesSaveAndLoad();
 };
@@ -194,92 +192,71 @@ void TestLiveAnalysisWindow::copyGivesFigures()
     const QStringList names = lines[0].split(QLatin1Char('\t'));
     const QStringList values = lines[1].split(QLatin1Char('\t'));
     QCOMPARE(values.size(), names.size());
-    const auto value = [&](const char *name) { return values.value(names.indexOf(QLatin1String(name))).toDouble(); };
-    QCOMPARE(value("Column"), 10.0);
-    QCOMPARE(value("Row"), 5.0);
-    QCOMPARE(value("Width"), 10.0);
-    QCOMPARE(value("Height"), 4.0);
-    QCOMPARE(value("Pixels"), 40.0);
-    QCOMPARE(value("NaN pixels"), 0.0);
-    QCOMPARE(value("Mean (nA)"), 14.5 + 128 * 6.5);
-    QCOMPARE(value("Min (nA)"), 650.0);
-    QCOMPARE(value("Max (nA)"), 1043.0);
+    const QList<std::pair<const char *, double>> expected{
+        {"Column", 10},  {"Row", 5},      {"Width", 10},          {"Height", 4},       {"Pixels", 40},
+        {"NaN pixels", 0}, {"Mean (nA)", 14.5 + 128 * 6.5}, {"Min (nA)", 650}, {"Max (nA)", 1043}};
+    for (const auto &[name, value] : expected)
+        QCOMPARE(values.value(names.indexOf(QLatin1String(name))).toDouble(), value);
 }
 
-void TestLiveAnalysisWindow::typedLevelsReachSource_data()
+void TestLiveAnalysisWindow::levelsReachSource_data()
 {
-    QTest::addColumn<double>("typedLow"); // typed first
-    QTest::addColumn<double>("typedHigh");
+    // Typed: low `first`, then high `second`. Dragged: the marker at `first` nA to `second` nA.
+    QTest::addColumn<bool>("dragged");
+    QTest::addColumn<double>("first");
+    QTest::addColumn<double>("second");
     QTest::addColumn<double>("low");
     QTest::addColumn<double>("high");
-    QTest::newRow("inside the range") << 10.0 << 500.0 << 10.0 << 500.0;
-    QTest::newRow("negative low") << -5.0 << 20.0 << -5.0 << 20.0;
-    QTest::newRow("low equal to high") << 300.0 << 300.0 << 300.0 << 300.0;
-    QTest::newRow("low above high stops at high") << 900.0 << 850.0 << 800.0 << 850.0;
-    QTest::newRow("high below low stops at low") << 100.0 << 50.0 << 100.0 << 100.0;
+    QTest::newRow("typed inside the range") << false << 10.0 << 500.0 << 10.0 << 500.0;
+    QTest::newRow("typed negative low") << false << -5.0 << 20.0 << -5.0 << 20.0;
+    QTest::newRow("typed low equal to high") << false << 300.0 << 300.0 << 300.0 << 300.0;
+    QTest::newRow("typed low above high stops at high") << false << 900.0 << 850.0 << 800.0 << 850.0;
+    QTest::newRow("typed high below low stops at low") << false << 100.0 << 50.0 << 100.0 << 100.0;
+    QTest::newRow("high marker dragged down") << true << 800.0 << 300.0 << 0.0 << 300.0;
+    QTest::newRow("low marker dragged up") << true << 0.0 << 100.0 << 100.0 << 800.0;
+    QTest::newRow("low marker past high stops at high") << true << 0.0 << 815.0 << 800.0 << 800.0;
+    QTest::newRow("drag away from the markers") << true << 400.0 << 500.0 << 0.0 << 800.0;
 }
 
-void TestLiveAnalysisWindow::typedLevelsReachSource()
+void TestLiveAnalysisWindow::levelsReachSource()
 {
-    QFETCH(double, typedLow);
-    QFETCH(double, typedHigh);
+    QFETCH(bool, dragged);
+    QFETCH(double, first);
+    QFETCH(double, second);
     QFETCH(double, low);
     QFETCH(double, high);
     WindowRig rig;
     QVERIFY(rig.source.levelsSet.isEmpty()); // off until the operator turns them on
     rig.enableLevels();
     QCOMPARE(rig.lastLevels(), levels(false, 0.0, 800.0)); // from the current range
-    auto *lowBox = part<QDoubleSpinBox>(rig.window, "levelLow");
-    auto *highBox = part<QDoubleSpinBox>(rig.window, "levelHigh");
-    lowBox->setValue(typedLow);
-    highBox->setValue(typedHigh);
-    QCOMPARE(rig.lastLevels(), levels(false, low, high));
-    QCOMPARE(lowBox->value(), low);
-    QCOMPARE(highBox->value(), high);
+    double tolerance = 0.0;
+    if (dragged) {
+        rig.window.show();
+        rig.source.offer(gradientFrame(800.0 / 16383));
+        QTRY_COMPARE(rig.window.redrawCount(), 1);
+        auto *plot = part<QCustomPlot>(rig.window, "histogramPlot");
+        plot->replot(); // lays the axes out now
+        const double y = plot->yAxis->axisRect()->center().y();
+        const double fromX = plot->xAxis->coordToPixel(first), toX = plot->xAxis->coordToPixel(second);
+        tolerance = plot->xAxis->range().size() / plot->xAxis->axisRect()->width(); // one pixel
+        mouse(plot, QEvent::MouseButtonPress, QPointF(fromX, y), Qt::LeftButton, Qt::LeftButton);
+        mouse(plot, QEvent::MouseMove, QPointF((fromX + toX) / 2, y), Qt::NoButton, Qt::LeftButton);
+        mouse(plot, QEvent::MouseMove, QPointF(toX, y), Qt::NoButton, Qt::LeftButton);
+        mouse(plot, QEvent::MouseButtonRelease, QPointF(toX, y), Qt::LeftButton, Qt::NoButton);
+    } else {
+        part<QDoubleSpinBox>(rig.window, "levelLow")->setValue(first);
+        part<QDoubleSpinBox>(rig.window, "levelHigh")->setValue(second);
+    }
+    const DisplayLevels sent = rig.lastLevels();
+    QVERIFY(sent.enabled && !sent.automatic && sent.low <= sent.high);
+    QVERIFY2(std::abs(sent.low - low) <= tolerance, qPrintable(QString::number(sent.low)));
+    QVERIFY2(std::abs(sent.high - high) <= tolerance, qPrintable(QString::number(sent.high)));
+    // The boxes show what the console got (to their four decimals).
+    QCOMPARE(part<QDoubleSpinBox>(rig.window, "levelLow")->value(), QString::number(sent.low, 'f', 4).toDouble());
+    QCOMPARE(part<QDoubleSpinBox>(rig.window, "levelHigh")->value(), QString::number(sent.high, 'f', 4).toDouble());
 
     part<QCheckBox>(rig.window, "levelsEnabled")->setChecked(false);
-    QCOMPARE(rig.lastLevels(), (DisplayLevels{false, false, low, high}));
-}
-
-void TestLiveAnalysisWindow::markerDragReachesSource_data()
-{
-    QTest::addColumn<double>("from"); // nA
-    QTest::addColumn<double>("to");
-    QTest::addColumn<double>("low");
-    QTest::addColumn<double>("high");
-    QTest::newRow("high marker down") << 800.0 << 300.0 << 0.0 << 300.0;
-    QTest::newRow("low marker up") << 0.0 << 100.0 << 100.0 << 800.0;
-    QTest::newRow("low marker past high stops at high") << 0.0 << 815.0 << 800.0 << 800.0;
-    QTest::newRow("away from the markers") << 400.0 << 500.0 << 0.0 << 800.0;
-}
-
-void TestLiveAnalysisWindow::markerDragReachesSource()
-{
-    QFETCH(double, from);
-    QFETCH(double, to);
-    QFETCH(double, low);
-    QFETCH(double, high);
-    WindowRig rig;
-    rig.enableLevels();
-    rig.window.show();
-    rig.source.offer(gradientFrame(800.0 / 16383));
-    QTRY_COMPARE(rig.window.redrawCount(), 1);
-    auto *plot = part<QCustomPlot>(rig.window, "histogramPlot");
-    plot->replot(); // lays the axes out now
-    const double y = plot->yAxis->axisRect()->center().y();
-    const double fromX = plot->xAxis->coordToPixel(from), toX = plot->xAxis->coordToPixel(to);
-    const double onePixel = plot->xAxis->range().size() / plot->xAxis->axisRect()->width();
-
-    mouse(plot, QEvent::MouseButtonPress, QPointF(fromX, y), Qt::LeftButton, Qt::LeftButton);
-    mouse(plot, QEvent::MouseMove, QPointF((fromX + toX) / 2, y), Qt::NoButton, Qt::LeftButton);
-    mouse(plot, QEvent::MouseMove, QPointF(toX, y), Qt::NoButton, Qt::LeftButton);
-    mouse(plot, QEvent::MouseButtonRelease, QPointF(toX, y), Qt::LeftButton, Qt::NoButton);
-    const DisplayLevels sent = rig.lastLevels();
-    QVERIFY(sent.enabled && !sent.automatic);
-    QVERIFY2(std::abs(sent.low - low) <= onePixel, qPrintable(QString::number(sent.low)));
-    QVERIFY2(std::abs(sent.high - high) <= onePixel, qPrintable(QString::number(sent.high)));
-    QVERIFY(sent.low <= sent.high);
-    QCOMPARE(part<QDoubleSpinBox>(rig.window, "levelHigh")->value(), QString::number(sent.high, 'f', 4).toDouble());
+    QCOMPARE(rig.lastLevels(), (DisplayLevels{false, false, sent.low, sent.high}));
 }
 
 void TestLiveAnalysisWindow::autoFollowsFrames()
@@ -340,9 +317,17 @@ void TestLiveAnalysisWindow::referencesSaveAndLoad()
     part<QPushButton>(rig.window, "loadReferences")->click();
     QCOMPARE(warnings.size(), 2);
 
-    QVERIFY(!SavedReferences::loadAtStart(SettingsIdentity()));
+    // The console start loads the last file only with "Load at start" on.
+    QVERIFY(!SavedReferences::loadAtConsoleStart(SettingsIdentity()).references);
     part<QCheckBox>(rig.window, "loadReferencesAtStart")->click();
-    QVERIFY(SavedReferences::loadAtStart(SettingsIdentity()));
+    QCOMPARE(SavedReferences::lastFile(SettingsIdentity()), dir.filePath(QStringLiteral("refs.h5")));
+    const SavedReferences::StartLoad start = SavedReferences::loadAtConsoleStart(SettingsIdentity());
+    QVERIFY2(start.references && start.sentence.isEmpty(), qPrintable(start.sentence));
+    QCOMPARE(start.references->fullOff, rig.source.held.fullOff);
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("refs.h5"))));
+    const SavedReferences::StartLoad missing = SavedReferences::loadAtConsoleStart(SettingsIdentity());
+    QVERIFY(!missing.references);
+    QVERIFY(missing.sentence.startsWith(QStringLiteral("The references could not be loaded from")));
 }
 
 int main(int argc, char **argv)

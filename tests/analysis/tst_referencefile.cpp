@@ -1,9 +1,8 @@
 // Saved references: the HDF5 round trip, loading a recording's references,
-// failures as sentences, the range warning and the load at console start.
+// failures as sentences and the range warning.
 #include "Hdf5RunSink.h"
 #include "ReferenceFile.h"
 #include "SavedReferences.h"
-#include "SettingsIdentity.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +81,6 @@ private slots:
     void failedSaveKeepsTheFileThere();
     void rangeWarning_data();
     void rangeWarning();
-    void loadAtConsoleStart();
 
 private:
     QTemporaryDir m_dir;
@@ -220,36 +218,5 @@ void TestReferenceFile::rangeWarning()
     QCOMPARE(SavedReferences::rangeWarning(set, current), warning);
 }
 
-void TestReferenceFile::loadAtConsoleStart()
-{
-    const SettingsIdentity identity;
-    const QString path = m_dir.filePath(QStringLiteral("start.h5"));
-    QString error;
-    QVERIFY(ReferenceFile::save(path, sampleSet(), &error));
-    SavedReferences::setLastFile(identity, path);
-
-    SavedReferences::setLoadAtStart(identity, false);
-    SavedReferences::StartLoad start = SavedReferences::loadAtConsoleStart(identity);
-    QVERIFY(!start.references && start.sentence.isEmpty());
-
-    SavedReferences::setLoadAtStart(identity, true);
-    start = SavedReferences::loadAtConsoleStart(identity);
-    QVERIFY2(start.references && start.sentence.isEmpty(), qPrintable(start.sentence));
-    compareSets(*start.references, sampleSet());
-
-    QVERIFY(QFile::remove(path));
-    start = SavedReferences::loadAtConsoleStart(identity);
-    QVERIFY(!start.references);
-    QVERIFY(start.sentence.contains(QDir::toNativeSeparators(path)));
-}
-
-int main(int argc, char **argv)
-{
-    // The console's settings store goes to a folder of its own.
-    QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
-    QCoreApplication app(argc, argv);
-    TestReferenceFile test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(TestReferenceFile)
 #include "tst_referencefile.moc"
