@@ -1,5 +1,6 @@
 #include "DisplayPipeline.h"
 
+#include "FrameTypes.h"
 #include "KeepRatioWidget.h"
 #include "ReceiverThread.h"
 
@@ -18,6 +19,8 @@ DisplayPipeline::DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget 
     drawTimer.setSingleShot(true);
     drawTimer.setInterval(0);
     connect(&drawTimer, &QTimer::timeout, this, &DisplayPipeline::drawPending);
+    connect(display, &KeepRatioWidget::regionDragged, this, &DisplayPipeline::regionDragged);
+    connect(display, &KeepRatioWidget::regionCleared, this, &DisplayPipeline::regionCleared);
 }
 
 void DisplayPipeline::receiveImage(const QImage &image)
@@ -42,6 +45,8 @@ void DisplayPipeline::drawPending()
     if (testPictureRequested)
         writeTestPicture(shown);
     newestFrame = QImage();
+    m_shownTransform = transform;
+    display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
     display->setImage(shown);
     ++drawnCount;
     emit frameShown(shown);
@@ -84,8 +89,30 @@ void DisplayPipeline::showMode(QObject *sender, bool checked)
 
 void DisplayPipeline::selectCell(int x, int y)
 {
-    ui.clickedLocate->setText(QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(x).arg(y));
-    worker.setSelectedPixel(x + 128 * y);
+    const QPoint cell = sensorCell(x, y);
+    ui.clickedLocate->setText(QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(cell.x()).arg(cell.y()));
+    worker.setSelectedPixel(cell.x() + Zk128::Side * cell.y());
+}
+
+void DisplayPipeline::regionDragged(const QRect &displayedCells)
+{
+    m_region = m_shownTransform.sensorRect(displayedCells);
+    showRegion();
+}
+
+void DisplayPipeline::regionCleared()
+{
+    m_region = QRect();
+    showRegion();
+}
+
+// Shows the region on the picture on screen at once (no frame may come while
+// the capture is stopped) and tells the live analysis.
+void DisplayPipeline::showRegion()
+{
+    display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
+    display->rescale();
+    emit regionSelected(m_region);
 }
 
 void DisplayPipeline::showCellCurrent(double current)

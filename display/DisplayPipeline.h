@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QRect>
 #include <QTimer>
 
 class KeepRatioWidget;
@@ -26,7 +27,14 @@ struct DisplayWidgets
 
 // The window's handling of live frames and of clicks on the live picture:
 // frame-rate counting, rotation then mirroring, the recognition test picture,
-// the display mode sent to the worker, the selected cell and its current.
+// the display mode sent to the worker, the selected cell and its current, and
+// the region of sensor cells the live analysis measures.
+//
+// Clicks and the region's corners arrive as displayed cells; they are mapped
+// back through the rotation and mirroring of the picture on screen (which a
+// rotate or mirror changes only with the next drawn frame), so they name the
+// sensor cell drawn under the pointer. The region is drawn over every picture
+// where its sensor cells are shown.
 //
 // Frames are counted as they arrive, but drawn from a single-shot timer: when
 // the device delivers faster than the window draws, only the newest frame is
@@ -52,8 +60,13 @@ public:
     void mirrorVertical() { transform.toggleVertical(); }
     // A display-mode radio button toggled; sender is that button.
     void showMode(QObject *sender, bool checked);
-    // A left click on the live picture at (column, row) as displayed.
+    // A left click on the live picture at (column, row) as displayed: the
+    // label and the worker get the sensor cell drawn there.
     void selectCell(int x, int y);
+    // The sensor cell drawn at (column, row) of the picture on screen.
+    QPoint sensorCell(int x, int y) const { return m_shownTransform.sensorCell(QPoint(x, y)); }
+    // The region in sensor cells; null for the whole matrix.
+    QRect region() const { return m_region; }
     // The selected cell's current, sent by the worker with every frame.
     void showCellCurrent(double current);
 
@@ -78,15 +91,23 @@ signals:
     void testPictureWritten(const QString &path);
     // The test picture could not be written; sent once until one is written again.
     void testPictureFailed(const QString &sentence);
+    // The operator marked a region (right-button drag) or cleared it (right
+    // click): the sensor cells it covers, null for the whole matrix.
+    void regionSelected(const QRect &sensorCells);
 
 private:
     void writeTestPicture(const QImage &shown);
+    void regionDragged(const QRect &displayedCells);
+    void regionCleared();
+    void showRegion();
 
     DisplayWidgets ui;
     KeepRatioWidget *display;
     ReceiverThread &worker;
 
-    DisplayTransform transform;
+    DisplayTransform transform;        // applied to the next drawn frame
+    DisplayTransform m_shownTransform; // the one the picture on screen was drawn with
+    QRect m_region;                    // sensor cells; null for the whole matrix
     FrameRateMeter meter;
     TestPictureWriter testPictureWriter;
     bool testPictureRequested = false;

@@ -4,8 +4,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QResizeEvent>
+#include <QRubberBand>
 
 #include <cmath>
 
@@ -23,6 +25,7 @@ KeepRatioWidget::KeepRatioWidget(QWidget *parent)
     containerLayout->addWidget(label);
     containerLayout->setContentsMargins(LabelMargin, LabelMargin, LabelMargin, LabelMargin);
     label->installEventFilter(this);
+    m_rubberBand = new QRubberBand(QRubberBand::Rectangle, label);
 }
 
 KeepRatioWidget::~KeepRatioWidget() = default;
@@ -42,7 +45,25 @@ void KeepRatioWidget::rescale()
 void KeepRatioWidget::showScaled()
 {
     const QImage scaled = image.scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    label->setPixmap(QPixmap::fromImage(scaled));
+    QPixmap pixmap = QPixmap::fromImage(scaled);
+    if (!m_overlay.isNull()) {
+        // White under black dashes: visible on every colour map.
+        QPainter painter(&pixmap);
+        const QRect outline = cellPixels(m_overlay, pixmap.size());
+        painter.setPen(QPen(Qt::white, 1));
+        painter.drawRect(outline);
+        painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
+        painter.drawRect(outline);
+    }
+    label->setPixmap(pixmap);
+}
+
+QRect KeepRatioWidget::cellPixels(const QRect &cells, QSize pictureSize)
+{
+    const auto edge = [](int cell, int pixels) { return cell * pixels / Cells; };
+    return QRect(QPoint(edge(cells.left(), pictureSize.width()), edge(cells.top(), pictureSize.height())),
+                 QPoint(edge(cells.right() + 1, pictureSize.width()) - 1,
+                        edge(cells.bottom() + 1, pictureSize.height()) - 1));
 }
 
 QRect KeepRatioWidget::innerGeometry(QSize frameSize, int ratioWidth, int ratioHeight)
@@ -72,19 +93,56 @@ QPoint KeepRatioWidget::cellAt(QPoint labelPosition, QSize labelSize)
     return QPoint(int(column), int(row));
 }
 
+QPoint KeepRatioWidget::clampedCellAt(const QMouseEvent *mouse) const
+{
+    // A drag may end outside the picture: it then stops at the border cells.
+    const QPoint cell = cellAt(mouse->position().toPoint(), label->size());
+    return QPoint(qBound(0, cell.x(), Cells - 1), qBound(0, cell.y(), Cells - 1));
+}
+
 bool KeepRatioWidget::eventFilter(QObject *obj, QEvent *event)
 {
+    const QEvent::Type type = event->type();
     if (obj == label
-        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        && (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick || type == QEvent::MouseMove
+            || type == QEvent::MouseButtonRelease)) {
         auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton) {
-            const QPoint cell = cellAt(mouse->position().toPoint(), label->size());
-            if (event->type() == QEvent::MouseButtonPress)
-                emit click_coor(cell.x(), cell.y());
-            else
-                emit dblClick_coor(cell.x(), cell.y());
-        }
+        if (mouse->button() == Qt::LeftButton)
+            leftButton(type, clampedCellAt(mouse));
+        else if (mouse->button() == Qt::RightButton || (type == QEvent::MouseMove && m_dragStart))
+            rightButton(type, clampedCellAt(mouse));
     }
     // The label still receives every event.
     return QObject::eventFilter(obj, event);
+}
+
+void KeepRatioWidget::leftButton(QEvent::Type type, QPoint cell)
+{
+    if (type == QEvent::MouseButtonPress)
+        emit click_coor(cell.x(), cell.y());
+    else if (type == QEvent::MouseButtonDblClick)
+        emit dblClick_coor(cell.x(), cell.y());
+}
+
+void KeepRatioWidget::rightButton(QEvent::Type type, QPoint cell)
+{
+    if (type == QEvent::MouseButtonPress) {
+        m_dragStart = cell;
+    } else if (!m_dragStart) {
+        return; // a double-click's second press, or a release whose press went elsewhere
+    }
+    const QRect spanned(QPoint(qMin(m_dragStart->x(), cell.x()), qMin(m_dragStart->y(), cell.y())),
+                        QPoint(qMax(m_dragStart->x(), cell.x()), qMax(m_dragStart->y(), cell.y())));
+    if (type != QEvent::MouseButtonRelease) {
+        m_rubberBand->setGeometry(cellPixels(spanned, label->size()));
+        m_rubberBand->show();
+        return;
+    }
+    const bool stayed = cell == *m_dragStart;
+    m_dragStart.reset();
+    m_rubberBand->hide();
+    if (stayed)
+        emit regionCleared();
+    else
+        emit regionDragged(spanned);
 }

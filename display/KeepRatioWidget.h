@@ -1,17 +1,25 @@
 #pragma once
 
+#include <QEvent>
 #include <QFrame>
 #include <QImage>
+#include <QRect>
 
-class QEvent;
+#include <optional>
+
 class QHBoxLayout;
 class QLabel;
+class QMouseEvent;
 class QResizeEvent;
+class QRubberBand;
 
 // The frame that shows the live sensor picture. It keeps a square inner area
 // centred in whatever space the layout gives it, shows the last picture scaled
 // into that area, and turns left-button presses and double-clicks on the
-// picture into sensor cells (column, row), 0 to 127.
+// picture into cells (column, row) as displayed, 0 to 127. Dragging with the
+// right button marks a rectangle of displayed cells (a rubber band follows
+// the pointer); a right click that stays on one cell clears it. A region
+// rectangle given with setRegionOverlay is drawn over the picture.
 //
 // Thread contract: GUI thread only.
 class KeepRatioWidget : public QFrame
@@ -33,14 +41,25 @@ public:
     QLabel *pictureLabel() const { return label; }
     const QImage &lastImage() const { return image; }
 
+    // The rectangle of displayed cells drawn over the picture from the next
+    // scaling on (setImage or rescale); a null rectangle draws none.
+    void setRegionOverlay(const QRect &displayedCells) { m_overlay = displayedCells; }
+    QRect regionOverlay() const { return m_overlay; }
+
     // The cell under a position of a label of the given size.
     static QPoint cellAt(QPoint labelPosition, QSize labelSize);
     // Where the inner area of the given ratio sits in a frame of the given size.
     static QRect innerGeometry(QSize frameSize, int ratioWidth, int ratioHeight);
+    // The pixels that show a rectangle of cells in a picture of the given size.
+    static QRect cellPixels(const QRect &cells, QSize pictureSize);
 
 signals:
     void click_coor(int x, int y);
     void dblClick_coor(int x, int y);
+    // A right-button drag ended; the rectangle spans both end cells.
+    void regionDragged(const QRect &displayedCells);
+    // A right click that did not leave its cell.
+    void regionCleared();
 
 public slots:
     bool eventFilter(QObject *obj, QEvent *event) override;
@@ -50,6 +69,9 @@ protected:
 
 private:
     void showScaled();
+    void leftButton(QEvent::Type type, QPoint cell);
+    void rightButton(QEvent::Type type, QPoint cell);
+    QPoint clampedCellAt(const QMouseEvent *mouse) const;
 
     int ratioWidth = 1;
     int ratioHeight = 1;
@@ -57,4 +79,7 @@ private:
     QHBoxLayout *containerLayout = nullptr;
     QLabel *label = nullptr;
     QImage image;
+    QRect m_overlay;                   // displayed cells; null for none
+    QRubberBand *m_rubberBand = nullptr; // shown while the right button drags
+    std::optional<QPoint> m_dragStart; // the cell the right button went down on
 };

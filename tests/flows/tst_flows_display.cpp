@@ -29,11 +29,71 @@ QImage gradientPicture(QImage::Format format = QImage::Format_Grayscale8)
     return format == QImage::Format_Grayscale8 ? image : image.convertToFormat(format);
 }
 
+// A picture in which every pixel names its cell: red = 2 x column, green =
+// 2 x row, blue = 100 (so no pixel is pure black or white).
+QImage cellPicture()
+{
+    QImage image(128, 128, QImage::Format_RGB888);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            image.setPixelColor(x, y, QColor(2 * x, 2 * y, 100));
+    return image;
+}
+
+// The sensor cell a pixel of a turned or mirrored cellPicture() comes from.
+QPoint cellShownAt(const QImage &shown, QPoint displayed)
+{
+    const QColor colour = shown.pixelColor(displayed);
+    return QPoint(colour.red() / 2, colour.green() / 2);
+}
+
+QRect cellsSpanning(QPoint a, QPoint b)
+{
+    return QRect(QPoint(qMin(a.x(), b.x()), qMin(a.y(), b.y())), QPoint(qMax(a.x(), b.x()), qMax(a.y(), b.y())));
+}
+
+DisplayTransform makeTransform(int quarterTurns, bool horizontal, bool vertical)
+{
+    DisplayTransform transform;
+    for (int i = 0; i < quarterTurns; ++i)
+        transform.rotate();
+    if (horizontal)
+        transform.toggleHorizontal();
+    if (vertical)
+        transform.toggleVertical();
+    return transform;
+}
+
+// Rows of every rotation with every combination of the two mirrors.
+void addTransformRows()
+{
+    QTest::addColumn<int>("quarterTurns");
+    QTest::addColumn<bool>("horizontal");
+    QTest::addColumn<bool>("vertical");
+    for (int turns = 0; turns < 4; ++turns)
+        for (const bool horizontal : {false, true})
+            for (const bool vertical : {false, true})
+                QTest::addRow("%d deg%s%s", turns * 90, horizontal ? " mirror H" : "", vertical ? " mirror V" : "")
+                    << turns << horizontal << vertical;
+}
+
 void press(QWidget *target, QPoint position, Qt::MouseButton button, QEvent::Type type = QEvent::MouseButtonPress)
 {
     QMouseEvent event(type, QPointF(position), target->mapToGlobal(QPointF(position)), button, button,
                       Qt::NoModifier);
     QApplication::sendEvent(target, &event);
+}
+
+// A right-button drag on the target from one position to another.
+void rightDrag(QWidget *target, QPoint from, QPoint to)
+{
+    press(target, from, Qt::RightButton);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), target->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(to), target->mapToGlobal(QPointF(to)), Qt::RightButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
 }
 
 struct PipelineRig
@@ -98,6 +158,10 @@ private slots:
     void testPictureIsTheShownPicture_data();
     void testPictureIsTheShownPicture();
     void testPictureFolderMissingIsToldOnce();
+    void cellMapsMatchDrawnPicture_data() { addTransformRows(); }
+    void cellMapsMatchDrawnPicture();
+    void clickAndRegionNameCellsUnderPointer_data() { addTransformRows(); }
+    void clickAndRegionNameCellsUnderPointer();
 };
 
 void TestFlowsDisplay::innerAreaKeepsSquare_data()
@@ -305,7 +369,6 @@ void TestFlowsDisplay::clickedCellText()
     QFETCH(int, y);
     QFETCH(QString, text);
     PipelineRig rig;
-    rig.pipeline.rotate(); // the selection goes by display position, whatever the rotation
     rig.pipeline.selectCell(x, y);
     QCOMPARE(rig.locate.text(), text);
 }
@@ -445,6 +508,86 @@ void TestFlowsDisplay::testPictureFolderMissingIsToldOnce()
     QCOMPARE(rig.pipeline.framesDrawn(), 3); // the live view keeps drawing
     QCOMPARE(failures.count(), 1);
     QVERIFY(failures.first().at(0).toString().contains(QStringLiteral("file")));
+}
+
+void TestFlowsDisplay::cellMapsMatchDrawnPicture()
+{
+    QFETCH(int, quarterTurns);
+    QFETCH(bool, horizontal);
+    QFETCH(bool, vertical);
+    const DisplayTransform transform = makeTransform(quarterTurns, horizontal, vertical);
+    const QImage shown = transform.apply(cellPicture());
+    for (int y = 0; y < 128; ++y) {
+        for (int x = 0; x < 128; ++x) {
+            const QPoint displayed(x, y);
+            const QPoint sensor = transform.sensorCell(displayed);
+            if (sensor != cellShownAt(shown, displayed) || transform.displayedCell(sensor) != displayed)
+                QFAIL(qPrintable(QStringLiteral("displayed cell (%1, %2) maps to (%3, %4)")
+                                     .arg(x).arg(y).arg(sensor.x()).arg(sensor.y())));
+        }
+    }
+    // A rectangle keeps its cells (the pipeline's region rests on this).
+    const QRect displayed(3, 100, 7, 2);
+    const QRect sensor = cellsSpanning(cellShownAt(shown, displayed.topLeft()), cellShownAt(shown, displayed.bottomRight()));
+    QCOMPARE(transform.sensorRect(displayed), sensor);
+    QCOMPARE(transform.displayedRect(sensor), displayed);
+}
+
+void TestFlowsDisplay::clickAndRegionNameCellsUnderPointer()
+{
+    QFETCH(int, quarterTurns);
+    QFETCH(bool, horizontal);
+    QFETCH(bool, vertical);
+    PipelineRig rig;
+    QLabel *label = rig.view.pictureLabel();
+    QTRY_COMPARE(label->size(), QSize(296, 296));
+    const auto pixelOf = [](QPoint cell) { return QPoint((2 * cell.x() + 1) * 296 / 256, (2 * cell.y() + 1) * 296 / 256); };
+    for (int i = 0; i < quarterTurns; ++i)
+        rig.pipeline.rotate();
+    if (horizontal)
+        rig.pipeline.mirrorHorizontal();
+    if (vertical)
+        rig.pipeline.mirrorVertical();
+    rig.feed(cellPicture(), 2); // the first frame only starts the clock
+    QTRY_COMPARE(rig.pipeline.framesDrawn(), 1);
+    const QImage shown = rig.view.lastImage();
+
+    // A click names the sensor cell drawn under the pointer.
+    const QPoint clicked(5, 90);
+    const QPoint underPointer = cellShownAt(shown, clicked);
+    rig.pipeline.selectCell(clicked.x(), clicked.y());
+    QCOMPARE(rig.locate.text(),
+             QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(underPointer.x()).arg(underPointer.y()));
+    QCOMPARE(rig.pipeline.sensorCell(clicked.x(), clicked.y()), underPointer);
+
+    // A right-button drag gives the sensor cells drawn inside it.
+    QSignalSpy regions(&rig.pipeline, &DisplayPipeline::regionSelected);
+    const QPoint from(100, 12), to(20, 40);
+    rightDrag(label, pixelOf(from), pixelOf(to));
+    QCOMPARE(regions.count(), 1);
+    const QRect region = regions.at(0).at(0).toRect();
+    QCOMPARE(region, cellsSpanning(cellShownAt(shown, from), cellShownAt(shown, to)));
+    QCOMPARE(rig.pipeline.region(), region);
+    // It is drawn over the picture at once, on the same cells.
+    QCOMPARE(rig.view.regionOverlay(), cellsSpanning(from, to));
+    const QImage drawn = label->pixmap().toImage();
+    const QColor corner = drawn.pixelColor(KeepRatioWidget::cellPixels(rig.view.regionOverlay(), drawn.size()).topLeft());
+    QVERIFY2(corner == QColor(Qt::black) || corner == QColor(Qt::white), qPrintable(corner.name()));
+
+    // Turned and mirrored once more, the next picture shows it on the same sensor cells.
+    rig.pipeline.rotate();
+    rig.pipeline.mirrorHorizontal();
+    rig.feed(cellPicture());
+    QTRY_COMPARE(rig.pipeline.framesDrawn(), 2);
+    const QImage turned = rig.view.lastImage();
+    const QRect overlay = rig.view.regionOverlay();
+    QCOMPARE(cellsSpanning(cellShownAt(turned, overlay.topLeft()), cellShownAt(turned, overlay.bottomRight())), region);
+
+    // A right click that stays on its cell goes back to the whole matrix.
+    rightDrag(label, pixelOf(QPoint(64, 64)), pixelOf(QPoint(64, 64)));
+    QCOMPARE(regions.count(), 2);
+    QVERIFY(regions.at(1).at(0).toRect().isNull());
+    QVERIFY(rig.view.regionOverlay().isNull());
 }
 
 FLOWS_TEST_MAIN(TestFlowsDisplay)

@@ -1,0 +1,165 @@
+#include "RegionPanel.h"
+
+#include "LiveAnalysisSource.h"
+#include "PlotRanges.h"
+
+#include <qcustomplot.h>
+
+#include <QClipboard>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kValueMargin = 0.25; // room for the mean to wander before the axis moves
+
+QString current(double nA)
+{
+    return std::isnan(nA) ? QStringLiteral("-") : QStringLiteral("%1 nA").arg(nA, 0, 'f', 4);
+}
+
+QString regionText(const QRect &region)
+{
+    if (region.isNull())
+        return QStringLiteral("Whole matrix (drag with the right button on the live picture to choose a region)");
+    return QStringLiteral("Columns %1 to %2, rows %3 to %4")
+        .arg(region.left())
+        .arg(region.right())
+        .arg(region.top())
+        .arg(region.bottom());
+}
+
+// A figure that changes with every frame. Its size is fixed to the widest
+// figure: a label that grows or shrinks with its text would lay the window out
+// again, and resize the plots, 30 times a second.
+QLabel *figureLabel(const char *name)
+{
+    auto *label = new QLabel(QStringLiteral("-"));
+    label->setObjectName(QLatin1String(name));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setFixedSize(label->fontMetrics().horizontalAdvance(QStringLiteral("-000000.0000 nA")) + 4,
+                        label->sizeHint().height());
+    return label;
+}
+
+} // namespace
+
+RegionPanel::RegionPanel(QWidget *parent)
+    : QGroupBox(QStringLiteral("Region statistics"), parent)
+{
+    buildPlot();
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(buildFigures());
+    layout->addWidget(m_plot, 1);
+    setRegion(QRect());
+}
+
+RegionPanel::~RegionPanel() = default;
+
+void RegionPanel::buildPlot()
+{
+    m_plot = new QCustomPlot;
+    m_plot->setObjectName(QStringLiteral("regionMeanPlot"));
+    m_plot->setMinimumHeight(160);
+    m_plot->setNotAntialiasedElements(QCP::aeAll);
+    m_plot->xAxis->setLabel(QStringLiteral("Seconds before the newest frame"));
+    m_plot->xAxis->setRange(-kHistorySeconds, 0.0);
+    m_plot->yAxis->setLabel(QStringLiteral("Region mean (nA)"));
+    m_dataLayer = std::make_unique<PlotDataLayer>(m_plot);
+    m_meanGraph = m_plot->addGraph();
+    m_meanGraph->setPen(QPen(QColor(0, 0, 255)));
+    m_meanGraph->setLayer(m_dataLayer->layer());
+}
+
+QLayout *RegionPanel::buildFigures()
+{
+    m_regionText = new QLabel;
+    m_regionText->setObjectName(QStringLiteral("regionText"));
+    m_pixels = figureLabel("regionPixels");
+    m_nanPixels = figureLabel("regionNanPixels");
+    m_mean = figureLabel("regionMean");
+    m_deviation = figureLabel("regionStd");
+    m_minimum = figureLabel("regionMin");
+    m_maximum = figureLabel("regionMax");
+    m_signalToNoise = figureLabel("regionSnr");
+    auto *copy = new QPushButton(QStringLiteral("Copy"));
+    copy->setObjectName(QStringLiteral("regionCopy"));
+    connect(copy, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(RegionStatistics::tabSeparated(m_figures)); });
+
+    auto *left = new QFormLayout;
+    left->addRow(QStringLiteral("Pixels:"), m_pixels);
+    left->addRow(QStringLiteral("NaN pixels (left out):"), m_nanPixels);
+    left->addRow(QStringLiteral("Mean:"), m_mean);
+    left->addRow(QStringLiteral("Std deviation:"), m_deviation);
+    auto *right = new QFormLayout;
+    right->addRow(QStringLiteral("Minimum:"), m_minimum);
+    right->addRow(QStringLiteral("Maximum:"), m_maximum);
+    right->addRow(QStringLiteral("SNR (mean / std):"), m_signalToNoise);
+    right->addRow(QString(), copy);
+    auto *columns = new QHBoxLayout;
+    columns->addLayout(left);
+    columns->addLayout(right);
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(m_regionText);
+    layout->addLayout(columns);
+    return layout;
+}
+
+void RegionPanel::setRegion(const QRect &sensorCells)
+{
+    m_region = sensorCells;
+    m_regionText->setText(regionText(sensorCells));
+    m_meanGraph->data()->clear();
+    m_dataLayer->replot();
+}
+
+void RegionPanel::showFrame(const LiveFrame &frame)
+{
+    m_figures = RegionStatistics::measure(frame.currents, m_region);
+    showFigures();
+    plotMean(double(frame.timeMs) / 1000.0);
+}
+
+void RegionPanel::showFigures()
+{
+    m_pixels->setText(QString::number(m_figures.pixels));
+    m_nanPixels->setText(QString::number(m_figures.nanPixels));
+    m_mean->setText(current(m_figures.mean));
+    m_deviation->setText(current(m_figures.standardDeviation));
+    m_minimum->setText(current(m_figures.minimum));
+    m_maximum->setText(current(m_figures.maximum));
+    m_signalToNoise->setText(std::isnan(m_figures.signalToNoise) ? QStringLiteral("-")
+                                                                 : QString::number(m_figures.signalToNoise, 'f', 2));
+}
+
+// The mean against the seconds before this frame, the last minute in view.
+void RegionPanel::plotMean(double seconds)
+{
+    shiftTimes(seconds);
+    if (!std::isnan(m_figures.mean))
+        m_meanGraph->addData(0.0, m_figures.mean);
+    m_meanGraph->data()->removeBefore(-kHistorySeconds);
+    bool found = false;
+    const QCPRange values = m_meanGraph->data()->valueRange(found);
+    if (found)
+        m_plot->yAxis->setRange(PlotRanges::steady(m_plot->yAxis->range(), values, kValueMargin));
+    m_dataLayer->replot();
+}
+
+// Makes the points' keys count back from a newest frame at `seconds`. All
+// move by the same amount, so they stay in order.
+void RegionPanel::shiftTimes(double seconds)
+{
+    const double shift = seconds - m_newestSeconds;
+    m_newestSeconds = seconds;
+    if (shift == 0.0)
+        return;
+    for (QCPGraphData &point : *m_meanGraph->data())
+        point.key -= shift;
+}

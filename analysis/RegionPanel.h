@@ -1,0 +1,64 @@
+#pragma once
+
+#include "PlotDataLayer.h"
+#include "RegionStatistics.h"
+
+#include <QGroupBox>
+
+#include <memory>
+
+struct LiveFrame;
+class QCPGraph;
+class QCustomPlot;
+class QLabel;
+class QPushButton;
+
+// The figures of the region (sensor cells; the whole matrix when none) in the
+// drawn frame, its mean over the last minute, and "Copy", which puts the
+// figures on the clipboard as a header line and a value line, tab-separated.
+// The mean is plotted against the seconds before the newest frame, so the
+// time axis holds still and a new frame redraws only the curve.
+//
+// Thread contract: GUI thread only.
+class RegionPanel : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    static constexpr double kHistorySeconds = 60.0;
+
+    explicit RegionPanel(QWidget *parent = nullptr);
+    ~RegionPanel() override;
+
+    // A new region (null: the whole matrix); its mean plot starts afresh.
+    void setRegion(const QRect &sensorCells);
+    QRect region() const { return m_region; }
+
+    // Measures the frame's region, shows the figures and plots the mean.
+    void showFrame(const LiveFrame &frame);
+    const RegionFigures &figures() const { return m_figures; }
+    QCustomPlot *meanPlot() const { return m_plot; }
+
+private:
+    void buildPlot();
+    QLayout *buildFigures();
+    void showFigures();
+    void plotMean(double seconds);
+    void shiftTimes(double seconds);
+
+    // GUI thread only, like the whole panel.
+    QRect m_region;         // null for the whole matrix
+    RegionFigures m_figures; // of the frame drawn last
+    QLabel *m_regionText = nullptr;
+    QLabel *m_pixels = nullptr;
+    QLabel *m_nanPixels = nullptr;
+    QLabel *m_mean = nullptr;
+    QLabel *m_deviation = nullptr;
+    QLabel *m_minimum = nullptr;
+    QLabel *m_maximum = nullptr;
+    QLabel *m_signalToNoise = nullptr;
+    QCustomPlot *m_plot = nullptr;
+    std::unique_ptr<PlotDataLayer> m_dataLayer; // the mean curve
+    QCPGraph *m_meanGraph = nullptr;            // keys: seconds before m_newestSeconds
+    double m_newestSeconds = 0.0;               // the time of the newest point, s since the Unix epoch
+};

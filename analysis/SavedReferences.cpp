@@ -1,0 +1,51 @@
+#include "SavedReferences.h"
+
+#include "ReferenceFile.h"
+#include "SettingsIdentity.h"
+
+#include <QSettings>
+
+#include <cmath>
+
+namespace SavedReferences {
+
+bool loadAtStart(const SettingsIdentity &identity)
+{
+    return identity.open()->value(QLatin1String(kLoadAtStartKey), false).toBool();
+}
+
+void setLoadAtStart(const SettingsIdentity &identity, bool enabled)
+{
+    identity.open()->setValue(QLatin1String(kLoadAtStartKey), enabled);
+}
+
+QString lastFile(const SettingsIdentity &identity)
+{
+    return identity.open()->value(QLatin1String(kLastFileKey)).toString();
+}
+
+void setLastFile(const SettingsIdentity &identity, const QString &path)
+{
+    identity.open()->setValue(QLatin1String(kLastFileKey), path);
+}
+
+StartLoad loadAtConsoleStart(const SettingsIdentity &identity)
+{
+    StartLoad result;
+    const QString path = lastFile(identity);
+    if (!loadAtStart(identity) || path.isEmpty())
+        return result;
+    result.references = ReferenceFile::load(path, &result.sentence);
+    return result;
+}
+
+QString rangeWarning(const ReferenceSet &references, double currentRangeNa)
+{
+    // The ranges are set values, not measurements: only a real difference counts.
+    if (std::abs(references.currentRangeNa - currentRangeNa) <= 1e-9 * std::abs(currentRangeNa))
+        return QString();
+    return QStringLiteral("These references were taken at %1 nA; the current range is %2 nA.")
+        .arg(QString::number(references.currentRangeNa), QString::number(currentRangeNa));
+}
+
+} // namespace SavedReferences
