@@ -207,6 +207,7 @@ bool ReceiverThread::newestFrame(std::uint64_t after, std::vector<double> &curre
     currents = m_liveCurrents;
     sequence = m_liveSequence;
     timeMs = m_liveTimeMs;
+    m_liveTaken = true;
     return true;
 }
 
@@ -626,9 +627,12 @@ void ReceiverThread::publishToSharedMemory()
 void ReceiverThread::publishLiveFrame(qint64 arrivedMs)
 {
     std::lock_guard<std::mutex> lock(m_liveMutex);
+    if (!m_liveTaken)
+        return; // the copy waiting is recent enough
     m_liveCurrents = latestCurrents;
     ++m_liveSequence;
     m_liveTimeMs = arrivedMs;
+    m_liveTaken = false;
 }
 
 void ReceiverThread::recordFrame(std::chrono::system_clock::time_point arrived, const QImage &picture)

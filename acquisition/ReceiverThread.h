@@ -293,12 +293,15 @@ private:
     DisplayLevels m_levels;
 
     // The newest frame for the live analysis, guarded by `m_liveMutex`
-    // (written by the loop while m_publishLive is set, read by the GUI).
+    // (written by the loop while m_publishLive is set, read by the GUI). The
+    // loop copies a frame only once the previous copy was taken: the reader
+    // comes at most 30 times a second, the frames up to 800.
     std::atomic<bool> m_publishLive{false};
     mutable std::mutex m_liveMutex;
     std::vector<double> m_liveCurrents;
     std::uint64_t m_liveSequence = 0;
     qint64 m_liveTimeMs = 0;
+    mutable bool m_liveTaken = true;
 
     // Standard primitives rather than QMutex/QWaitCondition: a QWaitCondition
     // wait hands the mutex over inside Qt, where the thread sanitizer cannot

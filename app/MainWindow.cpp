@@ -7,6 +7,7 @@
 #include "DeviceConnection.h"
 #include "DisplayPipeline.h"
 #include "ItCurvePage.h"
+#include "LiveAnalysisPage.h"
 #include "KeepRatioWidget.h"
 #include "Log.h"
 #include "ParameterPanel.h"
@@ -112,6 +113,8 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     connect(simulatorShortcut, &QShortcut::activated, this, &MainWindow::openSimulatorControls);
 
     loadSettings();
+    // Once the window runs: a message about them must not hold up construction.
+    QTimer::singleShot(0, analysisPage, &LiveAnalysisPage::loadReferencesAtStart);
 }
 
 void MainWindow::buildControllers()
@@ -141,6 +144,10 @@ void MainWindow::buildControllers()
                                           [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
                                           this);
     connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
+    analysisPage = new LiveAnalysisPage(
+        ui->verticalLayout_10, ui->widget_9, worker, state,
+        [this]() -> const BiasVoltages & { return parameterPanel->sentVoltages(); }, *pipeline, context.settings(),
+        OperatorMessage::modalBox(), this);
 }
 
 void MainWindow::buildLiveView()
@@ -591,7 +598,9 @@ void MainWindow::SetClickedLocate(int x, int y)
 
 void MainWindow::SetDoubleClickedLocate(int x, int y)
 {
-    curvePage->cellDoubleClicked(x, y);
+    // The cell drawn under the pointer, whatever the rotation and mirroring.
+    const QPoint cell = pipeline->sensorCell(x, y);
+    curvePage->cellDoubleClicked(cell.x(), cell.y());
 }
 
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)

@@ -22,6 +22,7 @@ class ConsoleContext;
 class DeviceConnection;
 class DisplayPipeline;
 class ItCurvePage;
+class LiveAnalysisPage;
 class RecognitionPage;
 class KeepRatioWidget;
 class ParameterPanel;
@@ -69,6 +70,7 @@ public:
     SavePanel &saves() { return *savePanel; }
     ItCurvePage &itCurve() { return *curvePage; }
     RecognitionPage &recognition() { return *recognitionPage; }
+    LiveAnalysisPage &liveAnalysis() { return *analysisPage; }
     // The simulator controls window (Ctrl+Shift+S), or null when the device
     // is a real one or the window was never opened.
     SimulatorControlWindow *simulatorControls() const;
@@ -161,5 +163,6 @@ private:
     SavePanel *savePanel = nullptr;
     ItCurvePage *curvePage = nullptr;
     RecognitionPage *recognitionPage = nullptr;
+    LiveAnalysisPage *analysisPage = nullptr;
     QPointer<SimulatorControlWindow> simulatorWindow;
 };

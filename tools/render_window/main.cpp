@@ -6,6 +6,9 @@
 // Settings are read from (and written to) a throw-away store, never the
 // operator's own.
 #include "ConsoleContext.h"
+#include "DisplayPipeline.h"
+#include "LiveAnalysisPage.h"
+#include "LiveAnalysisWindow.h"
 #include "MainWindow.h"
 #include "SimulatorBackend.h"
 #include "VoltageDetails.h"
@@ -64,6 +67,18 @@ int renderLive(MainWindow &window, const QDir &out)
         waitFor(2500);
         if (!window.grab().save(out.filePath(QStringLiteral("live_%1.png").arg(QLatin1String(mode)))))
             ++failures;
+    }
+    // The live analysis window beside it, with levels and a region.
+    window.liveAnalysis().openWindow();
+    window.displayPipeline().rotate(); // the region follows the rotated picture
+    waitFor(300);
+    emit window.displayPipeline().regionSelected(QRect(32, 40, 48, 40));
+    waitFor(1500);
+    if (LiveAnalysisWindow *analysis = window.liveAnalysis().window()) {
+        if (!analysis->grab().save(out.filePath(QStringLiteral("live_analysis.png"))))
+            ++failures;
+    } else {
+        ++failures;
     }
     window.findChild<QPushButton *>(QStringLiteral("pushButton_play"))->click();
     waitFor(300);

@@ -1,0 +1,79 @@
+#include "LiveAnalysisPage.h"
+
+#include "DisplayPipeline.h"
+#include "LiveAnalysisWindow.h"
+#include "Log.h"
+#include "ReceiverThread.h"
+#include "SavedReferences.h"
+
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWidget>
+
+LiveAnalysisPage::LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSection, ReceiverThread &worker,
+                                   const ConsoleState &state, WorkerAnalysisSource::Voltages sentVoltages,
+                                   DisplayPipeline &pipeline, const SettingsIdentity &settings,
+                                   OperatorMessage::Sink message, QObject *parent)
+    : QObject(parent)
+    , m_worker(worker)
+    , m_source(worker, state, std::move(sentVoltages))
+    , m_settings(settings)
+    , m_message(std::move(message))
+{
+    // A section of its own under the It-curve one, dressed as it is.
+    auto *section = new QWidget(itCurveSection->parentWidget());
+    section->setStyleSheet(itCurveSection->styleSheet());
+    auto *layout = new QVBoxLayout(section);
+    layout->setContentsMargins(itCurveSection->layout()->contentsMargins().left(), 0,
+                               itCurveSection->layout()->contentsMargins().right(), 0);
+    m_button = new QPushButton(QStringLiteral("Live Analysis"), section);
+    layout->addWidget(m_button);
+    pageLayout->insertWidget(pageLayout->indexOf(itCurveSection) + 1, section);
+    connect(m_button, &QPushButton::clicked, this, &LiveAnalysisPage::openWindow);
+    connect(&pipeline, &DisplayPipeline::regionSelected, this, [this](const QRect &cells) {
+        if (m_window)
+            m_window->setRegion(cells);
+    });
+}
+
+LiveAnalysisPage::~LiveAnalysisPage()
+{
+    m_worker.setLiveFramePublishing(false);
+    delete m_window.data();
+}
+
+LiveAnalysisWindow *LiveAnalysisPage::window() const
+{
+    return m_window.data();
+}
+
+void LiveAnalysisPage::openWindow()
+{
+    if (!m_window) {
+        m_window = new LiveAnalysisWindow(m_source, m_settings);
+        m_window->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_window.data(), &QObject::destroyed, this, [this] { m_worker.setLiveFramePublishing(false); });
+    }
+    // The worker copies its newest frame only while someone looks at it.
+    m_worker.setLiveFramePublishing(true);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void LiveAnalysisPage::loadReferencesAtStart()
+{
+    const SavedReferences::StartLoad loaded = SavedReferences::loadAtConsoleStart(m_settings);
+    if (!loaded.sentence.isEmpty()) {
+        logLine(loaded.sentence.toUtf8());
+        m_message(loaded.sentence);
+        return;
+    }
+    if (!loaded.references)
+        return;
+    m_source.applyReferences(*loaded.references);
+    logLine("Calibration references loaded at start.");
+    const QString warning = SavedReferences::rangeWarning(*loaded.references, m_source.currentRangeNa());
+    if (!warning.isEmpty())
+        m_message(warning);
+}
