@@ -68,6 +68,7 @@ public:
     DisplayPipeline &displayPipeline() { return *pipeline; }
     KeepRatioWidget *liveView() const { return display; }
     SavePanel &saves() { return *savePanel; }
+    ParameterPanel &parameters() { return *parameterPanel; }
     ItCurvePage &itCurve() { return *curvePage; }
     RecognitionPage &recognition() { return *recognitionPage; }
     LiveAnalysisPage &liveAnalysis() { return *analysisPage; }

@@ -117,7 +117,8 @@ void ParameterPanel::applySettings()
 
 void ParameterPanel::send(const ParameterSet &chosen)
 {
-    if (!session.sendParameters(chosen.command).acknowledged) {
+    answer = session.sendParameters(chosen.command);
+    if (!answer.acknowledged) {
         // The device kept its parameters, so the console keeps its own.
         message(QStringLiteral("Parameter setting failed."));
         logLine("Parameter setting failed.");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConsoleState.h"
+#include "AcknowledgementWait.h"
 #include "DeviceProtocol.h"
 #include "IntegrationSearch.h"
 #include "OperatorMessage.h"
@@ -74,6 +75,8 @@ public:
     const DeviceProtocol::Frame &lastCommand() const { return command; }
     // The voltages the device acknowledged last (all zero before).
     const BiasVoltages &sentVoltages() const;
+    // How the last exchange of the parameter command went.
+    const AcknowledgementWait::Result &lastAnswer() const { return answer; }
 
     // The typed range when it is a whole number from 1 to 800.
     static std::optional<double> parseTypedRange(const QString &text);
@@ -93,5 +96,6 @@ private:
     std::vector<double> table = IntegrationSearch::defaultTable(); // integral-current candidates
     IntegrationSearch::State search;
     DeviceProtocol::Frame command;
+    AcknowledgementWait::Result answer;
     std::unique_ptr<BiasVoltages> sent; // never null
 };
