@@ -84,6 +84,12 @@ public:
     std::atomic<FT_STATUS> lastStatus{0};
 
     // ---- Operations (GUI thread) -------------------------------------------
+    // The device the loop reads from now on (null: none); call while it is parked.
+    void useDevice(FT_HANDLE handle, FT_STATUS status = FT_OK)
+    {
+        lastStatus.store(status);
+        deviceHandle.store(handle);
+    }
     void setCurrentRange(int range);
     void setDisplayMode(int mode);
     void setIntegralTime(double value);
@@ -120,6 +126,13 @@ public:
     void startSeries(std::vector<int> pixels);
     // Stops the sampling; a later start continues the time axis where it stopped.
     void stopSeries();
+    // Stops the sampling without holding the time axis (the plot went away).
+    void endSeries() { seriesEnabled.store(false, std::memory_order_release); }
+    // The next frames become the full-on (full-off) reference; the next frame
+    // becomes the recognition template.
+    void requestFullOn() { fullOnPending.store(true); }
+    void requestFullOff() { fullOffPending.store(true); }
+    void requestTemplatePicture() { modePictureRequested.store(true); }
     // Writes the start command, drops its answer, writes the first frame
     // request and lets the loop read. Call only while the loop is parked.
     void startAcquisition();

@@ -135,12 +135,12 @@ void CaptureControl::calibrationClicked()
 
 void CaptureControl::requestFullOn()
 {
-    worker.fullOnPending.store(true);
+    worker.requestFullOn();
 }
 
 void CaptureControl::requestFullOff()
 {
-    worker.fullOffPending.store(true);
+    worker.requestFullOff();
 }
 
 void CaptureControl::fullOnDone()

@@ -94,8 +94,7 @@ void DeviceConnection::connectDevice()
 
     logHexBytes(greeting.reply.data(), int(greeting.reply.size()));
     ui.connect->setText(QStringLiteral("Disconnect"));
-    worker.lastStatus.store(session.lastStatus());
-    worker.deviceHandle.store(session.handle());
+    worker.useDevice(session.handle(), session.lastStatus());
     state.connected = true;
     showConnected(true);
     logLine("Device connection successful.");
@@ -185,12 +184,12 @@ void DeviceConnection::closeHandle()
     // frame on this handle, and the close waits for it to park.
     gate.whenParked(WorkerGate::Job::CloseDevice, [this] {
         session.close();
-        worker.deviceHandle.store(nullptr);
+        worker.useDevice(nullptr);
     });
 }
 
 void DeviceConnection::closeOnExit()
 {
     session.close();
-    worker.deviceHandle.store(nullptr);
+    worker.useDevice(nullptr);
 }

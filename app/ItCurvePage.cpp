@@ -193,7 +193,7 @@ void ItCurvePage::windowClosed()
         curveDialog.clear();
     }
     ui.openCurve->setText(QStringLiteral("Open It-Curve"));
-    worker.seriesEnabled.store(false, std::memory_order_release);
+    worker.endSeries();
     ui.seriesStart->setEnabled(false);
     ui.seriesStop->setEnabled(false);
 }

@@ -109,7 +109,7 @@ void RecognitionPage::collectTemplate()
         return;
     }
     // The worker writes its next frame as the template and clears the flag.
-    worker.modePictureRequested.store(true);
+    worker.requestTemplatePicture();
     ui.offsetEnable->setEnabled(true);
     ui.offsetDisable->setEnabled(true);
 }

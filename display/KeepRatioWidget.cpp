@@ -1,5 +1,7 @@
 #include "KeepRatioWidget.h"
 
+#include "FrameTypes.h"
+
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,7 +14,7 @@
 #include <cmath>
 
 namespace {
-constexpr int Cells = 128;
+constexpr int Cells = Zk128::Side;
 constexpr int LabelMargin = 2;
 } // namespace
 
