@@ -13,6 +13,7 @@ void ProgressPrinter::begin(int total, const QString &folder, const QString &kin
     m_total = total;
     m_quartersShown = 0;
     m_lastRedrawMs = -1;
+    m_shown = -1;
     write(QStringLiteral("Capturing %1 frames into %2 (%3).\n").arg(total).arg(folder, kinds));
 }
 
@@ -20,9 +21,10 @@ void ProgressPrinter::update(int gathered, qint64 elapsedMs)
 {
     if (m_style == Style::Terminal) {
         const bool last = gathered >= m_total;
-        if (!last && m_lastRedrawMs >= 0 && elapsedMs - m_lastRedrawMs < kRedrawMs)
+        if (gathered == m_shown || (!last && m_lastRedrawMs >= 0 && elapsedMs - m_lastRedrawMs < kRedrawMs))
             return;
         m_lastRedrawMs = elapsedMs;
+        m_shown = gathered;
         // Carriage return, the line, and "erase to the end of the line" for a shorter one.
         write(QLatin1Char('\r') + status(gathered, m_total, elapsedMs) + QStringLiteral("\x1b[K"));
         m_lineOpen = true;

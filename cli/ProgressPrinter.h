@@ -39,5 +39,6 @@ private:
     int m_total = 0;
     int m_quartersShown = 0;     // Lines: quarters of the run already printed
     qint64 m_lastRedrawMs = -1;  // Terminal: when the line was last drawn
+    int m_shown = -1;            // Terminal: the count it showed
     bool m_lineOpen = false;     // Terminal: a line without its newline yet
 };
