@@ -46,8 +46,14 @@ DeviceSession::Listing DeviceSession::enumerate()
 
 FT_STATUS DeviceSession::open()
 {
+    return open(QString::fromLatin1(kSerialNumber));
+}
+
+FT_STATUS DeviceSession::open(const QString &serialNumber)
+{
+    const QByteArray serial = serialNumber.toUtf8();
     FT_HANDLE handle = nullptr;
-    m_lastStatus = m_backend.openEx(kSerialNumber, FT_OPEN_BY_SERIAL_NUMBER, &handle);
+    m_lastStatus = m_backend.openEx(serial.constData(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
     if (m_lastStatus == FT_OK)
         m_handle = handle;
     return m_lastStatus;

@@ -47,8 +47,11 @@ public:
     explicit DeviceSession(D2xxBackend &backend, Sleeper sleeper = {});
 
     Listing enumerate();
-    // FT_OpenEx by the serial number "ZK128"; keeps the handle on success.
+    // FT_OpenEx by the serial number "ZK128" (the first ZK128 the library
+    // finds); keeps the handle on success.
     FT_STATUS open();
+    // FT_OpenEx by the given serial number, as enumerate() lists it.
+    FT_STATUS open(const QString &serialNumber);
     // Reset, purge both queues, synchronous FIFO, 64 KiB transfers, RTS/CTS,
     // 2000 ms read and 1000 ms write time-outs. Only the reset's status is kept.
     void configure();

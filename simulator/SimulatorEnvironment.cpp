@@ -147,6 +147,13 @@ QStringList SimulatorEnvironment::configure(ZK128Device &device, const Lookup &l
         else
             warnings << invalid("TESSIVO_SIM_USB_RATE", v);
     }
+    if (const QString v = lookup("TESSIVO_SIM_INTEGRATION_COUNT"); !v.isEmpty()) {
+        // 24 bits, as the parameter command carries it.
+        if (parseInteger(v, 0, 0xFFFFFF, &n))
+            device.setIntegrationCountOverride(std::uint32_t(n));
+        else
+            warnings << invalid("TESSIVO_SIM_INTEGRATION_COUNT", v);
+    }
     if (const QString v = lookup("TESSIVO_SIM_FAULTS"); !v.isEmpty()) {
         for (const QString &fault : v.split(QLatin1Char(','), Qt::SkipEmptyParts))
             applyFault(device, fault, warnings);

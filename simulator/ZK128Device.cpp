@@ -66,6 +66,7 @@ struct ZK128Device::State {
     double rangeNa = kPowerOnRangeNa;
     std::uint32_t count = kPowerOnCount;
     std::uint8_t frameCounter = 0;
+    std::optional<std::uint32_t> countOverride; // not a register: a replug keeps it
     std::uint64_t framesSent = 0;
 
     // Faults and the host's record. Guarded by mutex.
@@ -82,7 +83,8 @@ struct ZK128Device::State {
     // ---- helpers, called with mutex held ----
     double effectiveLampNa() const { return lampOn ? (lampNa >= 0 ? lampNa : lampFraction * rangeNa) : 0.0; }
     double effectiveNoiseNa() const { return noiseNa >= 0 ? noiseNa : noiseFraction * rangeNa; }
-    double periodSeconds() const { return double(count) * kCountSeconds * kRowsPerFrame; }
+    std::uint32_t countInEffect() const { return countOverride.value_or(count); }
+    double periodSeconds() const { return double(countInEffect()) * kCountSeconds * kRowsPerFrame; }
     int cycleStep(Clock::time_point at) const;
     int digitAt(Clock::time_point at) const;
     const std::vector<float> &lightAt(Clock::time_point at);
@@ -415,6 +417,12 @@ void ZK128Device::setReplyDelay(std::chrono::microseconds delay)
     d->replyDelay = std::max(std::chrono::microseconds(0), delay);
 }
 
+void ZK128Device::setIntegrationCountOverride(std::optional<std::uint32_t> count)
+{
+    std::lock_guard lock(d->mutex);
+    d->countOverride = count;
+}
+
 // ---- faults -------------------------------------------------------------------
 
 void ZK128Device::failNextReads(int count)
@@ -494,7 +502,7 @@ double ZK128Device::rangeNa() const
 std::uint32_t ZK128Device::integrationCount() const
 {
     std::lock_guard lock(d->mutex);
-    return d->count;
+    return d->countInEffect();
 }
 
 double ZK128Device::framePeriodSeconds() const

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,12 @@ public:
     void setUsbBytesPerSecond(double rate);  // default 40e6; <= 0: instantaneous
     void setChunkBytes(std::size_t bytes);    // default 16384: bytes become visible in chunks
     void setReplyDelay(std::chrono::microseconds delay); // default 1 ms
+    // The device integrates with this count whatever the parameter command
+    // says (the range is still decoded with the commanded count); nothing:
+    // as commanded (default). The host never commands a count below 6400, so
+    // this is the only way to run at count 0 (the USB link alone sets the
+    // pace). Kept across replugs: it is a property of the bench, not a register.
+    void setIntegrationCountOverride(std::optional<std::uint32_t> count);
 
     // ---- Faults ---------------------------------------------------------------
     void failNextReads(int count);            // FT_Read answers FT_IO_ERROR this many times
@@ -118,8 +125,8 @@ public:
     std::uint64_t malformedCommands() const;  // frames or byte runs thrown away
     std::uint8_t rangeByte() const;           // from the last valid parameter command
     double rangeNa() const;                   // the range the byte was taken to mean
-    std::uint32_t integrationCount() const;   // idem
-    double framePeriodSeconds() const;        // from the integration count
+    std::uint32_t integrationCount() const;   // idem, or the override when one is set
+    double framePeriodSeconds() const;        // from the integration count in effect
     std::uint64_t framesSent() const;         // frames queued for the host since construction
     // The expected (noise-free) current in nA of a pixel for the present scene,
     // lamp and range; 0 for an index outside 0..16383.

@@ -1,0 +1,162 @@
+#include "CaptureOptions.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace {
+
+const QString kVolts = QStringLiteral("VOLTS");
+
+// The parser with every option of the tool; the help text comes from it too.
+struct OptionTable
+{
+    OptionTable()
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "Captures frames from a ZK128 and saves them as the console's Save page does.\n"
+            "Exit codes: 0 success; 2 bad arguments; 3 no device, or the device refused or was lost; "
+            "4 the save failed or ended partial; 130 interrupted (Ctrl+C or SIGTERM), frames so far kept."));
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOptions({
+            {QStringLiteral("list"), QStringLiteral("Print the serial numbers of the attached devices, one per line.")},
+            {QStringLiteral("device"), QStringLiteral("auto, simulator or d2xx (default: TESSIVO_DEVICE, else auto)."),
+             QStringLiteral("KIND")},
+            {QStringLiteral("serial"), QStringLiteral("The device's serial number (default: the first ZK128)."),
+             QStringLiteral("S")},
+            {QStringLiteral("range"), QStringLiteral("Current range in nA, a whole number from 1 to 800 (default 800)."),
+             QStringLiteral("NA")},
+            {QStringLiteral("vbias1"), QStringLiteral("Vbias1, -15 to 15 V (default 0)."), kVolts},
+            {QStringLiteral("vbias2"), QStringLiteral("Vbias2, -15 to 15 V (default 0)."), kVolts},
+            {QStringLiteral("von"), QStringLiteral("Von, -15 to 15 V (default 0)."), kVolts},
+            {QStringLiteral("voff"), QStringLiteral("Voff, -15 to 15 V (default 0)."), kVolts},
+            {QStringLiteral("frames"), QStringLiteral("Frames to save, 1 to 1000."), QStringLiteral("N")},
+            {QStringLiteral("out"), QStringLiteral("The folder the run folder is made in."), QStringLiteral("DIR")},
+            {QStringLiteral("name"), QStringLiteral("The run's name: its folder and file-name prefix."),
+             QStringLiteral("NAME")},
+            {QStringLiteral("data"), QStringLiteral("Save the CSV files (the default when no kind is named).")},
+            {QStringLiteral("pictures"), QStringLiteral("Save a PNG picture per frame.")},
+            {QStringLiteral("video"), QStringLiteral("Save an MP4 video.")},
+            {QStringLiteral("hdf5"), QStringLiteral("Save an HDF5 file.")},
+            {QStringLiteral("quiet"), QStringLiteral("Print no progress.")},
+        });
+        parser.addHelpOption();
+    }
+
+    QCommandLineParser parser;
+};
+
+QString voltageRefusal(const QString &option)
+{
+    return QStringLiteral("--%1 must be a number from -15 to 15 V.").arg(option);
+}
+
+// The save page's sentences name "the name"; here they name the argument.
+QString nameRefusal(const QString &refusal)
+{
+    const QString subject = QStringLiteral("The name ");
+    if (refusal.startsWith(subject))
+        return QStringLiteral("--name ") + refusal.mid(subject.size());
+    return QStringLiteral("--name is not usable: ") + refusal;
+}
+
+std::optional<int> wholeNumber(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+// The capture options proper; the first refusal wins.
+QString readCapture(const QCommandLineParser &parser, CaptureOptions &options)
+{
+    if (parser.isSet(QStringLiteral("range"))) {
+        const auto range = wholeNumber(parser.value(QStringLiteral("range")), 1, CaptureOptions::kMaxRangeNa);
+        if (!range)
+            return QStringLiteral("--range must be a whole number from 1 to 800.");
+        options.rangeNa = *range;
+    }
+    for (const auto &[name, volts] : {std::pair{QStringLiteral("vbias1"), &options.voltages.vbias1},
+                                      std::pair{QStringLiteral("vbias2"), &options.voltages.vbias2},
+                                      std::pair{QStringLiteral("von"), &options.voltages.von},
+                                      std::pair{QStringLiteral("voff"), &options.voltages.voff}}) {
+        if (!parser.isSet(name))
+            continue;
+        const std::optional<double> parsed = BiasVoltages::parseVolts(parser.value(name));
+        if (!parsed)
+            return voltageRefusal(name);
+        *volts = *parsed;
+    }
+
+    SaveRequest &save = options.save;
+    if (!parser.isSet(QStringLiteral("frames")))
+        return QStringLiteral("--frames is required: a whole number from 1 to 1000.");
+    const auto frames = wholeNumber(parser.value(QStringLiteral("frames")), 1, SaveRequest::kMaxFrames);
+    if (!frames)
+        return QStringLiteral("--frames must be a whole number from 1 to 1000.");
+    save.frames = *frames;
+    save.directory = parser.value(QStringLiteral("out"));
+    if (save.directory.trimmed().isEmpty())
+        return QStringLiteral("--out is required: the folder the run folder is made in.");
+    save.name = parser.value(QStringLiteral("name"));
+    if (save.name.trimmed().isEmpty())
+        return QStringLiteral("--name is required: the run's name.");
+    if (const QString refusal = SaveRunPreparation::checkName(save.name); !refusal.isEmpty())
+        return nameRefusal(refusal);
+
+    save.data = parser.isSet(QStringLiteral("data"));
+    save.pictures = parser.isSet(QStringLiteral("pictures"));
+    save.video = parser.isSet(QStringLiteral("video"));
+    save.hdf5 = parser.isSet(QStringLiteral("hdf5"));
+    if (!save.data && !save.pictures && !save.video && !save.hdf5)
+        save.data = true;
+    return QString();
+}
+
+} // namespace
+
+std::optional<CaptureOptions> CaptureOptions::parse(const QStringList &arguments, QString *refusal)
+{
+    const auto refuse = [refusal](const QString &sentence) {
+        if (refusal)
+            *refusal = sentence;
+        return std::nullopt;
+    };
+    OptionTable table;
+    QCommandLineParser &parser = table.parser;
+    if (!parser.parse(arguments))
+        return refuse(parser.errorText()); // "Unknown option 'x'.", "Missing value after '--range'."
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
+        return refuse(QStringLiteral("\"%1\" is not an option of tessivo128-capture.").arg(extra.first()));
+
+    CaptureOptions options;
+    options.quiet = parser.isSet(QStringLiteral("quiet"));
+    if (parser.isSet(QStringLiteral("help"))) {
+        options.action = Action::Help;
+        return options;
+    }
+    if (parser.isSet(QStringLiteral("device"))) {
+        options.device = parser.value(QStringLiteral("device")).trimmed().toLower();
+        if (options.device != QLatin1String("auto") && options.device != QLatin1String("simulator")
+            && options.device != QLatin1String("d2xx"))
+            return refuse(QStringLiteral("--device must be auto, simulator or d2xx."));
+    }
+    if (parser.isSet(QStringLiteral("serial"))) {
+        options.serial = parser.value(QStringLiteral("serial")).trimmed();
+        if (options.serial.isEmpty())
+            return refuse(QStringLiteral("--serial must not be empty."));
+    }
+    if (parser.isSet(QStringLiteral("list"))) {
+        options.action = Action::List;
+        return options;
+    }
+    if (const QString problem = readCapture(parser, options); !problem.isEmpty())
+        return refuse(problem);
+    return options;
+}
+
+QString CaptureOptions::helpText()
+{
+    return OptionTable().parser.helpText();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "BiasVoltages.h"
+#include "SaveRequest.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What tessivo128-capture was asked to do, parsed from its arguments and
+// checked as the window checks its fields: the range a whole number from 1 to
+// 800 nA, the voltages -15 to 15 V, 1 to 1000 frames, a run name the save
+// page would take. A refusal is one sentence that names the argument.
+struct CaptureOptions
+{
+    enum class Action { Capture, List, Help };
+    static constexpr int kMaxRangeNa = 800;
+
+    Action action = Action::Capture;
+    QString device;  // auto, simulator or d2xx; empty: TESSIVO_DEVICE decides
+    QString serial;  // empty: the first ZK128
+    int rangeNa = kMaxRangeNa;
+    BiasVoltages voltages;
+    SaveRequest save; // folder, name, frames and kinds (data when none is named)
+    bool quiet = false;
+
+    // arguments as QCoreApplication::arguments() gives them (the program first).
+    static std::optional<CaptureOptions> parse(const QStringList &arguments, QString *refusal);
+    static QString helpText();
+};

@@ -1,0 +1,217 @@
+#include "ScriptedCapture.h"
+
+#include "ConsoleContext.h"
+#include "ExitCode.h"
+#include "InterruptSignals.h"
+#include "Log.h"
+#include "ParameterSet.h"
+#include "ProgressPrinter.h"
+#include "SaveRequest.h"
+#include "ScriptStreams.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+const QString kInterruption = QStringLiteral("the run was interrupted");
+} // namespace
+
+SettingsIdentity ScriptedCapture::settingsIdentity()
+{
+    SettingsIdentity identity;
+    identity.application = QStringLiteral("Tessivo_128_capture");
+    return identity;
+}
+
+ScriptedCapture::ScriptedCapture(const ConsoleContext &context, const CaptureOptions &options,
+                                 ScriptStreams &streams, ProgressPrinter &progress, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+    , m_options(options)
+    , m_streams(streams)
+    , m_progress(progress)
+    , m_worker(context)
+    , m_device(context.backend(), m_worker)
+{
+}
+
+ScriptedCapture::~ScriptedCapture() = default;
+
+int ScriptedCapture::run()
+{
+    m_worker.moveToThread(&m_thread);
+    connect(&m_thread, &QThread::started, &m_worker, &ReceiverThread::process);
+    m_thread.start();
+    // Parked until the capture starts: the handshake and the parameter
+    // command use the same handle from this thread.
+    m_worker.pause();
+
+    const int code = connectAndCapture();
+
+    m_worker.shutdown();
+    m_thread.quit();
+    m_thread.wait();
+    m_device.close(); // the worker has ended: nothing else reads the device
+    return code;
+}
+
+int ScriptedCapture::connectAndCapture()
+{
+    const auto interruptedEarly = [this] {
+        m_streams.problem(QStringLiteral("The run was interrupted before the capture began."));
+        return ExitCode::kInterrupted;
+    };
+    QString refusal;
+    if (!m_device.connect(m_options.serial, &refusal)) {
+        m_streams.problem(refusal);
+        return ExitCode::kDevice;
+    }
+    if (const std::optional<double> volts = m_device.readBatteryVolts())
+        logLine(QStringLiteral("Battery: %1 V.").arg(*volts, 0, 'f', 2).toUtf8());
+    if (InterruptSignals::received())
+        return interruptedEarly();
+
+    // A scripted run starts from the window's initial search state, as a
+    // freshly started window does.
+    const ParameterSet parameters =
+        ParameterSet::choose(double(m_options.rangeNa), m_options.voltages, IntegrationSearch::State());
+    if (!parameters.integrationFound)
+        logLine("No suitable integration time found within the specified range.");
+    if (!m_device.set(parameters, &refusal)) {
+        m_streams.problem(refusal);
+        return ExitCode::kDevice;
+    }
+    if (InterruptSignals::received())
+        return interruptedEarly();
+    return capture(parameters);
+}
+
+int ScriptedCapture::capture(const ParameterSet &parameters)
+{
+    QString refusal;
+    const std::optional<SaveRunPlan> plan =
+        SaveRunPreparation::prepare(m_options.save, parameters.summary(), metadata(parameters), &refusal);
+    const QString kinds = m_options.save.kinds().join(QStringLiteral(", "));
+    if (!plan) {
+        logLine(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
+        m_streams.problem(refusal);
+        return ExitCode::kSave;
+    }
+    logLine(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.").arg(plan->folder).arg(plan->frames).arg(kinds)
+                .toUtf8());
+
+    m_progress.begin(plan->frames, plan->folder, kinds);
+    const SaveOutcome outcome = gather(*plan);
+    // The last frame's report may come after the outcome, which ends the wait.
+    m_progress.update(outcome.gathered, m_runClock.elapsed());
+    stopCapture();
+    m_progress.end();
+    m_streams.result(plan->folder);
+    return report(outcome);
+}
+
+SaveOutcome ScriptedCapture::gather(const SaveRunPlan &plan)
+{
+    QEventLoop loop;
+    std::optional<SaveOutcome> outcome;
+    connect(&m_worker, &ReceiverThread::saveFinished, &loop, [&](const SaveOutcome &finished) {
+        if (finished.folder != plan.folder)
+            return;
+        outcome = finished;
+        loop.quit();
+    });
+    connect(&m_worker, &ReceiverThread::saveFailed, &loop, [&](const QString &sentence) {
+        SaveOutcome refused;
+        refused.folder = plan.folder;
+        refused.requested = plan.frames;
+        refused.failures << sentence;
+        outcome = refused;
+        loop.quit();
+    });
+    connect(&m_worker, &ReceiverThread::savemessage, &loop, [this](int gathered) {
+        m_frameClock.restart();
+        m_progress.update(gathered, m_runClock.elapsed());
+    });
+    const auto workerFailed = [this](const QString &failure) {
+        logLine(failure.toUtf8());
+        // As the window tells them apart: a device that no longer answers
+        // its status query is gone.
+        giveUp(m_device.stillAnswers() ? QStringLiteral("the device stopped answering")
+                                       : QStringLiteral("the device was disconnected"));
+    };
+    connect(&m_worker, &ReceiverThread::deviceFailed, &loop, workerFailed);
+    connect(&m_worker, &ReceiverThread::errorOccurred, &loop, workerFailed);
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &loop, [this] { watch(); });
+    tick.start(kTickMs);
+
+    logLine("Start Capture data.");
+    m_worker.startCapture();
+    m_capturing = true;
+    SaveRunPlan armed = plan;
+    armed.metadata.startTime = std::chrono::system_clock::now();
+    m_runClock.start();
+    m_frameClock.start();
+    m_worker.armSaveRun(armed);
+    loop.exec();
+    return *outcome;
+}
+
+void ScriptedCapture::watch()
+{
+    if (!m_interrupted && InterruptSignals::received()) {
+        m_interrupted = true;
+        logLine("The run was interrupted.");
+        m_worker.endSaveRun(kInterruption);
+    }
+    if (m_frameClock.hasExpired(kStallMs))
+        giveUp(QStringLiteral("the device stopped answering"));
+}
+
+void ScriptedCapture::giveUp(const QString &reason)
+{
+    if (!m_deviceProblem.isEmpty())
+        return;
+    m_deviceProblem = reason;
+    m_worker.endSaveRun(reason);
+}
+
+int ScriptedCapture::report(const SaveOutcome &outcome)
+{
+    if (outcome.success())
+        return ExitCode::kSuccess;
+    m_streams.problem(outcome.message());
+    if (!m_deviceProblem.isEmpty())
+        return ExitCode::kDevice;
+    if (m_interrupted)
+        return ExitCode::kInterrupted;
+    return ExitCode::kSave;
+}
+
+RunMetadata ScriptedCapture::metadata(const ParameterSet &parameters) const
+{
+    RunMetadata metadata;
+    metadata.vbias1Volts = parameters.voltages.vbias1;
+    metadata.vbias2Volts = parameters.voltages.vbias2;
+    metadata.vonVolts = parameters.voltages.von;
+    metadata.voffVolts = parameters.voltages.voff;
+    metadata.currentRangeNa = m_worker.currentRangeValue();
+    metadata.integrationCount = std::uint32_t(parameters.integration.integrationCount);
+    metadata.deviceSerial = m_device.serial();
+    metadata.backend = m_context.backendKind();
+    metadata.consoleVersion = QStringLiteral(TESSIVO_VERSION);
+    metadata.startTime = std::chrono::system_clock::now();
+    return metadata;
+}
+
+void ScriptedCapture::stopCapture()
+{
+    if (!m_capturing)
+        return;
+    m_capturing = false;
+    // Sends the stop command after the frame in flight and parks the loop.
+    m_worker.stopCapture();
+    logLine("Stop Capture data.");
+    if (!m_worker.waitUntilParked(kParkMs))
+        logLine("The capture did not come to rest in time; the device is closed once the worker has ended.");
+}

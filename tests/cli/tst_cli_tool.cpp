@@ -1,0 +1,410 @@
+// tessivo128-capture run as a process on the simulated ZK128, its run
+// folder read back with real readers (a CSV parser, Qt's PNG decoder,
+// ffprobe, the HDF5 C API); bad arguments, device refusals, interruption;
+// and how its progress is printed.
+#include "Hdf5Id.h"
+#include "ProgressPrinter.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include <hdf5.h>
+
+namespace {
+
+struct Finished
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// One run of the tool with the simulator as its backend, its working
+// directory, settings store and output folder in a temporary folder.
+class ToolProcess
+{
+public:
+    explicit ToolProcess(const QMap<QString, QString> &variables = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : environment.keys())
+            if (name.startsWith(QLatin1String("TESSIVO_")))
+                environment.remove(name);
+        environment.insert(QStringLiteral("TESSIVO_DEVICE"), QStringLiteral("simulator"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.path() + QStringLiteral("/config"));
+        for (auto it = variables.begin(); it != variables.end(); ++it)
+            environment.insert(it.key(), it.value());
+        m_process.setProcessEnvironment(environment);
+        m_process.setWorkingDirectory(m_dir.path());
+    }
+    QString out() const { return m_dir.path() + QStringLiteral("/out"); }
+    // "OUT" in the arguments stands for out().
+    void start(QStringList arguments)
+    {
+        arguments.replaceInStrings(QStringLiteral("OUT"), out());
+        m_process.start(QStringLiteral(TESSIVO_CAPTURE_TOOL), arguments);
+        QVERIFY(m_process.waitForStarted());
+    }
+    // Waits until standard error holds the text (progress lines are whole lines).
+    bool waitForError(const QString &text, int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!m_err.contains(text) && !deadline.hasExpired()) {
+            m_process.waitForReadyRead(50);
+            m_err += QString::fromLocal8Bit(m_process.readAllStandardError());
+        }
+        return m_err.contains(text);
+    }
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    Finished finish(int timeoutMs = 60000)
+    {
+        Finished result;
+        if (!m_process.waitForFinished(timeoutMs) || m_process.exitStatus() != QProcess::NormalExit)
+            return result;
+        result.exitCode = m_process.exitCode();
+        result.out = QString::fromLocal8Bit(m_process.readAllStandardOutput());
+        result.err = m_err + QString::fromLocal8Bit(m_process.readAllStandardError());
+        return result;
+    }
+    Finished run(const QStringList &arguments, int timeoutMs = 60000)
+    {
+        start(arguments);
+        return finish(timeoutMs);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_err;
+};
+
+constexpr int kLinesPerFrame = 130; // "Time: ...", 128 rows, an empty line
+
+// Whole frames in a frames CSV file, or -1 when it holds anything else.
+int wholeCsvFrames(const QString &path, int blockLines = kLinesPerFrame)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.isEmpty() || !lines.takeLast().isEmpty() || lines.size() % blockLines != 0)
+        return -1; // the file must end with a whole block
+    const int header = blockLines - 129;
+    for (int start = 0; start < lines.size(); start += blockLines) {
+        if (header == 1 && !lines[start].startsWith("Time: "))
+            return -1;
+        for (int row = 0; row < 128; ++row) {
+            const QList<QByteArray> values = lines[start + header + row].split(',');
+            if (values.size() != 128)
+                return -1;
+            for (const QByteArray &value : values) {
+                bool ok = false;
+                value.toDouble(&ok);
+                if (!ok)
+                    return -1;
+            }
+        }
+        if (!lines[start + blockLines - 1].isEmpty())
+            return -1;
+    }
+    return lines.size() / blockLines;
+}
+
+struct Hdf5Run
+{
+    int frames = -1;       // length of /frames/current
+    int framesWritten = -1;
+    int complete = -1;
+    double rangeNa = -1;
+};
+
+Hdf5Run readHdf5(const QString &path)
+{
+    Hdf5Run run;
+    if (!QFileInfo::exists(path))
+        return run;
+    const Hdf5Id file(H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    if (!file.valid())
+        return run;
+    const Hdf5Id dataset(H5Dopen2(file.get(), "frames/current", H5P_DEFAULT));
+    const Hdf5Id space(H5Dget_space(dataset.get()));
+    hsize_t dims[3] = {0, 0, 0};
+    if (H5Sget_simple_extent_ndims(space.get()) == 3 && H5Sget_simple_extent_dims(space.get(), dims, nullptr) == 3
+        && dims[1] == 128 && dims[2] == 128)
+        run.frames = int(dims[0]);
+    const auto attribute = [&](const char *name, hid_t type, void *value) {
+        const Hdf5Id id(H5Aopen(file.get(), name, H5P_DEFAULT));
+        const Hdf5Id stored(H5Aget_type(id.get()));
+        // The complete flag is an enumeration: read as its stored 8-bit integer.
+        H5Aread(id.get(), H5Tget_class(stored.get()) == H5T_ENUM ? stored.get() : type, value);
+    };
+    std::int32_t written = -1;
+    std::int8_t complete = -1;
+    attribute("frames_written", H5T_NATIVE_INT32, &written);
+    attribute("complete", H5T_NATIVE_INT8, &complete);
+    attribute("current_range_nA", H5T_NATIVE_DOUBLE, &run.rangeNa);
+    run.framesWritten = written;
+    run.complete = complete;
+    return run;
+}
+
+// Frames ffprobe decodes from the video; -1 when it cannot read it.
+int videoFrames(const QString &path)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStandardPaths::findExecutable(QStringLiteral("ffprobe")),
+                  {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                   "stream=nb_read_frames", "-of", "csv=p=0", path});
+    if (!ffprobe.waitForFinished(60000) || ffprobe.exitCode() != 0)
+        return -1;
+    bool ok = false;
+    const int frames = ffprobe.readAllStandardOutput().trimmed().toInt(&ok);
+    return ok ? frames : -1;
+}
+
+int decodedPictures(const QString &folder, const QString &name)
+{
+    int decoded = 0;
+    for (const QFileInfo &file : QDir(folder + QStringLiteral("/pic")).entryInfoList(QDir::Files)) {
+        const QImage picture(file.filePath());
+        if (picture.size() != QSize(128, 128) || !file.fileName().startsWith(name + QLatin1Char('_')))
+            return -1;
+        ++decoded;
+    }
+    return decoded;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ProgressPrinter::Style)
+
+class TestCliTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void capture_data();
+    void capture();
+    void listsSerials();
+    void badArguments_data();
+    void badArguments();
+    void runRefused_data();
+    void runRefused();
+    void interrupted_data();
+    void interrupted();
+    void progress_data();
+    void progress();
+};
+
+void TestCliTool::capture_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("data");
+    QTest::addColumn<bool>("pictures");
+    QTest::addColumn<bool>("video");
+    QTest::addColumn<bool>("hdf5");
+    QTest::newRow("no kind named: data") << QStringList{} << true << false << false << false;
+    QTest::newRow("every kind") << QStringList{"--data", "--pictures", "--video", "--hdf5"} << true << true << true
+                                << true;
+    QTest::newRow("quiet, HDF5 only") << QStringList{"--hdf5", "--quiet"} << false << false << false << true;
+}
+
+void TestCliTool::capture()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, data);
+    QFETCH(bool, pictures);
+    QFETCH(bool, video);
+    QFETCH(bool, hdf5);
+    constexpr int frames = 5;
+    ToolProcess tool;
+    const Finished run = tool.run(QStringList{"--frames", QString::number(frames), "--range", "100", "--vbias1",
+                                              "-2.5", "--out", "OUT", "--name", "run"}
+                                  + options);
+    QCOMPARE(run.exitCode, 0);
+    const QString folder = tool.out() + QStringLiteral("/run");
+    QCOMPARE(run.out, folder + QLatin1Char('\n')); // nothing but the result on standard output
+    const QStringList progress = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (options.contains(QStringLiteral("--quiet"))) {
+        QCOMPARE(progress, QStringList());
+    } else {
+        QVERIFY2(progress.size() <= 6, qPrintable(run.err)); // a handful of lines, not one per frame
+        QVERIFY2(progress.last().startsWith(QStringLiteral("5 of 5 frames")), qPrintable(run.err));
+    }
+
+    QFile parameters(folder + QStringLiteral("/run_SetParameterData.txt"));
+    QVERIFY(parameters.open(QIODevice::ReadOnly));
+    QCOMPARE(parameters.readAll(), QByteArray("Current:100\nVbias1:-2.5\nVbias2:0\nVon:0\nVoff:0\n"));
+    QCOMPARE(wholeCsvFrames(folder + QStringLiteral("/run_current.csv")), data ? frames : -1);
+    QCOMPARE(wholeCsvFrames(folder + QStringLiteral("/run_gray.csv")), data ? frames : -1);
+    QCOMPARE(wholeCsvFrames(folder + QStringLiteral("/run_fulloff.csv"), 129), data ? 1 : -1);
+    QCOMPARE(decodedPictures(folder, QStringLiteral("run")), pictures ? frames : 0);
+    const Hdf5Run file = readHdf5(folder + QStringLiteral("/run.h5"));
+    QCOMPARE(file.frames, hdf5 ? frames : -1);
+    if (hdf5) {
+        QCOMPARE(file.framesWritten, frames);
+        QCOMPARE(file.complete, 1);
+        QCOMPARE(file.rangeNa, 100.0);
+    }
+    QCOMPARE(QFile::exists(folder + QStringLiteral("/run_output_video.mp4")), video);
+    if (video) {
+        if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+            QSKIP("ffprobe is not installed");
+        QCOMPARE(videoFrames(folder + QStringLiteral("/run_output_video.mp4")), frames);
+    }
+}
+
+void TestCliTool::listsSerials()
+{
+    const Finished run = ToolProcess().run({"--list"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("ZK128\n"));
+    QCOMPARE(run.err, QString());
+}
+
+void TestCliTool::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("sentence");
+    const QStringList run{"--out", "OUT", "--name", "run"};
+    const QString range = QStringLiteral("--range must be a whole number from 1 to 800.");
+    const QString frames = QStringLiteral("--frames must be a whole number from 1 to 1000.");
+    QTest::newRow("range 0") << QStringList{"--frames", "2", "--range", "0"} + run << range;
+    QTest::newRow("range not whole") << QStringList{"--frames", "2", "--range", "12.5"} + run << range;
+    QTest::newRow("range missing its value") << QStringList{"--frames", "2"} + run + QStringList{"--range"}
+                                             << "Missing value after '--range'.";
+    QTest::newRow("voff 15.5") << QStringList{"--frames", "2", "--voff", "15.5"} + run
+                               << "--voff must be a number from -15 to 15 V.";
+    QTest::newRow("vbias2 text") << QStringList{"--frames", "2", "--vbias2", "abc"} + run
+                                 << "--vbias2 must be a number from -15 to 15 V.";
+    QTest::newRow("frames 1001") << QStringList{"--frames", "1001"} + run << frames;
+    QTest::newRow("frames missing") << run << "--frames is required: a whole number from 1 to 1000.";
+    QTest::newRow("out missing") << QStringList{"--frames", "2", "--name", "run"}
+                                 << "--out is required: the folder the run folder is made in.";
+    QTest::newRow("name with a slash") << QStringList{"--frames", "2", "--out", "OUT", "--name", "a/b"}
+                                       << "--name must not contain \"/\", \"\\\", \"..\" or control characters, "
+                                          "nor start with \".\".";
+    QTest::newRow("device unknown") << QStringList{"--frames", "2", "--device", "usb"} + run
+                                    << "--device must be auto, simulator or d2xx.";
+    QTest::newRow("unknown option") << QStringList{"--frames", "2", "--fast"} + run << "Unknown option 'fast'.";
+    QTest::newRow("stray argument") << QStringList{"--frames", "2", "now"} + run
+                                    << "\"now\" is not an option of tessivo128-capture.";
+}
+
+void TestCliTool::badArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, sentence);
+    ToolProcess tool;
+    const Finished run = tool.run(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err, sentence + QLatin1Char('\n'));
+    QCOMPARE(run.out, QString());
+    QVERIFY(!QFileInfo::exists(tool.out())); // nothing was made
+}
+
+void TestCliTool::runRefused_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("faults");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("sentence");
+    QTest::addColumn<bool>("folderMade");
+    QTest::newRow("no handshake") << QStringList{} << "no-handshake" << 3
+                                  << "The device ZK128 did not answer the handshake." << false;
+    QTest::newRow("unknown serial") << QStringList{"--serial", "ZK999"} << QString() << 3
+                                    << "No device with serial number ZK999 could be opened: none is connected, "
+                                       "or another program holds it."
+                                    << false;
+    QTest::newRow("frames never come") << QStringList{} << "stop-answering" << 3
+                                       << "Saved 0 of 2 frames: the device stopped answering." << true;
+    QTest::newRow("folder cannot be made") << QStringList{"--out", "/dev/null/runs"} << QString() << 4
+                                           << "The folder /dev/null/runs could not be created." << false;
+}
+
+void TestCliTool::runRefused()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, faults);
+    QFETCH(int, exitCode);
+    QFETCH(QString, sentence);
+    QFETCH(bool, folderMade);
+    ToolProcess tool({{"TESSIVO_SIM_FAULTS", faults}});
+    // A later --out wins over the first.
+    const Finished run = tool.run(QStringList{"--frames", "2", "--out", "OUT", "--name", "run", "--quiet"} + options);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.err, sentence + QLatin1Char('\n'));
+    QCOMPARE(run.out, folderMade ? tool.out() + QStringLiteral("/run\n") : QString());
+}
+
+void TestCliTool::interrupted_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestCliTool::interrupted()
+{
+    QFETCH(int, signal);
+    // 10 nA: about 76 ms a frame, so the run is still going after its first quarter.
+    ToolProcess tool;
+    tool.start({"--range", "10", "--frames", "40", "--data", "--hdf5", "--out", "OUT", "--name", "run"});
+    QVERIFY(tool.waitForError(QStringLiteral("10 of 40 frames"), 30000));
+    tool.signal(signal);
+    const Finished run = tool.finish();
+    QCOMPARE(run.exitCode, 130);
+    const QString folder = tool.out() + QStringLiteral("/run");
+    QCOMPARE(run.out, folder + QLatin1Char('\n'));
+
+    const QRegularExpressionMatch saved =
+        QRegularExpression(QStringLiteral("Saved (\\d+) of 40 frames: the run was interrupted\\.\n$")).match(run.err);
+    QVERIFY2(saved.hasMatch(), qPrintable(run.err));
+    const int kept = saved.captured(1).toInt();
+    QVERIFY2(kept >= 10 && kept < 40, qPrintable(run.err));
+    // Every frame gathered is on disk, in both kinds.
+    QCOMPARE(wholeCsvFrames(folder + QStringLiteral("/run_current.csv")), kept);
+    const Hdf5Run file = readHdf5(folder + QStringLiteral("/run.h5"));
+    QCOMPARE(file.frames, kept);
+    QCOMPARE(file.framesWritten, kept);
+    QCOMPARE(file.complete, 0);
+}
+
+void TestCliTool::progress_data()
+{
+    QTest::addColumn<ProgressPrinter::Style>("style");
+    QTest::addColumn<int>("newlines");
+    QTest::addColumn<int>("redrawsAtMost");
+    // 1000 frames over one second: the begin line and four quarter lines;
+    // a terminal line redrawn at most five times a second (and at the end).
+    QTest::newRow("lines") << ProgressPrinter::Style::Lines << 5 << 0;
+    QTest::newRow("terminal") << ProgressPrinter::Style::Terminal << 2 << 7;
+    QTest::newRow("quiet") << ProgressPrinter::Style::Quiet << 0 << 0;
+}
+
+void TestCliTool::progress()
+{
+    QFETCH(ProgressPrinter::Style, style);
+    QFETCH(int, newlines);
+    QFETCH(int, redrawsAtMost);
+    QByteArray printed;
+    ProgressPrinter printer(style, [&](const QByteArray &text) { printed += text; });
+    printer.begin(1000, QStringLiteral("/data/run"), QStringLiteral("data"));
+    for (int gathered = 1; gathered <= 1000; ++gathered)
+        printer.update(gathered, gathered);
+    printer.end();
+    QCOMPARE(int(printed.count('\n')), newlines);
+    QVERIFY2(printed.count('\r') <= redrawsAtMost, printed.constData());
+    if (style != ProgressPrinter::Style::Quiet)
+        QVERIFY2(printed.contains("1000 of 1000 frames, 1000.0 frames/s"), printed.constData());
+}
+
+QTEST_GUILESS_MAIN(TestCliTool)
+#include "tst_cli_tool.moc"
