@@ -93,6 +93,7 @@ void SavePanel::saveClicked()
                 .toUtf8());
     requestCount = count;
     folder = plan->folder;
+    outcomeShown = false;
     resetProgress();
     worker.armSaveRun(*plan);
 }
@@ -109,8 +110,8 @@ void SavePanel::choosePath()
 
 void SavePanel::showProgress(int index)
 {
-    if (requestCount < 1)
-        return; // no request of this panel is running
+    if (requestCount < 1 || outcomeShown)
+        return; // no request of this panel is running, or its outcome is shown
     // 100 % and "Save success!" wait for the outcome: gathered is not yet written.
     const double percent = std::min(100.0, double(index) / requestCount * 100.0);
     ui.progress->setValue(int(percent));
@@ -120,6 +121,7 @@ void SavePanel::showProgress(int index)
 void SavePanel::showOutcome(const SaveOutcome &outcome)
 {
     if (outcome.folder == folder) {
+        outcomeShown = true;
         if (outcome.success()) {
             ui.progress->setValue(100);
             ui.state->setText(QStringLiteral("Save success!"));

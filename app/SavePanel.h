@@ -90,4 +90,7 @@ private:
 
     int requestCount = 0; // frames of the request that runs; progress is measured against it
     QString folder;
+    // The outcome of the request has been shown: progress that arrives late
+    // (it travels from another thread) must not overwrite it.
+    bool outcomeShown = false;
 };
