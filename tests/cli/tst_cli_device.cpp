@@ -4,6 +4,7 @@
 // Disconnect (the bytes tests/flows pins for the window). And the simulator
 // knob the tool's benchmark runs with.
 #include "CaptureDevice.h"
+#include "DeviceSession.h"
 #include "ParameterSet.h"
 #include "RecordingBackend.h"
 #include "ReceiverThread.h"
@@ -104,6 +105,25 @@ private slots:
     void conversation();
     void integrationCountOverride_data();
     void integrationCountOverride();
+    void deviceCountIsCapped();
+};
+
+// A library that claims a million devices: the list is never sized by it.
+class CrowdedBackend : public RecordingBackend
+{
+public:
+    using RecordingBackend::RecordingBackend;
+    DWORD capacityAsked = 0;
+    FT_STATUS createDeviceInfoList(DWORD *count) override
+    {
+        *count = 1000000;
+        return FT_OK;
+    }
+    FT_STATUS getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *records, DWORD *count) override
+    {
+        capacityAsked = *count;
+        return RecordingBackend::getDeviceInfoList(records, count);
+    }
 };
 
 enum class Step { Connect, Battery, Parameters, Close };
@@ -219,6 +239,17 @@ void TestCliDevice::integrationCountOverride()
     QCOMPARE(device->rangeNa(), rangeNa);
     QCOMPARE(device->integrationCount(), count);
     QCOMPARE(device->framePeriodSeconds(), count * 12.5e-9 * 128);
+}
+
+void TestCliDevice::deviceCountIsCapped()
+{
+    auto device = std::make_shared<ZK128Device>();
+    SimulatorBackend simulator(device);
+    CrowdedBackend crowded(simulator);
+    DeviceSession session(crowded);
+    const DeviceSession::Listing listing = session.enumerate();
+    QCOMPARE(crowded.capacityAsked, DeviceSession::kMaxDevices);
+    QCOMPARE(listing.serials, std::vector<QString>{QStringLiteral("ZK128")});
 }
 
 QTEST_GUILESS_MAIN(TestCliDevice)
