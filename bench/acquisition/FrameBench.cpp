@@ -3,6 +3,7 @@
 #include "CsvWriter.h"
 #include "FrameAssembler.h"
 #include "FrameRenderer.h"
+#include "ProcessFigures.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,25 +30,6 @@ double threadCpuMicroseconds()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
-// CPU time of the whole process (all threads), seconds.
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long peakKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
 }
 
 std::vector<unsigned char> deviceFrame(std::mt19937 &random)
@@ -181,7 +163,7 @@ long differingCells(const QString &a, const QString &b)
 
 void csvCost()
 {
-    const long before = peakKiB();
+    const long before = ProcessFigures::peakResidentKiB();
     std::mt19937 random(2);
     const int frameCount = 1000;
     std::vector<std::vector<double>> currents(frameCount, std::vector<double>(Zk128::PixelCount));
@@ -197,20 +179,20 @@ void csvCost()
     QStringList timestamps;
     for (int f = 0; f < frameCount; ++f)
         timestamps << QStringLiteral("2024/06/11 10:00:%1.%2").arg(f / 100, 2, 10, QChar('0')).arg(f % 1000, 3, 10, QChar('0'));
-    const long held = peakKiB();
+    const long held = ProcessFigures::peakResidentKiB();
 
     QTemporaryDir dir;
     auto path = [&](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
     QElapsedTimer timer;
     timer.start();
-    const double cpuStart = processCpuSeconds();
+    const double cpuStart = ProcessFigures::cpuSeconds();
     bool ok = writeFramesCsv(path("r_current.csv"), currents, timestamps);
     ok &= writeFramesCsv(path("r_gray.csv"), grays, timestamps);
     ok &= writeMatrixCsv(path("r_fulloff.csv"), off);
     ok &= writeMatrixCsv(path("r_fullon.csv"), on);
     const double fast = double(timer.nsecsElapsed()) / 1e9;
-    const double fastCpu = processCpuSeconds() - cpuStart;
-    const long afterWrite = peakKiB();
+    const double fastCpu = ProcessFigures::cpuSeconds() - cpuStart;
+    const long afterWrite = ProcessFigures::peakResidentKiB();
 
     timer.restart();
     plainFrames(path("p_current.csv"), currents, timestamps);

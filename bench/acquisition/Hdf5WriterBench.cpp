@@ -3,6 +3,8 @@
 // compression, the cost of flushing, and peak memory. Prints its figures; run
 // by hand from the build directory. Files go to the system's temporary folder
 // (page cache speed: neither writer waits for the disk itself).
+#include "ProcessFigures.h"
+
 #include "CsvWriter.h"
 #include "FrameRenderer.h"
 #include "Hdf5RunSink.h"
@@ -28,25 +30,6 @@ constexpr int kFrames = 1000;
 constexpr int kRepeats = 3;
 constexpr double kRangeNa = 800.0;
 
-long peakKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-// CPU time of the whole process (every thread, user and system), seconds.
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 struct Cost
 {
     double seconds = 1e30; // wall clock
@@ -60,11 +43,11 @@ Cost measure(Write write)
 {
     QElapsedTimer timer;
     timer.start();
-    const double cpuStart = processCpuSeconds();
+    const double cpuStart = ProcessFigures::cpuSeconds();
     Cost cost;
     cost.bytes = write();
     cost.seconds = double(timer.nsecsElapsed()) / 1e9;
-    cost.cpuSeconds = processCpuSeconds() - cpuStart;
+    cost.cpuSeconds = ProcessFigures::cpuSeconds() - cpuStart;
     return cost;
 }
 
@@ -214,11 +197,11 @@ int main(int argc, char **argv)
     const double rawBytes = double(kFrames) * (16384.0 * 8 + 16384 + 8) + 2 * 16384.0 * 8;
     std::printf("%d frames of simulated lamp light at %g nA, best of %d runs each\n", kFrames, kRangeNa, kRepeats);
 
-    const long before = peakKiB();
+    const long before = ProcessFigures::peakResidentKiB();
     const Cost hdf5 = best([&] { return writeHdf5(recording, dir.path(), "plain", {}); });
-    const long afterHdf5 = peakKiB();
+    const long afterHdf5 = ProcessFigures::peakResidentKiB();
     const Cost longRun = measure([&] { return writeHdf5(recording, dir.path(), "long", {}, 4 * kFrames); });
-    const long afterLong = peakKiB();
+    const long afterLong = ProcessFigures::peakResidentKiB();
     QFile::remove(dir.filePath("long.h5"));
     const Cost bare = best([&] { return writeBare(recording, dir.path()); });
     CsvInput csvInput;

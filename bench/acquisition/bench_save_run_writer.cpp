@@ -3,6 +3,8 @@
 // writer takes it, and the bytes each kind puts on disk per frame (for a
 // free-space estimate before a run). Run by hand from the build directory;
 // an argument names the folder to write in (default: a temporary folder).
+#include "ProcessFigures.h"
+
 #include "CsvRunSink.h"
 #include "PictureRunSink.h"
 #include "SaveRunWriter.h"
@@ -28,16 +30,6 @@ constexpr int kSide = 128;
 constexpr int kPixels = kSide * kSide;
 constexpr int kPoolSize = 40;    // distinct frames, cycled
 constexpr int kRateFrames = 300; // frames of each throughput run
-
-long vmHwmKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 // A spot of light drifting over a dark background with the detector's noise:
 // currents 0..800 nA with all their digits, and the picture as the console
@@ -147,9 +139,9 @@ int main(int argc, char **argv)
     // Warm the encoders up, so the peak below is the run's and not their first load.
     runOnce(root + "/warmup", {"all", true, true, true, true}, 4, colourPool);
 
-    const long before = vmHwmKiB();
+    const long before = ProcessFigures::peakResidentKiB();
     const RunResult big = runOnce(root + "/peak", {"all", true, true, true, true}, 1000, colourPool);
-    const long after = vmHwmKiB();
+    const long after = ProcessFigures::peakResidentKiB();
     std::printf("1000-frame run, data + pictures + video, colour: %.1f frames/s, %s\n", big.framesPerSecond,
                 big.outcome.success() ? "saved" : qPrintable(big.outcome.message()));
     std::printf("peak memory (VmHWM): %.1f MiB before the run, %.1f MiB after (the run added %.1f MiB)\n",

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImage>
 
+#include "ProcessFigures.h"
 #include "ThreadCpu.h"
 
 #include <atomic>
@@ -81,14 +82,7 @@ bool BenchCapture::stop()
 
 double BenchCapture::peakResidentMiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1.0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1.0;
+    return ProcessFigures::peakResidentKiB() / 1024.0;
 }
 
 double BenchCapture::frameRate(double seconds)

@@ -4,6 +4,7 @@ one is being written (SWMR), after it ended, and after its writer died.
 
 Usage: h5py_swmr_check.py WRITER_PROGRAM. Exits 77 (skipped) without h5py."""
 import math
+import os
 import subprocess
 import sys
 import tempfile
@@ -16,31 +17,12 @@ except ImportError:
     print("SKIP: h5py is not installed (Debian: python3-h5py)")
     sys.exit(77)
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from swmr_reading import check, open_swmr, wait_for  # noqa: E402
+
 WRITER = sys.argv[1]
 FRAMES, INTERVAL_MS, DIE_AFTER = 40, 50, 30
 PIXELS = np.arange(128 * 128)
-
-
-def check(condition, what):
-    if not condition:
-        sys.exit("FAIL: " + what)
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.02)
-    sys.exit(f"FAIL: {what} within {seconds} s")
-
-
-def open_swmr(path):
-    try:
-        return h5py.File(path, "r", libver="latest", swmr=True)
-    except OSError:  # not there yet
-        return None
 
 
 def check_frames(f, count):

@@ -17,30 +17,11 @@ except ImportError:
     print("SKIP: h5py is not installed (Debian: python3-h5py)")
     sys.exit(77)
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from swmr_reading import check, open_swmr, wait_for  # noqa: E402
+
 TOOL = sys.argv[1]
 FRAMES = 40  # at 10 nA about 76 ms a frame: some 3 s of writing
-
-
-def check(condition, what):
-    if not condition:
-        sys.exit("FAIL: " + what)
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.02)
-    sys.exit(f"FAIL: {what} within {seconds} s")
-
-
-def open_swmr(path):
-    try:
-        return h5py.File(path, "r", libver="latest", swmr=True)
-    except OSError:  # not there yet, or not yet in SWMR mode
-        return None
 
 
 with tempfile.TemporaryDirectory() as folder:

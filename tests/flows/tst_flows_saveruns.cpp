@@ -6,6 +6,7 @@
 #include "WindowRig.h"
 
 #include "Log.h"
+#include "RunFileReaders.h"
 #include "SavePanel.h"
 #include "SmallDisk.h"
 
@@ -19,61 +20,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-#include <hdf5.h>
 
 namespace {
-
-// Frames in a CSV frames file: its "Time: " lines, each followed by 128 lines of 128 numbers.
-int csvFrames(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return -1;
-    int frames = 0, rows = 0;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        if (line.startsWith("Time: ")) {
-            ++frames;
-        } else if (!line.isEmpty()) {
-            ++rows;
-            if (line.count(',') != 127)
-                return -1;
-        }
-    }
-    return rows == 128 * frames ? frames : -1;
-}
-
-int videoFrames(const QString &path)
-{
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                                            "stream=nb_read_frames", "-of", "csv=p=0", path});
-    if (!probe.waitForFinished(20000))
-        return -1;
-    bool ok = false;
-    const int frames = QString::fromLatin1(probe.readAllStandardOutput()).trimmed().toInt(&ok);
-    return ok ? frames : -1;
-}
-
-// Frames in an HDF5 recording, and its `complete` flag.
-std::pair<int, bool> hdf5Frames(const QString &path)
-{
-    const hid_t file = H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDONLY, H5P_DEFAULT);
-    if (file < 0)
-        return {-1, false};
-    const hid_t dataset = H5Dopen2(file, "/frames/current", H5P_DEFAULT);
-    const hid_t space = H5Dget_space(dataset);
-    hsize_t dims[3] = {};
-    H5Sget_simple_extent_dims(space, dims, nullptr);
-    const hid_t attribute = H5Aopen(file, "complete", H5P_DEFAULT);
-    std::int8_t complete = 0;
-    H5Aread(attribute, H5T_NATIVE_INT8, &complete);
-    H5Aclose(attribute);
-    H5Sclose(space);
-    H5Dclose(dataset);
-    H5Fclose(file);
-    return {int(dims[0]), complete != 0};
-}
 
 // The rig with the Save page filled in for a run of `frames` frames.
 void fillSavePage(WindowRig &rig, const QString &directory, int frames, bool allKinds)
@@ -171,14 +119,16 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
 
     // Every kind holds the same frames, whole, under its own name.
     const QString folder = directory + QStringLiteral("/run/");
-    QCOMPARE(csvFrames(folder + "run_current.csv"), written);
-    QCOMPARE(csvFrames(folder + "run_gray.csv"), written);
+    QCOMPARE(RunFileReaders::wholeCsvFrames(folder + "run_current.csv"), written);
+    QCOMPARE(RunFileReaders::wholeCsvFrames(folder + "run_gray.csv"), written);
     QVERIFY(QFile::exists(folder + "run_fulloff.csv"));
-    QCOMPARE(QDir(folder + "pic").entryList({"*.png"}, QDir::Files).size(), written);
+    QCOMPARE(RunFileReaders::decodedPictures(folder, "run"), written);
     QVERIFY(!QImage(folder + QStringLiteral("pic/run_%1.png").arg(written)).isNull());
-    QCOMPARE(hdf5Frames(folder + "run.h5"), std::make_pair(written, false));
+    const RunFileReaders::Hdf5Run hdf5 = RunFileReaders::readHdf5(folder + "run.h5");
+    QCOMPARE(hdf5.frames, written);
+    QCOMPARE(hdf5.complete, 0);
     if (!QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
-        QCOMPARE(videoFrames(folder + "run_output_video.mp4"), written);
+        QCOMPARE(RunFileReaders::videoFrames(folder + "run_output_video.mp4"), written);
     QVERIFY(QDir(folder).entryList({"*.part*"}, QDir::Files).isEmpty());
 }
 
@@ -225,7 +175,7 @@ void TestFlowsSaveRuns::diskFillingUpIsReported()
     QVERIFY(rig.find<QProgressBar>("progressBar")->value() < 100);
     // What is on disk holds whole frames only.
     QFile::remove(disk.path + QStringLiteral("/filler"));
-    const int onDisk = csvFrames(disk.path + QStringLiteral("/run/run_current.csv"));
+    const int onDisk = RunFileReaders::wholeCsvFrames(disk.path + QStringLiteral("/run/run_current.csv"));
     QVERIFY2(onDisk == written || (onDisk == -1 && written == 0), qPrintable(QString::number(onDisk)));
 }
 

@@ -1,5 +1,7 @@
 #include "WorkerRig.h"
 
+#include "RunFileReaders.h"
+
 #include "SharedFrameView.h"
 #include "../services/SharedFrameReader.h"
 
@@ -145,19 +147,6 @@ void armSave(ReceiverThread &worker, const QString &path, const QString &name, i
     plan.video = video;
     QDir().mkpath(plan.folder);
     worker.armSaveRun(plan);
-}
-
-// The frames ffprobe counts in a video, or -1.
-int videoFrames(const QString &path)
-{
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                            "stream=nb_read_frames", "-of", "csv=p=0", path});
-    if (!probe.waitForFinished(20000))
-        return -1;
-    bool ok = false;
-    const int frames = QString::fromLatin1(probe.readAllStandardOutput()).trimmed().toInt(&ok);
-    return ok ? frames : -1;
 }
 
 } // namespace
@@ -933,7 +922,7 @@ void TestReceiverThread::interruptedRunKeepsItsFrames()
     QVERIFY(!QImage(folder + QStringLiteral("/pic/long_%1.png").arg(outcome.written)).isNull());
     QVERIFY(QFile::exists(folder + "/long_fullon.csv"));
     if (!QStandardPaths::findExecutable("ffprobe").isEmpty())
-        QCOMPARE(videoFrames(folder + "/long_output_video.mp4"), outcome.written);
+        QCOMPARE(RunFileReaders::videoFrames(folder + "/long_output_video.mp4"), outcome.written);
     QVERIFY(QDir(folder).entryList({"*.part*"}, QDir::Files).isEmpty());
 }
 
