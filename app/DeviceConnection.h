@@ -16,7 +16,6 @@ class DeviceWatcher;
 class WorkerGate;
 class QComboBox;
 class QPushButton;
-class QThread;
 class QTimer;
 class QWidget;
 class ReceiverThread;

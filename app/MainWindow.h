@@ -29,12 +29,7 @@ class ParameterPanel;
 class SavePanel;
 class SimulatorControlWindow;
 class WorkerGate;
-class QCheckBox;
 class QHBoxLayout;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QRadioButton;
 
 namespace Ui {
 class MainWindow;

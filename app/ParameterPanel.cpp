@@ -23,15 +23,7 @@ ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &st
     , gate(gate)
     , summary(summary)
     , message(std::move(message))
-    , sent(std::make_unique<BiasVoltages>())
 {
-}
-
-ParameterPanel::~ParameterPanel() = default;
-
-const BiasVoltages &ParameterPanel::sentVoltages() const
-{
-    return *sent;
 }
 
 void ParameterPanel::rangeToggled(QObject *sender, bool checked)
@@ -125,7 +117,7 @@ void ParameterPanel::send(const ParameterSet &chosen)
         return;
     }
     search = chosen.integration;
-    *sent = chosen.voltages;
+    sent = chosen.voltages;
     CurrentRange::set(chosen.rangeNa);
     chosen.applyTo(worker, table);
     summary = chosen.summary();

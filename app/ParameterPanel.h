@@ -2,6 +2,7 @@
 
 #include "ConsoleState.h"
 #include "AcknowledgementWait.h"
+#include "BiasVoltages.h"
 #include "DeviceProtocol.h"
 #include "IntegrationSearch.h"
 #include "OperatorMessage.h"
@@ -9,7 +10,6 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -19,7 +19,6 @@ class QRadioButton;
 class QWidget;
 class ReceiverThread;
 class WorkerGate;
-struct BiasVoltages;
 struct ParameterSet;
 
 // The widgets of the settings page.
@@ -55,7 +54,6 @@ public:
     ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
                    DeviceSession &session, WorkerGate &gate, QString &summary,
                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
-    ~ParameterPanel() override;
 
     // The four fixed range buttons with their ranges, 800, 100, 10, 1 nA.
     struct FixedRange {
@@ -74,7 +72,7 @@ public:
     // The command of the last Setting that got as far as sending (empty before).
     const DeviceProtocol::Frame &lastCommand() const { return command; }
     // The voltages the device acknowledged last (all zero before).
-    const BiasVoltages &sentVoltages() const;
+    const BiasVoltages &sentVoltages() const { return sent; }
     // How the last exchange of the parameter command went.
     const AcknowledgementWait::Result &lastAnswer() const { return answer; }
 
@@ -97,5 +95,5 @@ private:
     IntegrationSearch::State search;
     DeviceProtocol::Frame command;
     AcknowledgementWait::Result answer;
-    std::unique_ptr<BiasVoltages> sent; // never null
+    BiasVoltages sent;
 };
