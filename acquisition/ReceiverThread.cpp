@@ -601,21 +601,28 @@ QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool rec
         render.fullOffReference = &fullOffReference;
         render.fullOnReference = &fullOnReference;
         image = FrameRenderer::render(rawFrame, render, latestCurrents, recordThis ? &frameGray : nullptr);
+        m_frameCalibrated = render.calibrationEnabled;
     }
     *saved = image;
-    DisplayLevels levels;
-    {
-        std::lock_guard<std::mutex> lock(m_levelsMutex);
-        levels = m_levels;
-    }
-    if (!levels.enabled)
+    std::lock_guard<std::mutex> lock(m_levelsMutex);
+    DisplayLevels levels = m_levels;
+    if (!levels.enabled) {
+        m_shownScale = m_frameCalibrated ? DisplayScale::ofReferences() : DisplayScale::ofRange(range);
         return image;
+    }
     // The operator's levels shape only what is shown: the saved picture keeps
     // the frame as rendered on its range.
     if (levels.automatic)
         std::tie(levels.low, levels.high) =
             LevelMapping::automaticLevels(latestCurrents.data(), latestCurrents.size());
+    m_shownScale = DisplayScale::ofLevels(levels.low, levels.high);
     return FrameRenderer::renderWithLevels(latestCurrents, displayMode.load(), levels.low, levels.high);
+}
+
+DisplayScale ReceiverThread::shownScale() const
+{
+    std::lock_guard<std::mutex> lock(m_levelsMutex);
+    return m_shownScale;
 }
 
 void ReceiverThread::publishToSharedMemory()
@@ -659,6 +666,7 @@ void ReceiverThread::recordFrame(std::chrono::system_clock::time_point arrived, 
         frame->currents = latestCurrents;
         frame->gray = frameGray;
         frame->picture = picture;
+        frame->calibrated = m_frameCalibrated;
         // Blocks while the writer's queue is full: a slow disk slows the
         // capture instead of losing frames.
         m_writer.append(std::move(frame));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DisplayLevels.h"
+#include "DisplayScale.h"
 #include "FrameAssembler.h"
 #include "FrameHealth.h"
 #include "FramePacer.h"
@@ -110,6 +111,8 @@ public:
     void waitForSaveRuns();
     // The live picture's display levels (saved data never depends on them).
     void setDisplayLevels(const DisplayLevels &levels);
+    // What the colours of the last picture sent stand for (any thread).
+    DisplayScale shownScale() const;
     // Replaces both references (16384 values each), as loaded from a file.
     void setReferences(const RunReferences &references);
     // The references with the times they were taken at.
@@ -284,6 +287,7 @@ private:
     // Worker thread only: scratch of the frame being processed.
     std::vector<double> latestCurrents;
     std::vector<std::uint8_t> frameGray;
+    bool m_frameCalibrated = false; // the frame being processed was rendered between the references
 
     // The armed save run, guarded by `m_runMutex` (GUI: arm and end; loop:
     // gathering; the lock is held while a frame is handed to the writer, so
@@ -301,9 +305,12 @@ private:
 
     const QString modePicturePath; // the recognition template, in the detect folder
 
-    // Display levels: set by the GUI (setDisplayLevels), read by the loop.
+    // Display levels: set by the GUI (setDisplayLevels), read by the loop;
+    // the scale of the last rendered picture: written by the loop, read by
+    // the GUI (shownScale). Both guarded by m_levelsMutex.
     mutable std::mutex m_levelsMutex;
     DisplayLevels m_levels;
+    DisplayScale m_shownScale;
 
     // The newest frame for the live analysis, guarded by `m_liveMutex`
     // (written by the loop while m_publishLive is set, read by the GUI). The

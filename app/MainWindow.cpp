@@ -1,6 +1,9 @@
 #include "MainWindow.h"
 
 #include "CaptureControl.h"
+#include "ColourScaleBar.h"
+#include "DeviceStatusStrip.h"
+#include "RunFolderLink.h"
 #include "ComboBoxDelegate.h"
 #include "ConsoleContext.h"
 #include "CurrentRange.h"
@@ -93,6 +96,7 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
 {
     ResourceBundle::ensureRegistered();
     ui->setupUi(this);
+    buildStatusViews();
     fpsTimer = new QTimer(this);
     batteryTimer.setInterval(DeviceConnection::BatteryIntervalMs);
     buildControllers();
@@ -104,6 +108,7 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     ui->widget_play->hide();
     ui->widget_bat->hide();
     ui->widget_range->hide();
+    setIconToolTips();
 
     // Arrival and removal of devices; on Windows nativeEvent hears them instead.
     deviceConnection->watchDevices(context.sharedBackend());
@@ -113,6 +118,10 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     connect(simulatorShortcut, &QShortcut::activated, this, &MainWindow::openSimulatorControls);
 
     loadSettings();
+    parameterPanel->showRangeTiming();
+    connect(&m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
+    m_statusTimer.start(250);
+    refreshStatus();
     // Once the window runs: a message about them must not hold up construction.
     QTimer::singleShot(0, analysisPage, &LiveAnalysisPage::loadReferencesAtStart);
 }
@@ -129,14 +138,15 @@ void MainWindow::buildControllers()
         ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
         state, worker, session, *gate, batteryTimer, [this] { capture->stop(); }, OperatorMessage::modalBox(), this);
     deviceConnection->setOnDeviceGivenUp([this](const QString &reason) { worker.endSaveRun(reason); });
+    deviceConnection->setOnConnected([this] { parameterPanel->applyStored(); });
     parameterPanel = new ParameterPanel(
         ParameterWidgets{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
                          ui->radioButton_optional_gear, ui->widget_range, ui->lineEdit_gear, ui->lineEdit_vc,
-                         ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff},
+                         ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff, m_rangeTiming},
         state, worker, session, *gate, parameterSummary, OperatorMessage::modalBox(), this);
     savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
                                           ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
-                                          ui->checkBox_hdf5, ui->progressBar, ui->label_savestate},
+                                          ui->checkBox_hdf5, ui->progressBar, ui->label_savestate, m_runFolder},
                               state, worker, parameterSummary, [this] { return runMetadata(); },
                               OperatorMessage::modalBox(), this);
     curvePage = new ItCurvePage(ui->widget_9, state, worker, OperatorMessage::modalBox(), this);
@@ -155,6 +165,7 @@ void MainWindow::buildLiveView()
     display = new KeepRatioWidget;
     displayLayout = new QHBoxLayout;
     displayLayout->addWidget(display);
+    displayLayout->addWidget(m_colourScale);
     ui->widget_display->setLayout(displayLayout);
     connect(display, &KeepRatioWidget::click_coor, this, &MainWindow::SetClickedLocate);
     connect(display, &KeepRatioWidget::dblClick_coor, this, &MainWindow::SetDoubleClickedLocate);
@@ -162,6 +173,61 @@ void MainWindow::buildLiveView()
     pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
                                                   ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
                                    display, worker, context.paths().detectFolder, this);
+    connect(pipeline, &DisplayPipeline::frameShown, this, &MainWindow::showColourScale);
+}
+
+void MainWindow::buildStatusViews()
+{
+    m_statusStrip = new DeviceStatusStrip(ui->widget_2);
+    ui->verticalLayout_28->addWidget(m_statusStrip);
+    m_colourScale = new ColourScaleBar;
+    m_runFolder = new RunFolderLink(ui->widget_53);
+    ui->verticalLayout_29->addWidget(m_runFolder);
+    m_rangeTiming = new QLabel(ui->widget_14);
+    m_rangeTiming->setObjectName(QStringLiteral("label_range_timing"));
+    m_rangeTiming->setStyleSheet(QStringLiteral("QLabel { font-family: 'Arial'; color: #555555; }"));
+    m_rangeTiming->setWordWrap(true);
+    ui->verticalLayout_16->addWidget(m_rangeTiming);
+}
+
+void MainWindow::setIconToolTips()
+{
+    // The play button's tip follows the capture (CaptureControl); the
+    // battery's carries its voltage (DeviceConnection).
+    ui->pushButton_rotate->setToolTip(QStringLiteral("Rotate the picture by 90 degrees"));
+    ui->pushButton_mirrorHorizontal->setToolTip(QStringLiteral("Mirror the picture left to right"));
+    ui->pushButton_mirrorVertical->setToolTip(QStringLiteral("Mirror the picture top to bottom"));
+    ui->pushButton_voltage_about->setToolTip(QStringLiteral("What the bias voltages do"));
+    ui->pushButton_minimize->setToolTip(QStringLiteral("Minimise"));
+    ui->pushButton_maxsize->setToolTip(QStringLiteral("Maximise"));
+    ui->pushButton_close->setToolTip(QStringLiteral("Close"));
+    ui->widget_bat->setToolTip(QStringLiteral("Battery: unknown"));
+}
+
+void MainWindow::showColourScale()
+{
+    m_colourScale->showScale(worker.shownScale(), pipeline->displayMode());
+}
+
+void MainWindow::refreshStatus()
+{
+    DeviceStatus status;
+    status.backend = context.backendKind();
+    if (state.connected) {
+        status.serial = deviceConnection->serial();
+        status.batteryVolts = deviceConnection->batteryVolts();
+        if (!state.configured)
+            status.state = DeviceStatus::State::NotConfigured;
+        else
+            status.state = state.running ? DeviceStatus::State::Capturing : DeviceStatus::State::Connected;
+        if (state.configured) {
+            status.rangeNa = CurrentRange::value();
+            status.integrationCount = std::uint32_t(parameterPanel->searchState().integrationCount);
+        }
+    }
+    m_statusStrip->showStatus(status);
+    if (!state.running)
+        pipeline->markNotLive();
 }
 
 SimulatorControlWindow *MainWindow::simulatorControls() const
@@ -331,9 +397,11 @@ void MainWindow::handle_max_size_button_click()
     if (isMaximized()) {
         showNormal();
         ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(MaximizeSheet));
+        ui->pushButton_maxsize->setToolTip(QStringLiteral("Maximise"));
     } else {
         showMaximized();
         ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(RestoreSheet));
+        ui->pushButton_maxsize->setToolTip(QStringLiteral("Restore"));
     }
 }
 
@@ -534,6 +602,7 @@ void MainWindow::handle_cali_data_click()
 void MainWindow::handle_Display_show_mode(bool checked)
 {
     pipeline->showMode(sender(), checked);
+    showColourScale();
 }
 
 void MainWindow::slotTest()

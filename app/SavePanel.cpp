@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "ReceiverThread.h"
+#include "RunFolderLink.h"
 #include "SaveRequest.h"
 
 #include <QCheckBox>
@@ -122,6 +123,8 @@ void SavePanel::showOutcome(const SaveOutcome &outcome)
 {
     if (outcome.folder == folder) {
         outcomeShown = true;
+        if (ui.runFolder && outcome.written > 0)
+            ui.runFolder->showFolder(outcome.folder);
         if (outcome.success()) {
             ui.progress->setValue(100);
             ui.state->setText(QStringLiteral("Save success!"));
@@ -146,4 +149,6 @@ void SavePanel::resetProgress()
 {
     ui.progress->setValue(0);
     ui.state->clear();
+    if (ui.runFolder)
+        ui.runFolder->clearFolder();
 }

@@ -21,6 +21,34 @@ DisplayPipeline::DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget 
     connect(&drawTimer, &QTimer::timeout, this, &DisplayPipeline::drawPending);
     connect(display, &KeepRatioWidget::regionDragged, this, &DisplayPipeline::regionDragged);
     connect(display, &KeepRatioWidget::regionCleared, this, &DisplayPipeline::regionCleared);
+
+    m_notLiveBadge = new QLabel(notLiveText(), display);
+    m_notLiveBadge->setObjectName(QStringLiteral("label_not_live"));
+    m_notLiveBadge->setStyleSheet(QStringLiteral(
+        "QLabel { background-color: rgba(208, 61, 79, 210); color: white; font-family: Arial; font-weight: bold;"
+        " border-radius: 5px; padding: 3px 10px; }"));
+    m_notLiveBadge->adjustSize();
+    m_notLiveBadge->move(6, 6);
+    m_notLiveBadge->hide();
+}
+
+QString DisplayPipeline::notLiveText()
+{
+    return QStringLiteral("Not live");
+}
+
+void DisplayPipeline::markNotLive()
+{
+    if (!m_live)
+        return;
+    m_live = false;
+    m_notLiveBadge->show();
+    m_notLiveBadge->raise();
+    const QString suffix = QStringLiteral(" (not live)");
+    for (QLabel *figure : {ui.fps, ui.clickedCurrent}) {
+        if (!figure->text().endsWith(suffix))
+            figure->setText(figure->text() + suffix);
+    }
 }
 
 void DisplayPipeline::receiveImage(const QImage &image)
@@ -49,6 +77,10 @@ void DisplayPipeline::drawPending()
     display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
     display->setImage(shown);
     ++drawnCount;
+    if (!m_live) {
+        m_live = true;
+        m_notLiveBadge->hide();
+    }
     emit frameShown(shown);
 }
 

@@ -69,6 +69,11 @@ public:
     QRect region() const { return m_region; }
     // The selected cell's current, sent by the worker with every frame.
     void showCellCurrent(double current);
+    // The capture ended (stop, unplug, error): the picture and the figures on
+    // screen are the last ones, not live; marked so until the next frame.
+    void markNotLive();
+    bool isLive() const { return m_live; }
+    static QString notLiveText();
 
     // Recognition asks for the next drawn frame as its test picture.
     void requestTestPicture() { testPictureRequested = true; }
@@ -118,4 +123,6 @@ private:
     QTimer drawTimer;             // single shot, 0 ms: one draw per burst of frames
     int drawnCount = 0;
     int receivedCount = 0;
+    bool m_live = false;            // a frame was drawn since the last markNotLive
+    QLabel *m_notLiveBadge = nullptr; // child of the live view
 };
