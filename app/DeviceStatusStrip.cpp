@@ -12,7 +12,7 @@ namespace {
 // red, the form's dark text.
 const char *const kStripSheet =
     "QWidget#statusStrip { background-color: rgb(240, 243, 246); border-radius: 5px; }"
-    "QLabel { color: #333333; font-family: Arial; background: transparent; }";
+    "QLabel { color: #333333; font-family: Arial; font-size: 8pt; background: transparent; }";
 
 QString stateSheet(DeviceStatus::State state)
 {
@@ -23,8 +23,8 @@ QString stateSheet(DeviceStatus::State state)
     case DeviceStatus::State::NotConfigured: colour = "#D9822B"; break;
     case DeviceStatus::State::Disconnected: break;
     }
-    return QStringLiteral("QLabel { background-color: %1; color: white; font-family: Arial; font-weight: bold;"
-                          " border-radius: 4px; padding: 1px 8px; }")
+    return QStringLiteral("QLabel { background-color: %1; color: white; font-family: Arial; font-size: 8pt;"
+                          " font-weight: bold; border-radius: 4px; padding: 1px 4px; }")
         .arg(QLatin1String(colour));
 }
 
@@ -42,13 +42,13 @@ DeviceStatusStrip::DeviceStatusStrip(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(QString::fromLatin1(kStripSheet));
     auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(8, 2, 8, 2);
-    layout->setSpacing(14);
+    layout->setContentsMargins(4, 2, 4, 2);
+    layout->setSpacing(4);
     m_device = addLabel("label_status_device");
     m_state = addLabel("label_status_state");
     m_timing = addLabel("label_status_timing");
     m_battery = addLabel("label_status_battery");
-    layout->insertStretch(3, 1);
+    layout->addStretch(1);
     m_status.state = DeviceStatus::State::Connected; // anything but the first status, so it is drawn
     showStatus(DeviceStatus());
 }
@@ -82,15 +82,19 @@ QString DeviceStatusStrip::deviceText() const
 QString DeviceStatusStrip::timingText() const
 {
     if (!m_status.rangeNa)
-        return QStringLiteral("Range: not set");
-    return FrameTiming::summary(*m_status.rangeNa, m_status.integrationCount);
+        return QStringLiteral("range not set");
+    const double fps = FrameTiming::expectedFramesPerSecond(m_status.integrationCount);
+    return QStringLiteral("%1 nA, %2 ms, %3 fps")
+        .arg(*m_status.rangeNa, 0, 'g', 6)
+        .arg(FrameTiming::integrationMs(m_status.integrationCount), 0, 'f', 1)
+        .arg(fps, 0, 'f', fps < 10 ? 2 : 1);
 }
 
 QString DeviceStatusStrip::batteryText() const
 {
     if (m_status.state == DeviceStatus::State::Disconnected)
-        return QStringLiteral("Battery: -");
-    return QStringLiteral("Battery: %1").arg(BatteryReport::text(m_status.batteryVolts));
+        return QStringLiteral("battery -");
+    return QStringLiteral("battery %1").arg(BatteryReport::text(m_status.batteryVolts));
 }
 
 QString DeviceStatusStrip::stateShown() const
@@ -107,5 +111,7 @@ void DeviceStatusStrip::showStatus(const DeviceStatus &status)
     m_state->setText(stateText(status.state));
     m_state->setStyleSheet(stateSheet(status.state));
     m_timing->setText(timingText());
+    m_timing->setToolTip(status.rangeNa ? FrameTiming::summary(*status.rangeNa, status.integrationCount)
+                                        : QStringLiteral("No parameters acknowledged on this connection"));
     m_battery->setText(batteryText());
 }

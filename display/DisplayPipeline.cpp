@@ -22,7 +22,8 @@ DisplayPipeline::DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget 
     connect(display, &KeepRatioWidget::regionDragged, this, &DisplayPipeline::regionDragged);
     connect(display, &KeepRatioWidget::regionCleared, this, &DisplayPipeline::regionCleared);
 
-    m_notLiveBadge = new QLabel(notLiveText(), display);
+    // Over the picture's top-left corner.
+    m_notLiveBadge = new QLabel(notLiveText(), display->pictureLabel());
     m_notLiveBadge->setObjectName(QStringLiteral("label_not_live"));
     m_notLiveBadge->setStyleSheet(QStringLiteral(
         "QLabel { background-color: rgba(208, 61, 79, 210); color: white; font-family: Arial; font-weight: bold;"
@@ -44,11 +45,15 @@ void DisplayPipeline::markNotLive()
     m_live = false;
     m_notLiveBadge->show();
     m_notLiveBadge->raise();
-    const QString suffix = QStringLiteral(" (not live)");
     for (QLabel *figure : {ui.fps, ui.clickedCurrent}) {
-        if (!figure->text().endsWith(suffix))
-            figure->setText(figure->text() + suffix);
+        figure->setStyleSheet(notLiveFigureSheet());
+        figure->setToolTip(QStringLiteral("The last figure of the capture; not live"));
     }
+}
+
+QString DisplayPipeline::notLiveFigureSheet()
+{
+    return QStringLiteral("QLabel { color: #A0A0A0; font-style: italic; }");
 }
 
 void DisplayPipeline::receiveImage(const QImage &image)
@@ -80,6 +85,10 @@ void DisplayPipeline::drawPending()
     if (!m_live) {
         m_live = true;
         m_notLiveBadge->hide();
+        for (QLabel *figure : {ui.fps, ui.clickedCurrent}) {
+            figure->setStyleSheet(QString());
+            figure->setToolTip(QString());
+        }
     }
     emit frameShown(shown);
 }

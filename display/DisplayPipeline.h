@@ -74,6 +74,8 @@ public:
     void markNotLive();
     bool isLive() const { return m_live; }
     static QString notLiveText();
+    // The look of the frame rate and the current while they are not live.
+    static QString notLiveFigureSheet();
 
     // Recognition asks for the next drawn frame as its test picture.
     void requestTestPicture() { testPictureRequested = true; }
