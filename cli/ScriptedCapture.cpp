@@ -120,7 +120,8 @@ int ScriptedCapture::connectAndCapture()
         return ExitCode::kDevice;
     }
     m_summary.batteryVolts = m_device.readBatteryVolts();
-    m_streams.problem(QStringLiteral("Battery: %1.").arg(BatteryReport::text(m_summary.batteryVolts)));
+    if (!m_options.quiet)
+        m_streams.problem(QStringLiteral("Battery: %1.").arg(BatteryReport::text(m_summary.batteryVolts)));
     if (InterruptSignals::received())
         return interruptedEarly();
 
@@ -141,7 +142,8 @@ int ScriptedCapture::connectAndCapture()
     m_summary.vbias2Volts = parameters.voltages.vbias2;
     m_summary.vonVolts = parameters.voltages.von;
     m_summary.voffVolts = parameters.voltages.voff;
-    m_streams.problem(FrameTiming::summary(parameters.rangeNa, count) + QLatin1Char('.'));
+    if (!m_options.quiet)
+        m_streams.problem(FrameTiming::summary(parameters.rangeNa, count) + QLatin1Char('.'));
     applyReferences();
     if (InterruptSignals::received())
         return interruptedEarly();

@@ -12,6 +12,7 @@
 #include "SimulatorBackend.h"
 #include "ZK128Device.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -44,7 +45,7 @@ struct PanelRig
     }
     ParameterWidgets widgets()
     {
-        return ParameterWidgets{&r800, &r100, &r10, &r1, &typed, &rangeField, &gear, &vc, &vd, &von, &voff};
+        return ParameterWidgets{&r800, &r100, &r10, &r1, &typed, &rangeField, &gear, &vc, &vd, &von, &voff, &timing};
     }
     std::vector<Bytes> parameterCommands() const
     {
@@ -61,6 +62,7 @@ struct PanelRig
         typed{"Optional gear", &page};
     QWidget rangeField;
     QLineEdit gear, vc, vd, von, voff;
+    QLabel timing;
     ConsoleState state;
     ReceiverThread worker;
     DeviceSession session;
@@ -132,10 +134,12 @@ void TestFlowsParameters::rangeButtons_data()
     QTest::addColumn<int>("button");
     QTest::addColumn<double>("range");
     QTest::addColumn<bool>("fieldShown");
-    QTest::newRow("100") << 1 << 100.0 << false;
-    QTest::newRow("10") << 2 << 10.0 << false;
-    QTest::newRow("1") << 3 << 1.0 << false;
-    QTest::newRow("optional keeps the range") << 4 << 800.0 << true;
+    QTest::addColumn<QString>("timing"); // shown beside the range
+    QTest::newRow("100") << 1 << 100.0 << false << "100 nA: integration 30.6 ms, about 31.4 frames/s";
+    QTest::newRow("10") << 2 << 10.0 << false << "10 nA: integration 76.6 ms, about 12.9 frames/s";
+    QTest::newRow("1") << 3 << 1.0 << false << "1 nA: integration 765.9 ms, about 1.30 frames/s";
+    QTest::newRow("optional keeps the range")
+        << 4 << 800.0 << true << "250 nA: integration 12.3 ms, about 74.2 frames/s";
 }
 
 void TestFlowsParameters::rangeButtons()
@@ -143,11 +147,13 @@ void TestFlowsParameters::rangeButtons()
     QFETCH(int, button);
     QFETCH(double, range);
     QFETCH(bool, fieldShown);
+    QFETCH(QString, timing);
     PanelRig rig;
     rig.gear.setText(QStringLiteral("250"));
     QRadioButton *buttons[] = {&rig.r800, &rig.r100, &rig.r10, &rig.r1, &rig.typed};
     buttons[button]->setChecked(true);
     QCOMPARE(CurrentRange::value(), range);
+    QCOMPARE(rig.timing.text(), timing);
     QCOMPARE(!rig.rangeField.isHidden(), fieldShown);
     if (fieldShown) {
         rig.r800.setChecked(true); // and leaving it hides the field again

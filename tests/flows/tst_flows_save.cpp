@@ -4,6 +4,7 @@
 
 #include "ConsoleState.h"
 #include "SaveFolderNamer.h"
+#include "RunFolderLink.h"
 #include "SavePanel.h"
 
 #include <QCheckBox>
@@ -14,6 +15,11 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
 namespace {
 
 const QString Summary = QStringLiteral("Current:800\nVbias1:1\nVbias2:2\nVon:3\nVoff:-4\n");
@@ -22,7 +28,8 @@ struct SaveRig
 {
     SaveRig()
         : worker(test.context)
-        , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &hdf5, &progress, &stateLabel}, state,
+        , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &hdf5, &progress, &stateLabel, &runFolder},
+                state,
                 worker, summary, {}, messages.sink())
     {
         frames.setEditable(true);
@@ -51,6 +58,7 @@ struct SaveRig
     QCheckBox data, picture, video, hdf5;
     QProgressBar progress;
     QLabel stateLabel;
+    RunFolderLink runFolder;
     ConsoleState state;
     TestContext test;
     ReceiverThread worker;
@@ -109,6 +117,11 @@ void TestFlowsSave::refusals_data()
     QTest::newRow("control character") << true << "3" << "run\tone" << badName;
     QTest::newRow("too long") << true << "3" << QString(228, QLatin1Char('x'))
                               << "The name is too long: the run's file names would pass 255 bytes.";
+    QTest::newRow("folder cannot be written")
+        << true << "3" << "run"
+        << QStringLiteral("The folder %1 cannot be written: %2.")
+               .arg(QDir::toNativeSeparators(QStringLiteral("/proc")),
+                    QString::fromLocal8Bit(std::strerror(::geteuid() == 0 ? ENOENT : EACCES)));
 }
 
 void TestFlowsSave::refusals()
@@ -121,6 +134,8 @@ void TestFlowsSave::refusals()
     rig.state.running = running;
     rig.frames.setCurrentText(count);
     rig.name.setText(name);
+    if (message.contains(QLatin1String("cannot be written")))
+        rig.path.setText(QStringLiteral("/proc"));
     rig.panel.saveClicked();
     QCOMPARE(rig.messages.texts, QStringList{message});
     QVERIFY(!rig.worker.isRecording());
@@ -318,6 +333,16 @@ void TestFlowsSave::outcome()
     QCOMPARE(rig.progress.value(), bar);
     QCOMPARE(rig.stateLabel.text(), label);
     QCOMPARE(rig.messages.texts, messages);
+    // Where the frames went, with a way to open it.
+    QCOMPARE(rig.runFolder.folder(), outcome.folder);
+    QVERIFY(rig.runFolder.text().contains(QDir::toNativeSeparators(outcome.folder)));
+    QStringList opened;
+    rig.runFolder.setOpener([&](const QString &folder) {
+        opened << folder;
+        return true;
+    });
+    emit rig.runFolder.linkActivated(rig.runFolder.text());
+    QCOMPARE(opened, QStringList{outcome.folder});
 }
 
 void TestFlowsSave::saveFailureIsShownAndResets()
