@@ -604,10 +604,17 @@ QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool rec
         m_frameCalibrated = render.calibrationEnabled;
     }
     *saved = image;
-    std::lock_guard<std::mutex> lock(m_levelsMutex);
-    DisplayLevels levels = m_levels;
+    DisplayLevels levels;
+    {
+        std::lock_guard<std::mutex> lock(m_levelsMutex);
+        levels = m_levels;
+    }
+    const auto showScale = [this](const DisplayScale &scale) {
+        std::lock_guard<std::mutex> lock(m_levelsMutex);
+        m_shownScale = scale;
+    };
     if (!levels.enabled) {
-        m_shownScale = m_frameCalibrated ? DisplayScale::ofReferences() : DisplayScale::ofRange(range);
+        showScale(m_frameCalibrated ? DisplayScale::ofReferences() : DisplayScale::ofRange(range));
         return image;
     }
     // The operator's levels shape only what is shown: the saved picture keeps
@@ -615,7 +622,7 @@ QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool rec
     if (levels.automatic)
         std::tie(levels.low, levels.high) =
             LevelMapping::automaticLevels(latestCurrents.data(), latestCurrents.size());
-    m_shownScale = DisplayScale::ofLevels(levels.low, levels.high);
+    showScale(DisplayScale::ofLevels(levels.low, levels.high));
     return FrameRenderer::renderWithLevels(latestCurrents, displayMode.load(), levels.low, levels.high);
 }
 
