@@ -5,7 +5,6 @@
 // worker thread. Runs at the 800 nA integration (11.5 ms per frame) and with
 // zero integration time (the USB link alone limits the device).
 #include "ConsoleContext.h"
-#include "DeviceProtocol.h"
 #include "DisplayPipeline.h"
 #include "LiveAnalysisPage.h"
 #include "MainWindow.h"
