@@ -161,7 +161,7 @@ void MainWindow::buildLiveView()
 
     pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
                                                   ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
-                                   display, worker, context.paths().detectFolder, this);
+                                   display, worker, context.paths().scratchFolder, this);
 }
 
 SimulatorControlWindow *MainWindow::simulatorControls() const
