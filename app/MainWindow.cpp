@@ -19,6 +19,7 @@
 #include "WorkerGate.h"
 #include "ResourceBundle.h"
 #include "VoltageDetails.h"
+#include "WindowAccessibility.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
@@ -101,6 +102,7 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     connectWorker();
     buildNavigation();
     applyInputConstraints();
+    WindowAccessibility::install(*this, *ui);
     ui->widget_play->hide();
     ui->widget_bat->hide();
     ui->widget_range->hide();

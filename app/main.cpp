@@ -32,6 +32,8 @@ int main(int argc, char *argv[])
         LaunchOptions::answerTextRequest(textOnly);
     }
     QApplication app(argc, argv);
+    // Task bars match the window to the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TESSIVO_APP_ID));
     const LaunchOptions::Choice launch = LaunchOptions::parse(app);
     if (!launch.error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(launch.error));
