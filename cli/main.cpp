@@ -75,9 +75,8 @@ int main(int argc, char *argv[])
     if (const auto simulator = std::dynamic_pointer_cast<SimulatorBackend>(choice.backend))
         for (const QString &warning : simulator->environmentWarnings())
             streams.problem(warning);
-    // The tool recognises nothing, so it needs no scratch folder.
-    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(QString()),
-                                 ScriptedCapture::settingsIdentity(), choice.simulator);
+    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(), ScriptedCapture::settingsIdentity(),
+                                 choice.simulator);
     if (options->action == CaptureOptions::Action::List)
         return listDevices(context.backend(), streams);
 

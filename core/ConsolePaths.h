@@ -22,8 +22,9 @@ struct ConsolePaths
     QString shippedFile(const QString &name) const { return shippedFolder + QLatin1Char('/') + name; }
 
     // The shipped files of the application directory, the given scratch folder
-    // (see ScratchFolder), <working dir>/result and the log as opened.
-    static ConsolePaths forApplication(const QString &scratchFolder);
+    // (see ScratchFolder; none for programs that recognise nothing),
+    // <working dir>/result and the log as opened.
+    static ConsolePaths forApplication(const QString &scratchFolder = QString());
 
     // Where the shipped files are for an executable in executableFolder: an
     // installed console (<prefix>/bin) reads <prefix>/share/tessivo128; one

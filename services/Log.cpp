@@ -34,9 +34,10 @@ QString defaultLogFile()
 // The log's two targets and its writer, built on first use (the entry point's
 // first line), so a log sent elsewhere by useLogFile never leaves an empty
 // "log.txt" in the working directory. Append mode opens the file with
-// O_APPEND and the file is unbuffered: every line is one write, so two console instances interleave whole lines.
-// The function-local static makes construction safe from any thread; after
-// it, the writer's mutex guards both devices.
+// O_APPEND and the file is unbuffered: every line is one write, so two
+// console instances interleave whole lines. The function-local static makes
+// construction safe from any thread; after it, the writer's mutex guards both
+// devices.
 struct ProcessLog {
     // Resolved once, so the log stays where it was opened whatever the working directory becomes.
     QFile file{chosenLogFile().isEmpty() ? defaultLogFile() : chosenLogFile()};

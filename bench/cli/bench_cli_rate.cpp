@@ -91,7 +91,7 @@ QString windowRun(const QString &folder)
 {
     auto device = std::make_shared<ZK128Device>();
     device->setIntegrationCountOverride(0);
-    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(QString()),
+    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(),
                                  SettingsIdentity(), device);
     auto window = std::make_unique<MainWindow>(context);
     window->show();

@@ -53,7 +53,7 @@ double run(const char *title, std::uint32_t integrationCount, bool analysisOpen 
 {
     auto device = std::make_shared<ZK128Device>();
     device->setReplyDelay(std::chrono::microseconds(200));
-    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(QString()),
+    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(),
                                  SettingsIdentity(), device);
     auto window = std::make_unique<MainWindow>(context);
     window->resize(840, 523);

@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
     QApplication app(argc, argv);
     auto device = std::make_shared<ZK128Device>();
-    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(QString()),
+    const ConsoleContext context(std::make_shared<SimulatorBackend>(device), ConsolePaths::forApplication(),
                                  SettingsIdentity(), device);
     auto window = std::make_unique<MainWindow>(context);
     window->show();

@@ -106,8 +106,7 @@ int main(int argc, char *argv[])
     out.mkpath(QStringLiteral("."));
 
     std::shared_ptr<SimulatorBackend> simulator = live ? SimulatorBackend::fromEnvironment() : nullptr;
-    // The render runs no recognition: no scratch folder.
-    const ConsoleContext context(simulator, ConsolePaths::forApplication(QString()), SettingsIdentity(),
+    const ConsoleContext context(simulator, ConsolePaths::forApplication(), SettingsIdentity(),
                                  simulator ? simulator->device() : nullptr);
     auto window = std::make_unique<MainWindow>(context);
     WindowChrome::install(app, *window);
