@@ -1,6 +1,5 @@
 #include "WindowAccessibility.h"
 
-#include "LiveAnalysisWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QAccessible>
@@ -83,11 +82,15 @@ void addShortcuts(QMainWindow &window, Ui::MainWindow &ui)
     });
 }
 
+// Qt describes a plain QWidget as a client area ("filler" on the desktop's
+// accessibility bus), even when it is a window of its own. Classes Qt knows
+// better (main windows, dialogs, popups) are answered before this one is asked.
 QAccessibleInterface *windowRole(const QString &className, QObject *object)
 {
-    if (className == QLatin1String(LiveAnalysisWindow::staticMetaObject.className()) && object->isWidgetType())
-        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
-    return nullptr;
+    if (className != QLatin1String("QWidget") || !object->isWidgetType())
+        return nullptr;
+    auto *widget = static_cast<QWidget *>(object);
+    return widget->windowType() == Qt::Window ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
 }
 
 } // namespace

@@ -22,8 +22,9 @@ inline constexpr char kConnectShortcut[] = "Ctrl+O";
 
 void install(QMainWindow &window, Ui::MainWindow &ui);
 
-// Gives windows without parent of the console (Live Analysis) the role of a
-// window, so that they appear under their title rather than as unnamed
+// Gives the console's windows that are plain widgets (Live Analysis, the
+// It-curve plot, the recognition answer, the simulator controls) the role of
+// a window, so that they appear under their title rather than as unnamed
 // fillers. Installed once per process.
 void installWindowRoles();
 

@@ -3,6 +3,8 @@
 // the pages and the keyboard shortcuts.
 #include "WindowRig.h"
 
+#include "CurrentDialog.h"
+#include "ItCurvePage.h"
 #include "LiveAnalysisPage.h"
 #include "LiveAnalysisWindow.h"
 
@@ -67,7 +69,8 @@ private slots:
     void captureNameAndShortcuts();
     void tabOrder_data();
     void tabOrder();
-    void liveAnalysisIsATitledWindow();
+    void ownWindowsAreTitledWindows_data();
+    void ownWindowsAreTitledWindows();
 };
 
 void TestFlowsAccessibility::namesOfWindowAndControls()
@@ -153,16 +156,29 @@ void TestFlowsAccessibility::tabOrder()
     QCOMPARE(visited, order);
 }
 
-void TestFlowsAccessibility::liveAnalysisIsATitledWindow()
+void TestFlowsAccessibility::ownWindowsAreTitledWindows_data()
 {
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Live Analysis") << QStringLiteral("Live Analysis");
+    QTest::newRow("It-curve plot") << QStringLiteral("It");
+}
+
+void TestFlowsAccessibility::ownWindowsAreTitledWindows()
+{
+    QFETCH(QString, title);
     WindowRig rig;
-    rig.window->liveAnalysis().openWindow();
-    LiveAnalysisWindow *analysis = rig.window->liveAnalysis().window();
-    QVERIFY(analysis && analysis->isWindow());
-    QAccessibleInterface *face = accessible(analysis);
+    QWidget *opened = nullptr;
+    if (title == QLatin1String("It")) {
+        opened = rig.window->itCurve().openWindow();
+    } else {
+        rig.window->liveAnalysis().openWindow();
+        opened = rig.window->liveAnalysis().window();
+    }
+    QVERIFY(opened && opened->isWindow());
+    QAccessibleInterface *face = accessible(opened);
     QCOMPARE(face->role(), QAccessible::Window);
-    QCOMPARE(face->text(QAccessible::Name), QStringLiteral("Live Analysis"));
-    const QStringList unnamed = unnamedControls(analysis);
+    QCOMPARE(face->text(QAccessible::Name), title);
+    const QStringList unnamed = unnamedControls(opened);
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
 }
 
