@@ -2,6 +2,7 @@
 
 #include "FrameTypes.h"
 #include "Hdf5ErrorScope.h"
+#include "NexusLayout.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -238,7 +239,7 @@ bool Hdf5RunSink::create(const SaveRunPlan &plan)
     // The last HDF5 call before a failure is the failed one: its error stack tells why.
     m_file = Hdf5Id(H5Fcreate(QFile::encodeName(filePath(plan)).constData(), H5F_ACC_EXCL, H5P_DEFAULT, access.get()));
     return m_file.valid() && writeRunAttributes(m_file.get(), plan) && createFrameDatasets(m_file.get())
-           && createReferenceDatasets(m_file.get())
+           && createReferenceDatasets(m_file.get()) && NexusLayout::create(m_file.get())
            // SWMR writing needs every attribute closed and creates nothing from here on.
            && H5Fstart_swmr_write(m_file.get()) >= 0;
 }

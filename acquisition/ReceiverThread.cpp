@@ -63,7 +63,7 @@ ReceiverThread::ReceiverThread(const ConsoleContext &context, QObject *parent)
     , m_context(context)
     , fullOffReference(std::size_t(Zk128::PixelCount), 0.0)
     , fullOnReference(std::size_t(Zk128::PixelCount), double(currentRange.load()))
-    , modePicturePath(context.paths().detectFolder + QStringLiteral("/mode.png"))
+    , modePicturePath(context.paths().templatePicture())
 {
     qRegisterMetaType<std::shared_ptr<std::vector<std::vector<double>>>>(
         "std::shared_ptr<std::vector<std::vector<double>>>");

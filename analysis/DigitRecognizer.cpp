@@ -1,6 +1,7 @@
 // LibTorch first: Qt's keyword macros must not reach its headers.
 #include "DigitRecognizer.h"
 
+#include "ConsolePaths.h"
 #include "DigitPreprocessor.h"
 
 #include <opencv2/core.hpp>
@@ -13,8 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
-DigitRecognizer::DigitRecognizer(const std::string &modelPath, std::string detectFolder, std::string resultFolder)
-    : m_detectFolder(std::move(detectFolder))
+DigitRecognizer::DigitRecognizer(const std::string &modelPath, std::string scratchFolder, std::string resultFolder)
+    : m_scratchFolder(std::move(scratchFolder))
     , m_resultFolder(std::move(resultFolder))
 {
     // The classifier is a handful of layers run once a second: the JIT's
@@ -51,13 +52,13 @@ torch::Tensor DigitRecognizer::preprocess(const std::string &imagePath, bool app
 
     cv::Mat templ;
     if (subtractTemplate)
-        templ = cv::imread(m_detectFolder + "/mode.png", cv::IMREAD_GRAYSCALE);
+        templ = cv::imread(m_scratchFolder + '/' + ConsolePaths::kTemplatePictureName, cv::IMREAD_GRAYSCALE);
     const cv::Mat reduced = DigitPreprocessor::reduce(grey, templ, applyClahe, subtractTemplate);
 
     // A trace of what was resized, for whoever looks into the detect folder;
     // failing to write it does not matter to the recognition.
     try {
-        cv::imwrite(m_detectFolder + "/11.png", reduced);
+        cv::imwrite(m_scratchFolder + '/' + ConsolePaths::kTracePictureName, reduced);
     } catch (const cv::Exception &) {
     }
 

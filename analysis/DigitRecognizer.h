@@ -22,10 +22,10 @@ class DigitRecognizer
 public:
     static constexpr int ClassCount = 11;
 
-    // detectFolder holds the template (mode.png) and receives the trace
+    // scratchFolder holds the template (mode.png) and receives the trace
     // (11.png); resultFolder receives detection_confidences.csv (created when
     // missing).
-    DigitRecognizer(const std::string &modelPath, std::string detectFolder, std::string resultFolder);
+    DigitRecognizer(const std::string &modelPath, std::string scratchFolder, std::string resultFolder);
 
     bool loadModel(const std::string &path);
 
@@ -40,12 +40,12 @@ public:
     void writeConfidenceCsv(const std::filesystem::path &csvPath, const std::string &imagePath,
                             const DetectionResult &result);
 
-    const std::string &detectFolder() const { return m_detectFolder; }
+    const std::string &scratchFolder() const { return m_scratchFolder; }
 
 private:
     DetectionResult classify(const torch::Tensor &input);
 
     std::optional<torch::jit::Module> module; // empty until a model was loaded
-    std::string m_detectFolder;
+    std::string m_scratchFolder;
     std::string m_resultFolder;
 };

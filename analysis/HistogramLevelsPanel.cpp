@@ -93,12 +93,15 @@ QLayout *HistogramLevelsPanel::buildControls()
     m_countAxis = new QComboBox;
     m_countAxis->setObjectName(QStringLiteral("countAxis"));
     m_countAxis->addItems({QStringLiteral("Linear counts"), QStringLiteral("Log counts")});
+    m_countAxis->setAccessibleName(QStringLiteral("Histogram counts"));
     m_enabled = new QCheckBox(QStringLiteral("Levels"));
     m_enabled->setObjectName(QStringLiteral("levelsEnabled"));
     m_automatic = new QCheckBox(QStringLiteral("Auto"));
     m_automatic->setObjectName(QStringLiteral("levelsAuto"));
     m_low = levelBox("levelLow", m_levels.low);
     m_high = levelBox("levelHigh", m_levels.high);
+    m_low->setAccessibleName(QStringLiteral("Low level (nA)"));
+    m_high->setAccessibleName(QStringLiteral("High level (nA)"));
 
     connect(m_countAxis, &QComboBox::currentIndexChanged, this, [this] {
         showAxes();

@@ -24,6 +24,7 @@ CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &stat
     , resetRecognitionPage(std::move(resetRecognitionPage))
     , message(std::move(message))
 {
+    ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
     buildCalibrationButtons();
     ui.play->setToolTip(QStringLiteral("Start capture"));
     connect(calibration, &QPushButton::clicked, this, &CaptureControl::calibrationClicked);
@@ -94,6 +95,7 @@ void CaptureControl::playClicked()
 void CaptureControl::start()
 {
     ui.play->setStyleSheet(playButtonRunningSheet());
+    ui.play->setAccessibleName(QString::fromLatin1(StopCaptureName));
     ui.playArea->setStyleSheet(playAreaRunningSheet());
     logLine("Start Capture data.");
     batteryTimer.stop();
@@ -122,6 +124,7 @@ void CaptureControl::stop()
     logLine("Stop Capture data.");
     batteryTimer.start();
     ui.play->setStyleSheet(playButtonStoppedSheet());
+    ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
     ui.playArea->setStyleSheet(playAreaStoppedSheet());
     state.running = false;
     ui.set->setEnabled(true);

@@ -36,6 +36,9 @@ class CaptureControl : public QObject
 
 public:
     static constexpr int FpsIntervalMs = 2000;
+    // The play button's accessible name, which follows the capture state.
+    static constexpr char StartCaptureName[] = "Start capture";
+    static constexpr char StopCaptureName[] = "Stop capture";
 
     // Builds "Open Calibration" and, below it, "Full-On" and "Full-Off"
     // (disabled) inside the calibration area. resetRecognitionPage is run by

@@ -41,6 +41,10 @@ ItCurveWidgets buildWidgets(QWidget *container)
         yEdit->setFixedSize(50, 20);
         auto *radio = new QRadioButton(channels);
         radio->setFixedSize(20, 20);
+        // The edits and the radio show no text of their own.
+        xEdit->setAccessibleName(QStringLiteral("CH%1 x").arg(k));
+        yEdit->setAccessibleName(QStringLiteral("CH%1 y").arg(k));
+        radio->setAccessibleName(QStringLiteral("CH%1 takes double-clicked cells").arg(k));
         if (k == 1) {
             check->setChecked(true);
             xEdit->setText(QStringLiteral("0"));

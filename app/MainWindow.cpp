@@ -22,6 +22,7 @@
 #include "WorkerGate.h"
 #include "ResourceBundle.h"
 #include "VoltageDetails.h"
+#include "WindowAccessibility.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
@@ -105,6 +106,7 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     connectWorker();
     buildNavigation();
     applyInputConstraints();
+    WindowAccessibility::install(*this, *ui);
     ui->widget_play->hide();
     ui->widget_bat->hide();
     ui->widget_range->hide();
@@ -172,7 +174,7 @@ void MainWindow::buildLiveView()
 
     pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
                                                   ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
-                                   display, worker, context.paths().detectFolder, this);
+                                   display, worker, context.paths().scratchFolder, this);
     connect(pipeline, &DisplayPipeline::frameShown, this, &MainWindow::showColourScale);
 }
 

@@ -7,14 +7,14 @@
 #include <iostream>
 
 RecognitionEngine::Answer RecognitionEngine::detect(const std::string &modelPath, const std::string &picturePath,
-                                                    bool subtractTemplate, const std::string &detectFolder,
+                                                    bool subtractTemplate, const std::string &scratchFolder,
                                                     const std::string &resultFolder)
 {
     Answer answer;
     try {
         // The model is read again for every attempt, so a replaced model file
         // takes effect at the next one.
-        DigitRecognizer engine(modelPath, detectFolder, resultFolder);
+        DigitRecognizer engine(modelPath, scratchFolder, resultFolder);
         answer.result = engine.detect(picturePath, true, subtractTemplate);
         answer.ok = true;
     } catch (const std::exception &e) {

@@ -21,5 +21,5 @@ public:
     };
 
     static Answer detect(const std::string &modelPath, const std::string &picturePath, bool subtractTemplate,
-                         const std::string &detectFolder, const std::string &resultFolder);
+                         const std::string &scratchFolder, const std::string &resultFolder);
 };

@@ -92,11 +92,6 @@ RecognitionAnswerWindow *RecognitionPage::answerWindow() const
     return answer.data();
 }
 
-QString RecognitionPage::pathInFolder(const QString &name) const
-{
-    return paths.detectFolder + QLatin1Char('/') + name;
-}
-
 bool RecognitionPage::isValidAnswer(int digit, float confidence)
 {
     return double(confidence) >= MinimumConfidence && digit >= 0 && digit < NoDigit;
@@ -181,12 +176,12 @@ void RecognitionPage::tick()
 void RecognitionPage::attempt()
 {
     ++attempts;
-    if (!QDir(paths.detectFolder).exists()) {
+    if (paths.scratchFolder.isEmpty() || !QDir(paths.scratchFolder).exists()) {
         qDebug() << "目录不存在";
         return;
     }
-    const QString picturePath = pathInFolder(QStringLiteral("test.png"));
-    const QString modelPath = pathInFolder(QStringLiteral("mnist_cnn_traced.pt"));
+    const QString picturePath = paths.testPicture();
+    const QString modelPath = paths.shippedFile(QStringLiteral("mnist_cnn_traced.pt"));
     const bool havePicture = QFileInfo::exists(picturePath);
     const bool haveModel = QFileInfo::exists(modelPath);
     if (!havePicture)
@@ -204,7 +199,7 @@ void RecognitionPage::attempt()
 
     const RecognitionEngine::Answer answerOf =
         RecognitionEngine::detect(modelPath.toStdString(), picturePath.toStdString(), offsetMode,
-                                  paths.detectFolder.toStdString(), paths.resultFolder.toStdString());
+                                  paths.scratchFolder.toStdString(), paths.resultFolder.toStdString());
     if (!answerOf.ok) {
         // The details are already on the error stream.
         failRun(QStringLiteral("Digit recognition failed and has been stopped."));
@@ -217,7 +212,7 @@ void RecognitionPage::attempt()
 bool RecognitionPage::showAnswer(const DetectionResult &result)
 {
     if (!isValidAnswer(result.digit, result.confidence)) {
-        const QString path = pathInFolder(QStringLiteral("error.png"));
+        const QString path = paths.shippedFile(QStringLiteral("error.png"));
         if (double(result.confidence) < MinimumConfidence)
             std::cerr << "Confidence is low (" << result.confidence << "). Loading error image." << std::endl;
         else
@@ -233,7 +228,7 @@ bool RecognitionPage::showAnswer(const DetectionResult &result)
         return true;
     }
 
-    const QString path = pathInFolder(QStringLiteral("%1.png").arg(result.digit));
+    const QString path = paths.shippedFile(QStringLiteral("%1.png").arg(result.digit));
     const cv::Mat picture = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
     if (picture.empty()) {
         std::cerr << "Error: Unable to load image for digit " << result.digit << ". Loading error image."

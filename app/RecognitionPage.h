@@ -69,14 +69,11 @@ public:
     void offsetDisableClicked() { toggleRun(false); }
     // Timer tick: ask for a fresh test picture and recognise the last one.
     void tick();
-    // One recognition attempt on the test picture in the detect folder.
+    // One recognition attempt on the test picture in the scratch folder.
     void attempt();
     // Capture stopped: back to the state before any template.
     void reset();
 
-    // The folder of the test picture, the model and the answer pictures; the
-    // worker's template goes there too.
-    QString detectFolder() const { return paths.detectFolder; }
     // The test picture could not be written: the run stops and the operator is told.
     void testPictureFailed(const QString &sentence) { failRun(sentence); }
 
@@ -96,7 +93,6 @@ private:
     bool showAnswer(const DetectionResult &result);
     void showPicture(const QImage &picture);
     void saveResultPicture(const DetectionResult &result) const;
-    QString pathInFolder(const QString &name) const;
 
     RecognitionWidgets ui;
     const ConsoleState &state;

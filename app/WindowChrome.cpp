@@ -1,5 +1,6 @@
 #include "WindowChrome.h"
 
+#include "CompositorProbe.h"
 #include "FramelessHelper.h"
 
 #include <QApplication>
@@ -8,10 +9,19 @@
 const char *const WindowChrome::ApplicationStyleSheet =
     "\n        QMainWindow#MainWindow {\n            background: transparent;\n        }\n    ";
 
+// The pages' own background colour, so the corners the rounded frame leaves
+// blend in.
+const char *const WindowChrome::OpaqueStyleSheet = "QMainWindow#MainWindow { background: rgb(240, 243, 246); }";
+
 FramelessHelper *WindowChrome::install(QApplication &app, QMainWindow &window)
 {
+    return install(app, window, CompositorProbe::isRunning());
+}
+
+FramelessHelper *WindowChrome::install(QApplication &app, QMainWindow &window, bool translucent)
+{
     auto *helper = new FramelessHelper(&window);
-    app.setStyleSheet(QString::fromLatin1(ApplicationStyleSheet));
+    app.setStyleSheet(QString::fromLatin1(translucent ? ApplicationStyleSheet : OpaqueStyleSheet));
     helper->attach(&window);
     helper->setDragBandHeight(40);
     helper->setEdgeGripWidth(3);
@@ -19,7 +29,7 @@ FramelessHelper *WindowChrome::install(QApplication &app, QMainWindow &window)
     helper->setResizeEnabled(true);
     helper->setMoveRubberBand(false);
     helper->setResizeRubberBand(false);
-    window.setAttribute(Qt::WA_TranslucentBackground);
+    window.setAttribute(Qt::WA_TranslucentBackground, translucent);
     window.setWindowFlags(window.windowFlags() | Qt::FramelessWindowHint);
     return helper;
 }

@@ -1,13 +1,17 @@
 #include "BackendSelector.h"
 #include "ConsoleContext.h"
+#include "LaunchOptions.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "ProcessSignals.h"
+#include "ScratchFolder.h"
 #include "WindowChrome.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char *argv[])
@@ -20,11 +24,31 @@ int main(int argc, char *argv[])
     // and the look comes entirely from the style sheets.
     qputenv("QT_QPA_PLATFORM", "windows:darkmode=0");
 #endif
+    QCoreApplication::setApplicationName(QStringLiteral("tessivo128"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSIVO_VERSION));
+    if (LaunchOptions::asksForText(argc, argv)) {
+        // Text only: no display needed.
+        QCoreApplication textOnly(argc, argv);
+        LaunchOptions::answerTextRequest(textOnly);
+    }
     QApplication app(argc, argv);
+    // Task bars match the window to the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TESSIVO_APP_ID));
+    const LaunchOptions::Choice launch = LaunchOptions::parse(app);
+    if (!launch.error.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(launch.error));
+        return 2;
+    }
+    // Before the first line: the desktop's working directory is not the operator's.
+    if (launch.fromDesktop)
+        useLogFile(stateLogFilePath());
 
     const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
     logLine(choice.logMessage.toUtf8());
-    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(), SettingsIdentity(), choice.simulator);
+    // Declared before the context and the window, so it goes after them.
+    const ScratchFolder scratch;
+    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(scratch.path()), SettingsIdentity(),
+                                 choice.simulator);
 
     // The window holds the worker and its frame buffers inline (several MB), so
     // it lives on the heap rather than on the main thread's stack.

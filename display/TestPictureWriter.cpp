@@ -17,7 +17,8 @@ TestPictureWriter::TestPictureWriter(QString folder)
 TestPictureWriter::Outcome TestPictureWriter::write(const QImage &picture) const
 {
     QDir dir(m_folder);
-    if (!dir.exists() && !dir.mkpath(QStringLiteral("."))) {
+    // No scratch folder at all: never the working directory instead.
+    if (m_folder.isEmpty() || !dir.exists() && !dir.mkpath(QStringLiteral("."))) {
         qDebug() << QStringLiteral("无法打开文件：") << m_folder;
         return Outcome::FolderMissing;
     }

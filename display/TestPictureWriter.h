@@ -1,10 +1,12 @@
 #pragma once
 
+#include "ConsolePaths.h"
+
 #include <QImage>
 #include <QString>
 
 // Writes the picture the operator sees (rotated, mirrored, native 128 x 128)
-// as "test.png" in the recognition folder, for recognition to read. Gray
+// as "test.png" in the console's scratch folder, for recognition to read. Gray
 // frames are written as one channel; colour frames (rgb, heat) as the colour
 // picture, since recognition converts to gray itself. GUI thread.
 class TestPictureWriter
@@ -20,7 +22,7 @@ public:
 
     Outcome write(const QImage &picture) const;
     QString folder() const { return m_folder; }
-    QString filePath() const { return m_folder + QStringLiteral("/test.png"); }
+    QString filePath() const { return ConsolePaths{QString(), m_folder}.testPicture(); }
 
 private:
     QString m_folder;

@@ -4,8 +4,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QDir>
+#include <QFileInfo>
 
+#include <atomic>
 #include <cstdio>
 
 #ifndef Q_OS_WIN
@@ -15,16 +16,31 @@
 
 namespace {
 
-// The log's two targets and its writer, built on first use. The namespace-scope
-// object below makes that first use happen during static initialisation, so
-// "log.txt" is opened once, before main, in whatever the working directory is
-// then. Append mode opens the file with O_APPEND and the file is unbuffered:
-// every line is one write, so two console instances interleave whole lines.
-// The function-local static makes construction safe from any thread; after
-// it, the writer's mutex guards both devices.
+constexpr char kLogFileName[] = "log.txt";
+
+// The file useLogFile chose; empty for "log.txt" in the working directory.
+// Main thread, before the log is first used.
+QString &chosenLogFile()
+{
+    static QString path;
+    return path;
+}
+
+QString defaultLogFile()
+{
+    return QDir::current().absoluteFilePath(QLatin1String(kLogFileName));
+}
+
+// The log's two targets and its writer, built on first use (the entry point's
+// first line), so a log sent elsewhere by useLogFile never leaves an empty
+// "log.txt" in the working directory. Append mode opens the file with
+// O_APPEND and the file is unbuffered: every line is one write, so two
+// console instances interleave whole lines. The function-local static makes
+// construction safe from any thread; after it, the writer's mutex guards both
+// devices.
 struct ProcessLog {
     // Resolved once, so the log stays where it was opened whatever the working directory becomes.
-    QFile file{QDir::current().absoluteFilePath(QStringLiteral("log.txt"))};
+    QFile file{chosenLogFile().isEmpty() ? defaultLogFile() : chosenLogFile()};
     QFile console;
     LogWriter writer{&file, &console, [] { return QDateTime::currentDateTime(); }};
 
@@ -34,12 +50,17 @@ struct ProcessLog {
         // otherwise take its descriptor and receive every line twice.
         if (standardOutputIsOpen())
             console.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle);
-        // An unopenable file (read-only directory, a directory of that name)
-        // leaves the file closed: the writer then skips it.
+        openFile();
+    }
+
+    // An unopenable file (read-only directory, a directory of that name)
+    // leaves the file closed: the writer then skips it.
+    void openFile()
+    {
+        QDir().mkpath(QFileInfo(file.fileName()).absolutePath());
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             qWarning("The event log file %s could not be opened (%s); log lines go to standard output only.",
-                     qPrintable(QDir::current().absoluteFilePath(file.fileName())),
-                     qPrintable(file.errorString()));
+                     qPrintable(QFileInfo(file.fileName()).absoluteFilePath()), qPrintable(file.errorString()));
     }
 
     static bool standardOutputIsOpen()
@@ -58,21 +79,50 @@ ProcessLog &processLog()
     return log;
 }
 
-[[maybe_unused]] const ProcessLog &openedBeforeMain = processLog();
+// Whether the log has been opened. Set by whichever thread opens it, read by
+// useLogFile on the main thread.
+std::atomic<bool> logStarted{false};
+
+ProcessLog &startedLog()
+{
+    ProcessLog &log = processLog();
+    logStarted.store(true, std::memory_order_release);
+    return log;
+}
 
 } // namespace
 
+void useLogFile(const QString &path)
+{
+    chosenLogFile() = QFileInfo(path).absoluteFilePath();
+    if (!logStarted.load(std::memory_order_acquire))
+        return;
+    ProcessLog &log = processLog();
+    log.file.close();
+    log.file.setFileName(chosenLogFile());
+    log.openFile();
+}
+
+QString stateLogFilePath()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    // The base directory specification: a relative path is to be ignored.
+    if (state.isEmpty() || QDir::isRelativePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/tessivo128/") + QLatin1String(kLogFileName);
+}
+
 QString logFilePath()
 {
-    return processLog().file.fileName();
+    return startedLog().file.fileName();
 }
 
 void logLine(const QByteArray &text)
 {
-    processLog().writer.line(text);
+    startedLog().writer.line(text);
 }
 
 void logHexBytes(const unsigned char *bytes, int count)
 {
-    processLog().writer.hexBytes(bytes, count);
+    startedLog().writer.hexBytes(bytes, count);
 }

@@ -13,6 +13,7 @@ packages=(
     libopencv-dev libtorch-dev libqcustomplot-dev libudev-dev libhdf5-dev python3-h5py
     ffmpeg xvfb xauth
     fonts-wqy-microhei
+    libxcb1-dev dpkg-dev desktop-file-utils help2man
 )
 
 missing=()

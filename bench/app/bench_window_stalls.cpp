@@ -105,7 +105,8 @@ struct Console
     std::shared_ptr<ZK128Device> device = std::make_shared<ZK128Device>();
     QTemporaryDir dir;
     ConsoleContext context{std::make_shared<SimulatorBackend>(device),
-                           ConsolePaths{dir.path() + "/detect", dir.path() + "/result", dir.path() + "/log.txt"},
+                           ConsolePaths{dir.path() + "/detect", dir.path() + "/scratch", dir.path() + "/result",
+                                        dir.path() + "/log.txt"},
                            SettingsIdentity(), device};
     std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(context);
 

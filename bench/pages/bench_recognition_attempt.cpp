@@ -43,7 +43,9 @@ int main(int argc, char **argv)
 
     QWidget page;
     ConsoleState state;
-    const ConsoleContext context(nullptr, ConsolePaths{detect, work.path() + "/result", work.path() + "/log.txt"});
+    // One folder for the shipped files and the pictures, as in a build tree.
+    const ConsoleContext context(nullptr,
+                                 ConsolePaths{detect, detect, work.path() + "/result", work.path() + "/log.txt"});
     ReceiverThread worker(context);
     RecognitionPage recognition(&page, state, worker, context.paths(), nullptr,
                                 [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });

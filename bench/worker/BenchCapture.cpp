@@ -17,7 +17,8 @@
 BenchCapture::BenchCapture(int rangeNa, std::uint32_t integrationCount)
     : m_device(std::make_shared<ZK128Device>())
     , m_context(std::make_shared<SimulatorBackend>(m_device),
-                ConsolePaths{m_dir.path() + "/detect", m_dir.path() + "/result", m_dir.path() + "/log.txt"},
+                ConsolePaths{m_dir.path() + "/detect", m_dir.path() + "/scratch", m_dir.path() + "/result",
+                             m_dir.path() + "/log.txt"},
                 SettingsIdentity(), m_device)
 {
     D2xxBackend &backend = m_context.backend();

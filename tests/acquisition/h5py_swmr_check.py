@@ -36,6 +36,21 @@ def check_frames(f, count):
     check(np.all(np.diff(times[:]) > 0) and start <= times[0] < start + 60, "timestamps after the start, rising")
 
 
+def check_nexus_chain(f, count):
+    """Follows the NeXus "default" chain the way silx and NeXpy do, to an image stack."""
+    entry = f[f.attrs["default"]]
+    data = entry[entry.attrs["default"]]
+    signal = data[data.attrs["signal"]]
+    classes = (entry.attrs["NX_class"], data.attrs["NX_class"], entry["instrument"].attrs["NX_class"],
+               entry["instrument/detector"].attrs["NX_class"])
+    check(classes == (b"NXentry", b"NXdata", b"NXinstrument", b"NXdetector") or
+          classes == ("NXentry", "NXdata", "NXinstrument", "NXdetector"), f"NeXus classes {classes}")
+    check(signal.shape == (count, 128, 128) and signal.attrs["interpretation"] in (b"image", "image")
+          and signal.attrs["units"] == "nA", f"the signal {signal.name}: an image stack in nA")
+    check(signal == f["frames/current"] and data["gray"] == f["frames/gray"],
+          "the NXdata members are the /frames datasets themselves (hard links)")
+
+
 def run(folder, name, *extra):
     return subprocess.Popen([WRITER, folder, name, str(FRAMES), str(INTERVAL_MS), *extra])
 
@@ -67,6 +82,7 @@ with tempfile.TemporaryDirectory() as folder:
 
     with h5py.File(path, "r") as f:  # a normal open: the SWMR mark is gone
         check_frames(f, FRAMES)
+        check_nexus_chain(f, FRAMES)
         a = f.attrs
         check(bool(a["complete"]) and a["frames_written"] == FRAMES and a["frames_requested"] == FRAMES,
               f"complete {a['complete']}, frames {a['frames_written']} of {a['frames_requested']}")
@@ -90,5 +106,6 @@ with tempfile.TemporaryDirectory() as folder:
               f"{flushed} frames flushed, frames_written {f.attrs['frames_written']}")
         check(not f.attrs["complete"], "complete is false after the writer died")
         check_frames(f, flushed)
+        check_nexus_chain(f, flushed)
 
 print("h5py read the run while it grew, after it ended and after its writer died")

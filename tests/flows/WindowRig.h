@@ -10,6 +10,7 @@
 #include "ZK128Device.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -19,16 +20,17 @@
 
 #include <memory>
 
-// The real main window on the simulated ZK128, with its detect and result
-// folders in a temporary folder and every message box answered (and kept).
+// The real main window on the simulated ZK128, with its shipped, scratch and
+// result folders in a temporary folder and every message box answered (and kept).
 struct WindowRig
 {
     explicit WindowRig(bool plugged = true)
         : context(sim.backend,
-                  ConsolePaths{dir.path() + QStringLiteral("/detect"), dir.path() + QStringLiteral("/result"),
-                               dir.path() + QStringLiteral("/log.txt")},
+                  ConsolePaths{dir.path() + QStringLiteral("/share"), dir.path() + QStringLiteral("/scratch"),
+                               dir.path() + QStringLiteral("/result"), dir.path() + QStringLiteral("/log.txt")},
                   SettingsIdentity(), sim.device, &sim.context().frameView())
     {
+        QDir().mkpath(scratchFolder()); // as the console's own scratch folder exists from the start
         if (!plugged)
             sim.device->unplug();
         sim.device->setBatteryReading(2400);
@@ -48,7 +50,10 @@ struct WindowRig
             find<QLineEdit>(field)->setText(volts);
     }
 
-    QString detectFolder() const { return context.paths().detectFolder; }
+    // Where tests put the model and answer pictures, and where the console
+    // writes its pictures.
+    QString shippedFolder() const { return context.paths().shippedFolder; }
+    QString scratchFolder() const { return context.paths().scratchFolder; }
 
     template <typename T>
     T *find(const char *name) const

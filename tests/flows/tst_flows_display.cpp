@@ -100,7 +100,7 @@ struct PipelineRig
 {
     PipelineRig()
         : worker(test.context)
-        , pipeline(widgets(), &view, worker, test.detectFolder())
+        , pipeline(widgets(), &view, worker, test.scratchFolder())
     {
         view.resize(300, 300);
         view.show();

@@ -164,10 +164,11 @@ void TestPagesRecognition::answer()
 
     PageWindowRig rig;
     RecognitionControls page(rig);
-    const QString folder = rig.detectFolder();
-    writeAnswerPictures(folder, missingPicture);
-    writeModel(folder, digit, probability);
-    writeSensorPicture(folder);
+    const QString shipped = rig.shippedFolder();
+    const QString scratch = rig.scratchFolder();
+    writeAnswerPictures(shipped, missingPicture);
+    writeModel(shipped, digit, probability);
+    writeSensorPicture(scratch);
 
     ErrorCapture errors;
     rig.window->slotTest();
@@ -261,9 +262,10 @@ void TestPagesRecognition::offsetModes()
     QFETCH(bool, withTemplate);
     PageWindowRig rig;
     RecognitionControls page(rig);
-    const QString folder = rig.detectFolder();
-    writeAnswerPictures(folder);
-    writeModel(folder, 3, 0.9);
+    const QString shipped = rig.shippedFolder();
+    const QString scratch = rig.scratchFolder();
+    writeAnswerPictures(shipped);
+    writeModel(shipped, 3, 0.9);
     QVERIFY(rig.connectAndPlay());
     QVERIFY(!page.enable->isEnabled());
     QVERIFY(!page.disable->isEnabled());
@@ -271,7 +273,7 @@ void TestPagesRecognition::offsetModes()
     page.collect->click();
     QVERIFY(page.enable->isEnabled());
     QVERIFY(page.disable->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder + "/mode.png"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(scratch + "/mode.png"), 5000);
     QVERIFY(!rig.window->receiver().modePictureRequested.load());
 
     QPushButton *own = withTemplate ? page.enable : page.disable;
@@ -289,7 +291,7 @@ void TestPagesRecognition::offsetModes()
     QVERIFY(!other->isEnabled());
 
     // The timer asks for fresh pictures and recognises them once a second.
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder + "/test.png"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(scratch + "/test.png"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(page.result->text(), QStringLiteral("Result: 3"), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(recognition.attemptsRun() >= 3, 5000);
     QCOMPARE(recognitionWindows(), 1);
@@ -339,19 +341,20 @@ void TestPagesRecognition::engineFailure()
 
     PageWindowRig rig;
     RecognitionControls page(rig);
-    const QString folder = rig.detectFolder();
+    const QString shipped = rig.shippedFolder();
+    const QString scratch = rig.scratchFolder();
     RecognitionPage &recognition = rig.window->recognition();
-    writeAnswerPictures(folder);
-    writeSensorPicture(folder);
-    const QString model = folder + "/mnist_cnn_traced.pt";
+    writeAnswerPictures(shipped);
+    writeSensorPicture(scratch);
+    const QString model = shipped + "/mnist_cnn_traced.pt";
     if (fault == QLatin1String("shape"))
         TinyModels::saveConstant(model.toStdString(), {1, 2, 3, 4, 5}, {1, 5});
     else if (fault == QLatin1String("corrupt model"))
         writeGarbage(model);
     else
-        writeModel(folder, 3, 0.9);
+        writeModel(shipped, 3, 0.9);
     if (fault == QLatin1String("picture"))
-        writeGarbage(folder + "/test.png");
+        writeGarbage(scratch + "/test.png");
     if (fault == QLatin1String("missing model"))
         QVERIFY(QFile::remove(model));
 
@@ -372,8 +375,8 @@ void TestPagesRecognition::engineFailure()
     QVERIFY(rig.window->isCaptureRunning());
 
     // Once the folder is right again, recognition works.
-    writeModel(folder, 3, 0.9);
-    writeSensorPicture(folder);
+    writeModel(shipped, 3, 0.9);
+    writeSensorPicture(scratch);
     page.disable->click();
     QCOMPARE(page.result->text(), QStringLiteral("Result: 3"));
     QCOMPARE(rig.boxes.texts.size(), 1);

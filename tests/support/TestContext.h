@@ -4,6 +4,7 @@
 #include "SharedFrameView.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -45,13 +46,14 @@ struct TestContext
 {
     explicit TestContext(std::shared_ptr<D2xxBackend> backend = {}, std::shared_ptr<ZK128Device> simulator = {})
         : context(std::move(backend),
-                  ConsolePaths{dir.path() + QStringLiteral("/detect"), dir.path() + QStringLiteral("/result"),
-                               dir.path() + QStringLiteral("/log.txt")},
+                  ConsolePaths{dir.path() + QStringLiteral("/share"), dir.path() + QStringLiteral("/scratch"),
+                               dir.path() + QStringLiteral("/result"), dir.path() + QStringLiteral("/log.txt")},
                   SettingsIdentity(), std::move(simulator), &TestFrameView::instance().view)
     {
+        QDir().mkpath(scratchFolder()); // as the console's own scratch folder exists from the start
     }
 
-    QString detectFolder() const { return context.paths().detectFolder; }
+    QString scratchFolder() const { return context.paths().scratchFolder; }
     static const std::string &frameViewName() { return TestFrameView::instance().name; }
 
     QTemporaryDir dir;

@@ -1,24 +1,8 @@
 """What the h5py checks share: failing with a message, waiting with a
-deadline, and opening a file that may still be growing (SWMR)."""
-import sys
-import time
-
+deadline (from checks), and opening a file that may still be growing (SWMR)."""
 import h5py
 
-
-def check(condition, what):
-    if not condition:
-        sys.exit("FAIL: " + what)
-
-
-def wait_for(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.02)
-    sys.exit(f"FAIL: {what} within {seconds} s")
+from checks import check, wait_for  # noqa: F401 (the h5py checks take them from here)
 
 
 def open_swmr(path):

@@ -43,7 +43,7 @@ public:
     WorkerSignals &relay() { return m_signals; }
     QThread &thread() { return m_thread; }
     const ConsoleContext &context() const { return m_context.context; }
-    QString detectFolder() const { return m_context.detectFolder(); }
+    QString scratchFolder() const { return m_context.scratchFolder(); }
 
     // Commands the simulator received with the given code (AE AA code ...).
     int commandCount(std::uint8_t code) const;

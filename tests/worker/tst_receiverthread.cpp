@@ -935,7 +935,7 @@ void TestReceiverThread::templatePictureRequest()
     WorkerRig rig;
     QVERIFY(rig.start());
     ReceiverThread &worker = rig.worker();
-    const QString templatePath = rig.detectFolder() + "/mode.png";
+    const QString templatePath = rig.scratchFolder() + "/mode.png";
     QSignalSpy images(&rig.relay(), &WorkerSignals::sendImagetoMain);
     rig.play();
     QVERIFY(waitFor([&] { return images.count() >= 2; }));

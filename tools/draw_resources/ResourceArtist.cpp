@@ -559,3 +559,22 @@ QImage ResourceArtist::previewSheet(int scale)
     p.end();
     return sheet;
 }
+
+QImage ResourceArtist::applicationIcon(int side)
+{
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    const qreal s = side;
+    // A small margin, as icon themes leave around their tiles.
+    const QRectF tile(s * 0.04, s * 0.04, s * 0.92, s * 0.92);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBar);
+    p.drawRoundedRect(tile, s * 0.18, s * 0.18);
+    // The logo's frame and cells, scaled from its 24 px drawing.
+    p.translate(tile.topLeft());
+    p.scale(tile.width() / 24.0, tile.height() / 24.0);
+    logo(p, QSize(24, 24));
+    return image;
+}

@@ -30,6 +30,13 @@ public:
     // All images enlarged on their backgrounds, for checking them by eye.
     static QImage previewSheet(int scale);
 
+    // The application icon for desktops (menus, task bars): the title bar's
+    // matrix mark, white on a rounded tile of the bar's colour, side pixels
+    // square.
+    static QImage applicationIcon(int side);
+    // The sizes the hicolor theme gets.
+    static std::vector<int> applicationIconSides() { return {16, 24, 32, 48, 64, 128, 256}; }
+
 private:
     static void logo(QPainter &p, const QSize &s);
     static void makerLogo(QPainter &p, const QSize &s);
