@@ -45,6 +45,13 @@ void Tessivo128::init_device()
         if (!data[0].is_empty() && (data[0] >> value))
             serial = QString::fromStdString(value).trimmed();
     }
+    for (const char *name : kPushedAttributes)
+        set_change_event(name, true, false);
+    set_data_ready_event("Current", true);
+    set_data_ready_event("Gray", true);
+    m_currentAttribute = &get_device_attr()->get_attr_by_name("Current");
+    m_grayAttribute = &get_device_attr()->get_attr_by_name("Gray");
+    m_rateClock.start();
     m_pump = std::make_unique<FrameEventPump>([this](const FrameEventPump::Frame &frame) { publishFrame(frame); },
                                               [this] { publishReadings(); });
     m_control = std::make_unique<DetectorControl>(
@@ -52,11 +59,6 @@ void Tessivo128::init_device()
         [pump = m_pump.get()](const CurrentFrame &currents, const std::vector<std::uint8_t> &gray) {
             pump->offer(currents, gray);
         });
-    for (const char *name : kPushedAttributes)
-        set_change_event(name, true, false);
-    set_data_ready_event("Current", true);
-    set_data_ready_event("Gray", true);
-    m_rateClock.start();
     set_state(Tango::OFF);
 }
 
@@ -103,12 +105,18 @@ void Tessivo128::publishFrame(const FrameEventPump::Frame &frame)
     // The event's time is the frame's arrival, so clients see how old it is.
     timeval arrived = frame.arrived;
     try {
-        Tango::AutoTangoMonitor sync(this);
-        push_change_event("Current", const_cast<Tango::DevDouble *>(frame.currents.data()), arrived, Tango::ATTR_VALID,
-                          kSide, kSide, false);
+        // Each image under its attribute's own mutex, which a client's read
+        // holds too (serialisation by kernel): the device monitor, taken
+        // hundreds of times a second, would starve the clients' calls.
+        {
+            omni_mutex_lock lock(*m_currentAttribute->get_attr_mutex());
+            push_change_event("Current", const_cast<Tango::DevDouble *>(frame.currents.data()), arrived,
+                              Tango::ATTR_VALID, kSide, kSide, false);
+            push_data_ready_event("Current", Tango::DevLong(frame.number));
+        }
+        omni_mutex_lock lock(*m_grayAttribute->get_attr_mutex());
         push_change_event("Gray", const_cast<Tango::DevUChar *>(frame.gray.data()), arrived, Tango::ATTR_VALID, kSide,
                           kSide, false);
-        push_data_ready_event("Current", Tango::DevLong(frame.number));
         push_data_ready_event("Gray", Tango::DevLong(frame.number));
     } catch (const Tango::DevFailed &failure) {
         // A busy monitor (a long command) or a client gone: the next frame tries again.

@@ -21,8 +21,9 @@ class ConsoleContext;
 //
 // Thread contract: the command and attribute callbacks come on omniORB
 // threads, serialised by Tango's device monitor, and only they touch the
-// read buffers. The pump's thread takes the same monitor (AutoTangoMonitor)
-// around every push and is the only one to touch the `m_pushed*` members.
+// read buffers. The pump's thread pushes an image under that attribute's
+// mutex (which Tango holds while it answers a read), the other readings under
+// the device monitor (AutoTangoMonitor); it alone touches `m_pushed*`.
 class Tessivo128 : public TANGO_BASE_CLASS
 {
 public:
@@ -68,6 +69,8 @@ private:
     std::unique_ptr<DetectorControl> m_control;
     std::unique_ptr<FrameEventPump> m_pump;
     ReadBuffers m_buffers;
+    Tango::Attribute *m_currentAttribute = nullptr; // set in init_device, before the pump runs
+    Tango::Attribute *m_grayAttribute = nullptr;
     std::string m_statusText; // monitor held
 
     // The pump's thread only: what was pushed last.

@@ -16,7 +16,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
 from tango_rig import Counter, Server, tango, wait_for  # noqa: E402
 
-SERVER = sys.argv[1]
+SERVER = sys.argv[1] if __name__ == "__main__" else None
 SECONDS = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -29,12 +29,13 @@ def cpu_seconds(pid):
 def client(name, ready, go, done, results):
     device = tango.DeviceProxy(name)
     counter = Counter()
-    device.subscribe_event("Current", tango.EventType.CHANGE_EVENT, counter)
+    subscription = device.subscribe_event("Current", tango.EventType.CHANGE_EVENT, counter)
     ready.set()
     go.wait()
     start, first = counter.count, len(counter.delays)
     done.wait()
     results.put((counter.count - start, counter.delays[first:]))
+    device.unsubscribe_event(subscription)
 
 
 def percentile(values, share):
@@ -43,9 +44,11 @@ def percentile(values, share):
 
 
 def measure(server, name, clients):
-    ready = [mp.Event() for _ in range(clients)]
-    go, done, results = mp.Event(), mp.Event(), mp.Queue()
-    workers = [mp.Process(target=client, args=(name, r, go, done, results)) for r in ready]
+    # Spawned, not forked: a forked copy of a PyTango client shares its ORB.
+    spawn = mp.get_context("spawn")
+    ready = [spawn.Event() for _ in range(clients)]
+    go, done, results = spawn.Event(), spawn.Event(), spawn.Queue()
+    workers = [spawn.Process(target=client, args=(name, r, go, done, results)) for r in ready]
     for w in workers:
         w.start()
     for r in ready:
@@ -81,10 +84,15 @@ def limited_rate(name):
     device.ImageEventRate = 0
 
 
-with tempfile.TemporaryDirectory() as folder:
+def main():
+    with tempfile.TemporaryDirectory() as folder:
+        run(folder)
+
+
+def run(folder):
     server = Server(SERVER, folder, environment={"TESSIVO_SIM_INTEGRATION_COUNT": "0"})
     device = server.proxy()
-    name = f"tango://127.0.0.1:{server.port}/lab/zk128/1#dbase=no"
+    name = server.url()
     device.Connect()
     device.Range = 800
     device.ApplyParameters()
@@ -95,3 +103,7 @@ with tempfile.TemporaryDirectory() as folder:
     limited_rate(name)
     device.Stop()
     server.stop()
+
+
+if __name__ == "__main__":
+    main()

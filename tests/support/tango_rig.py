@@ -54,8 +54,11 @@ class Server:
         self.process = subprocess.Popen(arguments, cwd=folder, env=env, stdout=self.log, stderr=subprocess.STDOUT)
         self.devices = devices
 
+    def url(self, device=None):
+        return f"tango://127.0.0.1:{self.port}/{device or self.devices[0]}#dbase=no"
+
     def proxy(self, device=None):
-        name = f"tango://127.0.0.1:{self.port}/{device or self.devices[0]}#dbase=no"
+        name = self.url(device)
 
         def connected():
             check(self.process.poll() is None, f"the server ended early: {self.output()}")

@@ -11,6 +11,7 @@ Usage: tango_server_check.py SERVER CASE, CASE one of
 Exits 77 (skipped) without PyTango."""
 import glob
 import os
+import subprocess
 import sys
 import tempfile
 import time
@@ -81,6 +82,27 @@ def states(folder):
     code = server.stop()
     check(code == 0, f"the server ends cleanly on SIGTERM, not with {code}: {server.output()[-600:]}")
 
+    # Two devices in one process, each opening the ZK128 its SerialNumber
+    # property names (Tango's file database stands in for the real one).
+    with open(f"{folder}/tango.db", "w") as db:
+        db.write("tessivo128-tango/test/DEVICE/Tessivo128: lab/zk128/1, lab/zk128/2\n"
+                 "lab/zk128/1->SerialNumber: ZK128\nlab/zk128/2->SerialNumber: ZK999\n")
+    server = Server(SERVER, folder, devices=("lab/zk128/1", "lab/zk128/2"), extra=[f"-file={folder}/tango.db"])
+    server.proxy("lab/zk128/1").Connect()
+    check(server.proxy("lab/zk128/1").SerialNumber == "ZK128", "the first device opened ZK128")
+    why = refusal(server.proxy("lab/zk128/2").Connect)
+    check(why and why.startswith("No device with serial number ZK999"), f"the second looked for ZK999: {why}")
+    check(server.stop() == 0, "the two-device server ends cleanly")
+
+
+VANISHING_CLIENT = """
+import sys, time, tango
+d = tango.DeviceProxy(sys.argv[1])
+d.subscribe_event("Current", tango.EventType.CHANGE_EVENT, lambda event: None)
+print("subscribed", flush=True)
+time.sleep(60)
+"""
+
 
 def events(folder):
     server = Server(SERVER, folder, environment={"TESSIVO_SIM_INTEGRATION_COUNT": "0"})
@@ -99,8 +121,16 @@ def events(folder):
     check(got >= 0.5 * frames, f"{got} Current events for {frames} frames")
     check(abs(ready.count - current.count) <= 0.1 * current.count + 5,
           f"data-ready events {ready.count} follow the change events {current.count}")
+    # A client killed mid-stream changes nothing for this one.
+    other = subprocess.Popen([sys.executable, "-c", VANISHING_CLIENT, server.url()], stdout=subprocess.PIPE)
+    check(other.stdout.readline().strip() == b"subscribed", "a second client subscribes")
+    other.kill()
+    other.wait()
+    before = current.count
+    wait_for(lambda: current.count > before + 200, 5, "events keep coming after the other client vanished")
     d.ImageEventRate = 25
-    time.sleep(0.3)
+    settled = current.count + 2
+    wait_for(lambda: current.count > settled, 5, "events at the limited rate")
     before = current.count
     time.sleep(2.0)
     limited = (current.count - before) / 2.0
