@@ -91,6 +91,13 @@ def main():
 
 def run(folder):
     server = Server(SERVER, folder, environment={"TESSIVO_SIM_INTEGRATION_COUNT": "0"})
+    try:
+        measure_all(server)
+    finally:
+        server.stop()
+
+
+def measure_all(server):
     device = server.proxy()
     name = server.url()
     device.Connect()
@@ -102,7 +109,6 @@ def run(folder):
         measure(server, name, clients)
     limited_rate(name)
     device.Stop()
-    server.stop()
 
 
 if __name__ == "__main__":

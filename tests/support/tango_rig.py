@@ -41,6 +41,15 @@ def free_port():
 class Server:
     """tessivo128-tango INSTANCE -nodb -dlist DEVICES on 127.0.0.1, in `folder`."""
 
+    started = []  # every server of this script, so a failed check leaves none running
+
+    @classmethod
+    def stop_all(cls):
+        for server in cls.started:
+            if server.process.poll() is None:
+                server.process.kill()
+                server.process.wait()
+
     def __init__(self, executable, folder, devices=("lab/zk128/1",), environment=None, extra=()):
         self.port = free_port()
         self.folder = folder
@@ -53,6 +62,7 @@ class Server:
         self.log = open(f"{folder}/server.out", "wb")
         self.process = subprocess.Popen(arguments, cwd=folder, env=env, stdout=self.log, stderr=subprocess.STDOUT)
         self.devices = devices
+        Server.started.append(self)
 
     def url(self, device=None):
         return f"tango://127.0.0.1:{self.port}/{device or self.devices[0]}#dbase=no"

@@ -219,5 +219,8 @@ def unplug(folder):
 
 
 with tempfile.TemporaryDirectory() as work:
-    {"states": states, "events": events, "save": save, "unplug": unplug}[CASE](work)
+    try:
+        {"states": states, "events": events, "save": save, "unplug": unplug}[CASE](work)
+    finally:
+        Server.stop_all()
 print(f"tessivo128-tango {CASE}: passed")
