@@ -11,18 +11,24 @@ FrameEventPump::FrameEventPump(Publish publish, Tick tick)
 
 FrameEventPump::~FrameEventPump()
 {
-    finish();
-}
-
-void FrameEventPump::finish()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_quit = true;
-    }
-    m_arrived.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+}
+
+bool FrameEventPump::finish(std::chrono::milliseconds patience)
+{
+    if (!m_thread.joinable())
+        return true;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_quit = true;
+    m_arrived.notify_all();
+    if (!m_endedCondition.wait_for(lock, patience, [this] { return m_ended; })) {
+        m_thread.detach();
+        return false;
+    }
+    lock.unlock();
+    m_thread.join();
+    return true;
 }
 
 void FrameEventPump::offer(const CurrentFrame &currents, const std::vector<std::uint8_t> &gray)
@@ -73,6 +79,14 @@ bool FrameEventPump::due(Clock::time_point now)
 void FrameEventPump::run()
 {
     omni_thread::ensure_self omniThread; // Tango's event calls expect an omniORB thread
+    publishUntilQuit();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_ended = true;
+    m_endedCondition.notify_all();
+}
+
+void FrameEventPump::publishUntilQuit()
+{
     auto nextTick = Clock::now() + std::chrono::milliseconds(kTickMs);
     for (;;) {
         bool publishNow = false;

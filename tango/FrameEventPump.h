@@ -52,13 +52,17 @@ public:
     void restart();
     void setMaxRate(double perSecond) { m_maxRate.store(perSecond); }
     double maxRate() const { return m_maxRate.load(); }
-    // Ends the pump's thread; publish and tick are not called afterwards.
-    void finish();
+    // Ends the pump's thread, waiting at most `patience`; publish and tick are
+    // not called afterwards. False when the thread is stuck in a publish (a
+    // client that stopped reading holds Tango's image events): the thread is
+    // then left to the process's end and the pump must not be destroyed.
+    bool finish(std::chrono::milliseconds patience = std::chrono::milliseconds(5000));
 
 private:
     using Clock = std::chrono::steady_clock;
 
     void run();
+    void publishUntilQuit();
     bool due(Clock::time_point now);
 
     const Publish m_publish;
@@ -71,6 +75,8 @@ private:
     Frame m_newest;              // the newest frame
     bool m_fresh = false;        // m_newest not yet published
     bool m_quit = false;
+    bool m_ended = false;        // the thread has left run()
+    std::condition_variable m_endedCondition;
 
     // The pump's thread only.
     Frame m_sending;

@@ -2,6 +2,8 @@
 
 #include "Log.h"
 
+#include <cstdlib>
+
 namespace {
 
 Tango::DevState tangoState(DetectorControl::State state)
@@ -66,9 +68,20 @@ void Tessivo128::delete_device()
 {
     if (!m_pump)
         return;
-    m_pump->finish();    // no more pushes or watches
-    m_control.reset();   // ends a save run as partial, stops the capture, closes the device
-    m_pump.reset();
+    const bool pumpEnded = m_pump->finish(); // no more pushes or watches
+    if (!pumpEnded)
+        logLine("Image events are held by a client that stopped reading; the device closes without them.");
+    m_control.reset(); // ends a save run as partial, stops the capture, closes the device
+    if (pumpEnded) {
+        m_pump.reset();
+        return;
+    }
+    // The pump's thread still runs inside Tango's event call, so neither it nor
+    // Tango's own teardown may go on: a server that is ending ends here (the
+    // device is closed and the run on disk), otherwise the pump stays alive.
+    if (Tango::Util::instance()->is_svr_shutting_down())
+        std::_Exit(0);
+    (void)m_pump.release();
 }
 
 Tango::DevState Tessivo128::dev_state()
