@@ -119,8 +119,8 @@ void Tessivo128::publishFrame(const FrameEventPump::Frame &frame)
     timeval arrived = frame.arrived;
     try {
         // Each image under its attribute's own mutex, which a client's read
-        // holds too (serialisation by kernel): the device monitor, taken
-        // hundreds of times a second, would starve the clients' calls.
+        // holds too (serialisation by kernel), not the device monitor: a push
+        // held up by a slow client must not hold up the other clients' calls.
         {
             omni_mutex_lock lock(*m_currentAttribute->get_attr_mutex());
             push_change_event("Current", const_cast<Tango::DevDouble *>(frame.currents.data()), arrived,
@@ -141,6 +141,7 @@ void Tessivo128::pushIfChanged(const char *name, Tango::DevLong64 value, Tango::
 {
     if (value == pushed)
         return;
+    omni_mutex_lock lock(attributeMutex(name));
     push_change_event(name, &value);
     pushed = value;
 }
@@ -151,8 +152,33 @@ void Tessivo128::pushTextIfChanged(const char *name, const QString &value, QStri
         return;
     std::string text = value.toStdString();
     Tango::DevString pointer = const_cast<char *>(text.c_str());
+    omni_mutex_lock lock(attributeMutex(name));
     push_change_event(name, &pointer);
     pushed = value;
+}
+
+omni_mutex &Tessivo128::attributeMutex(const char *name)
+{
+    return *get_device_attr()->get_attr_by_name(name).get_attr_mutex();
+}
+
+void Tessivo128::publishState(Tango::DevState state, const QString &status)
+{
+    if (state == m_pushedState && status == m_pushedStatus)
+        return;
+    // The device's state and status texts are the monitor's to guard.
+    Tango::AutoTangoMonitor sync(this);
+    if (state != m_pushedState) {
+        set_state(state);
+        push_change_event("State");
+        m_pushedState = state;
+    }
+    if (status != m_pushedStatus) {
+        m_statusText = status.toStdString();
+        set_status(m_statusText);
+        push_change_event("Status");
+        m_pushedStatus = status;
+    }
 }
 
 void Tessivo128::publishReadings()
@@ -160,35 +186,22 @@ void Tessivo128::publishReadings()
     m_control->watch();
     const FrameHealth health = m_control->health();
     const std::optional<int> battery = m_control->batteryPercent();
-    const QString status = m_control->status();
-    const QString outcome = m_control->lastOutcome().sentence;
     const Tango::DevState state = tangoState(m_control->state());
+    // Each reading under its attribute's mutex (which Tango holds while it
+    // answers a read), not the device monitor: events held up by a slow
+    // client then never hold up the other clients' calls.
     try {
-        Tango::AutoTangoMonitor sync(this);
-        if (state != m_pushedState) {
-            set_state(state);
-            push_change_event("State");
-            m_pushedState = state;
-        }
-        if (status != m_pushedStatus) {
-            m_statusText = status.toStdString();
-            set_status(m_statusText);
-            push_change_event("Status");
-            m_pushedStatus = status;
-        }
+        publishState(state, m_control->status());
         if (battery.value_or(-1) != m_pushedBattery) {
             Tango::DevShort percent = Tango::DevShort(battery.value_or(0));
             timeval now{};
             gettimeofday(&now, nullptr);
+            omni_mutex_lock lock(attributeMutex("Battery"));
             push_change_event("Battery", &percent, now, battery ? Tango::ATTR_VALID : Tango::ATTR_INVALID);
             m_pushedBattery = battery.value_or(-1);
         }
-        if (const int progress = m_control->saveProgress(); progress != m_pushedProgress) {
-            Tango::DevLong value = progress;
-            push_change_event("SaveProgress", &value);
-            m_pushedProgress = progress;
-        }
-        pushTextIfChanged("LastRunOutcome", outcome, m_pushedOutcome);
+        pushIfChanged("SaveProgress", m_control->saveProgress(), m_pushedProgress);
+        pushTextIfChanged("LastRunOutcome", m_control->lastOutcome().sentence, m_pushedOutcome);
         pushIfChanged("FramesReceived", Tango::DevLong64(health.received), m_pushedReceived);
         pushIfChanged("FramesTimedOut", Tango::DevLong64(health.timedOut), m_pushedTimedOut);
         pushIfChanged("FramesDiscarded", Tango::DevLong64(health.discarded), m_pushedDiscarded);
@@ -199,6 +212,7 @@ void Tessivo128::publishReadings()
             Tango::DevDouble rate = state == Tango::RUNNING ? double(counted) * 1000.0 / double(elapsedMs) : 0.0;
             m_rateFrames = frames;
             m_frameRate.store(rate);
+            omni_mutex_lock lock(attributeMutex("FrameRate"));
             push_change_event("FrameRate", &rate);
         }
     } catch (const Tango::DevFailed &failure) {

@@ -21,9 +21,10 @@ class ConsoleContext;
 //
 // Thread contract: the command and attribute callbacks come on omniORB
 // threads, serialised by Tango's device monitor, and only they touch the
-// read buffers. The pump's thread pushes an image under that attribute's
-// mutex (which Tango holds while it answers a read), the other readings under
-// the device monitor (AutoTangoMonitor); it alone touches `m_pushed*`.
+// read buffers. The pump's thread pushes every reading under that
+// attribute's mutex (which Tango holds while it answers a read), State and
+// Status under the device monitor (AutoTangoMonitor); it alone touches
+// `m_pushed*`.
 class Tessivo128 : public TANGO_BASE_CLASS
 {
 public:
@@ -62,6 +63,8 @@ public:
 private:
     void publishFrame(const FrameEventPump::Frame &frame);
     void publishReadings();
+    void publishState(Tango::DevState state, const QString &status);
+    omni_mutex &attributeMutex(const char *name);
     void pushIfChanged(const char *name, Tango::DevLong64 value, Tango::DevLong64 &pushed);
     void pushTextIfChanged(const char *name, const QString &value, QString &pushed);
 
