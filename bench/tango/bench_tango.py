@@ -26,8 +26,20 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
+def connect(name):
+    """A proxy with a long timeout: the machine may be busy with the clients themselves."""
+    def attempt():
+        try:
+            device = tango.DeviceProxy(name)
+            device.set_timeout_millis(10000)
+            return device
+        except tango.DevFailed:
+            return None
+    return wait_for(attempt, 60, f"a client connects to {name}")
+
+
 def client(name, ready, go, done, results):
-    device = tango.DeviceProxy(name)
+    device = connect(name)
     counter = Counter()
     subscription = device.subscribe_event("Current", tango.EventType.CHANGE_EVENT, counter)
     ready.set()
@@ -53,7 +65,7 @@ def measure(server, name, clients):
         w.start()
     for r in ready:
         r.wait(30)
-    device = tango.DeviceProxy(name)
+    device = connect(name)
     time.sleep(1.0)  # subscriptions settle
     frames0, cpu0, wall0 = device.FramesReceived, cpu_seconds(server.process.pid), time.monotonic()
     go.set()
@@ -71,9 +83,21 @@ def measure(server, name, clients):
           f"arrival to callback p50 {1000 * percentile(delays, 0.5):.2f} ms, p99 {1000 * percentile(delays, 0.99):.2f} ms")
 
 
+def write(device, name, value):
+    """Writes, retrying while the server's events are held up by clients that just left."""
+    def attempt():
+        try:
+            device.write_attribute(name, value)
+            return True
+        except tango.DevFailed as failure:
+            print(f"(write of {name} retried: {failure.args[-1].desc.strip()})")
+            return False
+    wait_for(attempt, 60, f"{name} is written")
+
+
 def limited_rate(name):
-    device = tango.DeviceProxy(name)
-    device.ImageEventRate = 25
+    device = connect(name)
+    write(device, "ImageEventRate", 25)
     counter = Counter()
     device.subscribe_event("Current", tango.EventType.CHANGE_EVENT, counter)
     time.sleep(1.0)
@@ -81,7 +105,7 @@ def limited_rate(name):
     time.sleep(SECONDS)
     rate = (counter.count - start) / (time.monotonic() - t0)
     print(f"ImageEventRate 25: one client got {rate:.2f} events/s")
-    device.ImageEventRate = 0
+    write(device, "ImageEventRate", 0)
 
 
 def main():
