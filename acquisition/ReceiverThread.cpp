@@ -515,14 +515,20 @@ void ReceiverThread::processFrame(const RawFrame &rawFrame)
     const int range = currentRange.load(); // one range for every consumer of this frame
     // Whether this frame is recorded is decided once, when it arrives.
     const bool recordThis = recording.load(std::memory_order_acquire);
+    const bool observed = m_observed.load(std::memory_order_acquire);
     reportSelectedPixel(rawFrame, range);
     if (seriesEnabled.load(std::memory_order_acquire))
         sampleSeries(rawFrame, range);
     feedCalibration(rawFrame, range);
     QImage saved;
-    const QImage image = renderFrame(rawFrame, range, recordThis, &saved);
+    const QImage image = renderFrame(rawFrame, range, recordThis || observed, &saved);
     if (recordThis)
         recordFrame(arrived, saved);
+    if (observed) {
+        std::lock_guard<std::mutex> lock(m_observerMutex);
+        if (m_observer)
+            m_observer(latestCurrents, frameGray);
+    }
     publishToSharedMemory();
     if (m_publishLive.load())
         publishLiveFrame(QDateTime::currentMSecsSinceEpoch());
@@ -589,7 +595,14 @@ void ReceiverThread::feedCalibration(const RawFrame &rawFrame, int range)
     }
 }
 
-QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool recordThis, QImage *saved)
+void ReceiverThread::setFrameObserver(FrameObserver observer)
+{
+    std::lock_guard<std::mutex> lock(m_observerMutex);
+    m_observer = std::move(observer);
+    m_observed.store(bool(m_observer), std::memory_order_release);
+}
+
+QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool withGray, QImage *saved)
 {
     QImage image;
     {
@@ -600,7 +613,7 @@ QImage ReceiverThread::renderFrame(const RawFrame &rawFrame, int range, bool rec
         render.calibrationEnabled = calibrationEnabled.load();
         render.fullOffReference = &fullOffReference;
         render.fullOnReference = &fullOnReference;
-        image = FrameRenderer::render(rawFrame, render, latestCurrents, recordThis ? &frameGray : nullptr);
+        image = FrameRenderer::render(rawFrame, render, latestCurrents, withGray ? &frameGray : nullptr);
         m_frameCalibrated = render.calibrationEnabled;
     }
     *saved = image;

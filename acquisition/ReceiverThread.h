@@ -25,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -160,6 +161,12 @@ public:
     void setWaitStrategy(WaitStrategy strategy) { m_waitStrategy.store(strategy); }
     FrameHealth frameHealth() const;
 
+    // Called on the worker thread with every frame's currents (nA) and the
+    // gray levels a save run records, before the frame is shown; it must be
+    // quick, as it holds the loop. An empty observer stops the calls.
+    using FrameObserver = std::function<void(const CurrentFrame &currents, const std::vector<std::uint8_t> &gray)>;
+    void setFrameObserver(FrameObserver observer);
+
     // ---- Read-only views (any thread) ----------------------------------------
     int currentRangeValue() const { return currentRange.load(); }
     int displayModeValue() const { return displayMode.load(); }
@@ -212,7 +219,7 @@ private:
     void reportSelectedPixel(const RawFrame &rawFrame, int range);
     void sampleSeries(const RawFrame &rawFrame, int range);
     void feedCalibration(const RawFrame &rawFrame, int range);
-    QImage renderFrame(const RawFrame &rawFrame, int range, bool recordThis, QImage *saved);
+    QImage renderFrame(const RawFrame &rawFrame, int range, bool withGray, QImage *saved);
     void publishToSharedMemory();
     void publishLiveFrame(qint64 arrivedMs);
     void recordFrame(std::chrono::system_clock::time_point arrived, const QImage &picture);
@@ -331,6 +338,12 @@ private:
     std::condition_variable parkedCondition; // woken by the loop when it parks
 
     std::atomic<int> displayMode{0};
+
+    // The frame observer: set by any thread, called by the loop, guarded by
+    // `m_observerMutex`; `m_observed` mirrors whether one is set.
+    std::atomic<bool> m_observed{false};
+    std::mutex m_observerMutex;
+    FrameObserver m_observer;
 
     // It-curve: `seriesPixels` guarded by `seriesMutex`; the clock values are
     // atomics (GUI holds, loop samples); the sampler itself is worker-thread only.

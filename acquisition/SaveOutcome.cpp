@@ -4,7 +4,7 @@ QString SaveOutcome::message() const
 {
     if (success())
         return QString();
-    QString sentence = QStringLiteral("Saved %1 of %2 frames").arg(written).arg(requested);
+    QString sentence = framesClause();
     if (!interruption.isEmpty())
         sentence += QStringLiteral(": ") + interruption;
     if (!failures.isEmpty())
@@ -12,6 +12,11 @@ QString SaveOutcome::message() const
     if (interruption.isEmpty() && failures.isEmpty())
         sentence += QStringLiteral(": the run ended early"); // fewer frames on disk than gathered, no reason known
     return sentence + QLatin1Char('.');
+}
+
+QString SaveOutcome::framesClause() const
+{
+    return QStringLiteral("Saved %1 of %2 frames").arg(written).arg(requested);
 }
 
 QString SaveOutcome::logLine() const

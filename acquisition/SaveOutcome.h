@@ -21,6 +21,8 @@ struct SaveOutcome
     // "Saved 113 of 1000 frames: the device was disconnected." or
     // "Saved 20 of 20 frames; the video could not be written: No space left on device."
     QString message() const;
+    // "Saved 20 of 20 frames": the frames on disk against those asked for.
+    QString framesClause() const;
     // One line for log.txt: folder, frames, kinds and result.
     QString logLine() const;
 };

@@ -95,8 +95,12 @@ double DeviceProtocol::batteryVolts(std::uint16_t reading)
 
 int DeviceProtocol::batteryGaugeWidth(std::uint16_t reading)
 {
+    return static_cast<int>(batteryCharge(batteryVolts(reading)) * GaugeFullWidth);
+}
+
+double DeviceProtocol::batteryCharge(double volts)
+{
     constexpr double empty = 1.65;
     constexpr double full = 2.075;
-    const double volts = std::clamp(batteryVolts(reading), empty, full);
-    return static_cast<int>((volts - empty) / (full - empty) * GaugeFullWidth);
+    return (std::clamp(volts, empty, full) - empty) / (full - empty);
 }

@@ -76,6 +76,8 @@ public:
     // Width in pixels (0..16) of the battery gauge: the voltage held to
     // 1.65..2.075 V and scaled to 16, truncated.
     static int batteryGaugeWidth(std::uint16_t reading);
+    // The charge the gauge shows for a battery voltage, 0 (empty) to 1 (full).
+    static double batteryCharge(double volts);
 
     static constexpr int GaugeFullWidth = 16;
     static constexpr std::size_t ParameterCommandLength = 18;

@@ -1,6 +1,7 @@
 #include "SimulatorBackend.h"
 
 #include "SimulatorEnvironment.h"
+#include "SimulatorTap.h"
 
 #include <QStringList>
 
@@ -44,8 +45,9 @@ std::shared_ptr<SimulatorBackend> SimulatorBackend::fromEnvironment()
 {
     QStringList warnings;
     auto device = SimulatorEnvironment::createDevice(SimulatorEnvironment::processEnvironment(), &warnings);
-    auto backend = std::make_shared<SimulatorBackend>(std::move(device));
+    auto backend = std::make_shared<SimulatorBackend>(device);
     backend->m_environmentWarnings = warnings;
+    backend->m_tap = SimulatorTap::fromEnvironment(std::move(device), SimulatorEnvironment::processEnvironment());
     return backend;
 }
 

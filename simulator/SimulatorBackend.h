@@ -36,6 +36,8 @@
 // Thread contract: every member may be called from any thread. m_mutex guards
 // the session set and the session settings; it is released before a read waits
 // for bytes, so the GUI thread is never blocked behind the acquisition thread.
+class SimulatorTap;
+
 class SimulatorBackend : public D2xxBackend
 {
 public:
@@ -102,4 +104,5 @@ private:
     mutable std::mutex m_mutex;                   // guards m_sessions and their settings
     std::map<FT_HANDLE, Session> m_sessions;      // live sessions by handle
     QStringList m_environmentWarnings;            // written once, before the backend is shared
+    std::unique_ptr<SimulatorTap> m_tap;          // set once, by fromEnvironment; destroyed first
 };

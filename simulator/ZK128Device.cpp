@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 using Clock = std::chrono::steady_clock;
 
@@ -476,6 +477,12 @@ std::vector<std::vector<std::uint8_t>> ZK128Device::receivedCommands() const
 {
     std::lock_guard lock(d->mutex);
     return d->commands;
+}
+
+std::vector<std::vector<std::uint8_t>> ZK128Device::takeReceivedCommands()
+{
+    std::lock_guard lock(d->mutex);
+    return std::exchange(d->commands, {});
 }
 
 void ZK128Device::clearReceivedCommands()

@@ -123,6 +123,8 @@ public:
     // Every complete, valid command frame received, in order.
     std::vector<std::vector<std::uint8_t>> receivedCommands() const;
     void clearReceivedCommands();
+    // The commands received since the last take, which are forgotten.
+    std::vector<std::vector<std::uint8_t>> takeReceivedCommands();
     std::uint64_t malformedCommands() const;  // frames or byte runs thrown away
     std::uint8_t rangeByte() const;           // from the last valid parameter command
     double rangeNa() const;                   // the range the byte was taken to mean

@@ -11,6 +11,7 @@ packages=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libopencv-dev libtorch-dev libqcustomplot-dev libudev-dev libhdf5-dev python3-h5py
+    libtango-dev python3-tango
     ffmpeg xvfb xauth
     fonts-wqy-microhei
     libxcb1-dev dpkg-dev desktop-file-utils help2man
