@@ -16,6 +16,9 @@ RunFolderLink::RunFolderLink(QWidget *parent)
     setWordWrap(true);
     setAlignment(Qt::AlignCenter);
     setToolTip(QStringLiteral("Open the run folder"));
+    // Hidden while there is no folder to show, so an empty link never takes
+    // the keyboard focus.
+    hide();
     connect(this, &QLabel::linkActivated, this, [this] { openFolder(); });
 }
 
@@ -25,12 +28,14 @@ void RunFolderLink::showFolder(const QString &folder)
     const QString shown = QDir::toNativeSeparators(folder).toHtmlEscaped();
     setText(QStringLiteral("Saved in <a href=\"%1\" style=\"color:#4169E1;\">%2</a>")
                 .arg(QUrl::fromLocalFile(folder).toString().toHtmlEscaped(), shown));
+    show();
 }
 
 void RunFolderLink::clearFolder()
 {
     m_folder.clear();
     clear();
+    hide();
 }
 
 void RunFolderLink::openFolder()

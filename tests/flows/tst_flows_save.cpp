@@ -334,6 +334,7 @@ void TestFlowsSave::outcome()
     QCOMPARE(rig.stateLabel.text(), label);
     QCOMPARE(rig.messages.texts, messages);
     // Where the frames went, with a way to open it.
+    QVERIFY(!rig.runFolder.isHidden());
     QCOMPARE(rig.runFolder.folder(), outcome.folder);
     QVERIFY(rig.runFolder.text().contains(QDir::toNativeSeparators(outcome.folder)));
     QStringList opened;
