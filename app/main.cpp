@@ -1,17 +1,25 @@
 #include "BackendSelector.h"
 #include "ConsoleContext.h"
+#include "ConsoleShutdown.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "ProcessSignals.h"
+#include "StandardDescriptors.h"
+#include "StopSignals.h"
 #include "WindowChrome.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+
+#include <csignal>
+#include <cstdlib>
 #include <memory>
 
 int main(int argc, char *argv[])
 {
+    // Before anything opens a file: log.txt must never become descriptor 1 or 2.
+    StandardDescriptors::reserve();
     // A closed standard output (tessivo128 | head) must not end the console.
     ProcessSignals::ignoreBrokenPipe();
 #ifdef Q_OS_WIN
@@ -21,6 +29,10 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "windows:darkmode=0");
 #endif
     QApplication app(argc, argv);
+    // SIGINT, SIGTERM and SIGHUP close the console as its close button does;
+    // a later one, once the log said "stopping", ends it at once.
+    StopSignals stopSignals(128 + SIGTERM);
+    ConsoleShutdown::quitOnStopSignal(stopSignals, app);
 
     const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
     logLine(choice.logMessage.toUtf8());
@@ -40,6 +52,12 @@ int main(int argc, char *argv[])
         });
     }
     const int result = app.exec();
+    if (!ConsoleShutdown::finishSaveRuns(window->receiver()).isEmpty()) {
+        // The writer is stuck on the disk and would hold the exit for good;
+        // the log says what stays unwritten.
+        window->saveSettings();
+        std::_Exit(result);
+    }
     window.reset();
     return result;
 }

@@ -2,18 +2,19 @@
 
 #include "ConsoleContext.h"
 #include "ExitCode.h"
-#include "InterruptSignals.h"
 #include "Log.h"
 #include "ParameterSet.h"
 #include "ProgressPrinter.h"
 #include "SaveRequest.h"
 #include "ScriptStreams.h"
+#include "StopSignals.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
 namespace {
 const QString kInterruption = QStringLiteral("the run was interrupted");
+const QString kStopping = QStringLiteral("Stopping: the frames gathered so far are being saved.");
 } // namespace
 
 SettingsIdentity ScriptedCapture::settingsIdentity()
@@ -59,6 +60,7 @@ int ScriptedCapture::connectAndCapture()
 {
     const auto interruptedEarly = [this] {
         m_streams.problem(QStringLiteral("The run was interrupted before the capture began."));
+        StopSignals::stoppingSaid();
         return ExitCode::kInterrupted;
     };
     QString refusal;
@@ -68,7 +70,7 @@ int ScriptedCapture::connectAndCapture()
     }
     if (const std::optional<double> volts = m_device.readBatteryVolts())
         logLine(QStringLiteral("Battery: %1 V.").arg(*volts, 0, 'f', 2).toUtf8());
-    if (InterruptSignals::received())
+    if (StopSignals::received())
         return interruptedEarly();
 
     // A scripted run starts from the window's initial search state, as a
@@ -81,7 +83,7 @@ int ScriptedCapture::connectAndCapture()
         m_streams.problem(refusal);
         return ExitCode::kDevice;
     }
-    if (InterruptSignals::received())
+    if (StopSignals::received())
         return interruptedEarly();
     return capture(parameters);
 }
@@ -159,10 +161,12 @@ SaveOutcome ScriptedCapture::gather(const SaveRunPlan &plan)
 
 void ScriptedCapture::watch()
 {
-    if (!m_interrupted && InterruptSignals::received()) {
+    if (!m_interrupted && StopSignals::received()) {
         m_interrupted = true;
         logLine("The run was interrupted.");
         m_worker.endSaveRun(kInterruption);
+        m_streams.problem(kStopping);
+        StopSignals::stoppingSaid(); // from now on a further signal ends the tool at once
     }
     if (m_frameClock.hasExpired(kStallMs))
         giveUp(QStringLiteral("the device stopped answering"));

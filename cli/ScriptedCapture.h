@@ -26,8 +26,8 @@ struct ParameterSet;
 // the device. The worker and its save-run writer write the same files the
 // window writes.
 //
-// The run ends early, keeping every frame gathered, on Ctrl+C or SIGTERM
-// ("the run was interrupted"), when the worker gives the device up, or when
+// The run ends early, keeping every frame gathered, on Ctrl+C, SIGTERM or
+// SIGHUP ("the run was interrupted"), when the worker gives the device up, or when
 // no frame has arrived for kStallMs ("the device stopped answering").
 //
 // Thread contract: main thread only. The worker runs on m_thread and reports

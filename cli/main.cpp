@@ -4,7 +4,6 @@
 #include "CaptureOptions.h"
 #include "ConsoleContext.h"
 #include "ExitCode.h"
-#include "InterruptSignals.h"
 #include "Log.h"
 #include "ProcessSignals.h"
 #include "ProgressPrinter.h"
@@ -12,6 +11,8 @@
 #include "ScriptedCapture.h"
 #include "SerialListing.h"
 #include "SimulatorBackend.h"
+#include "StandardDescriptors.h"
+#include "StopSignals.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -49,9 +50,11 @@ ProgressPrinter::Style progressStyle(const CaptureOptions &options, const Script
 
 int main(int argc, char *argv[])
 {
+    // Before anything opens a file: log.txt must never become descriptor 1 or 2.
+    StandardDescriptors::reserve();
     ProcessSignals::ignoreBrokenPipe();
-    InterruptSignals::install();
     QCoreApplication app(argc, argv);
+    const StopSignals stopSignals(ExitCode::kInterrupted);
     ScriptStreams streams;
 
     QString refusal;

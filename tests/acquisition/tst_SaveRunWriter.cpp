@@ -66,11 +66,11 @@ std::vector<SaveOutcome> record(const SaveRunPlan &run, int count, QImage::Forma
 {
     std::vector<SaveOutcome> outcomes;
     SaveRunWriter writer(4);
-    writer.begin(run, sinksFor(run), [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
+    const auto id = writer.begin(run, sinksFor(run), [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
     writer.waitUntilIdle(); // the sinks are open, or the run has ended at once
     int k = 0;
     while (k < count && writer.isRunning())
-        writer.append(recordedFrame(++k, format));
+        writer.append(id, recordedFrame(++k, format));
     if (appended)
         *appended = k;
     writer.end(references(), interruption);
@@ -342,11 +342,11 @@ private slots:
         }));
         std::vector<SaveOutcome> outcomes;
         SaveRunWriter writer(kLimit);
-        writer.begin(plan("queue", kFrames, true, false, false), std::move(sinks),
-                     [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
+        const auto id = writer.begin(plan("queue", kFrames, true, false, false), std::move(sinks),
+                                     [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
         std::thread producer([&] {
             for (int k = 1; k <= kFrames; ++k, ++returned)
-                writer.append(recordedFrame(k, QImage::Format_Grayscale8));
+                writer.append(id, recordedFrame(k, QImage::Format_Grayscale8));
         });
         producer.join();
         writer.end({}, QString());
@@ -385,9 +385,9 @@ private slots:
         std::vector<SaveOutcome> outcomes;
         auto collect = [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); };
         auto writer = std::make_unique<SaveRunWriter>(1);
-        writer->begin(run, sinksFailingAt(ending == "fail" ? 4 : 0), collect);
+        const auto id = writer->begin(run, sinksFailingAt(ending == "fail" ? 4 : 0), collect);
         for (int k = 1; k <= 6; ++k) {
-            writer->append(recordedFrame(k, QImage::Format_Grayscale8));
+            writer->append(id, recordedFrame(k, QImage::Format_Grayscale8));
             if (k == 4 && ending == "fail")
                 writer->waitUntilIdle(); // frames 5 and 6 come after the run ended itself
         }

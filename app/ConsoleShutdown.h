@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class QCoreApplication;
+class ReceiverThread;
+class StopSignals;
+
+// How the console ends when the operator does not close it: a stop signal
+// (a logout, a service stop, a closed terminal) and a disk that stops taking
+// a save run.
+namespace ConsoleShutdown {
+
+// Longest wait, when the console closes, for the save run's last frames.
+constexpr int kCloseWaitMs = 10000;
+
+// A stop signal ends the event loop as closing the window does; the save run
+// is then ended by finishSaveRuns, keeping every frame gathered.
+void quitOnStopSignal(StopSignals &stopSignals, QCoreApplication &app);
+
+// Ends the armed save run ("the console was closed") and waits at most
+// timeoutMs for its files. Empty when everything is on disk and closed;
+// otherwise the sentence that says what stays unwritten (also logged).
+QString finishSaveRuns(ReceiverThread &worker, int timeoutMs = kCloseWaitMs);
+
+} // namespace ConsoleShutdown

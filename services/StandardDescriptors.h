@@ -1,0 +1,13 @@
+#pragma once
+
+// Standard input, output and error (descriptors 0-2) may be closed when a
+// program starts (`tool >&-`, a daemon's launcher). The next file opened
+// would then take that number, and whatever is printed to "standard output"
+// would land in it: log lines in a data file, or nowhere. Every entry point
+// calls reserve() first thing, before it opens any file or starts a thread.
+namespace StandardDescriptors {
+
+// Points each closed descriptor of 0, 1 and 2 at the null device.
+void reserve();
+
+} // namespace StandardDescriptors
