@@ -131,6 +131,7 @@ bool CsvRunSink::closeAndRename(RunFile &runFile, QString *error)
     }
     if (!RunFiles::renameOver(runFile.file.fileName(), runFile.path, error))
         return false;
+    runFile.inPlace = true;
     if (!synced || !closed) {
         *error = reason; // kept, cut back to its whole frames, but the run lost its last bytes
         return false;
@@ -185,12 +186,11 @@ bool CsvRunSink::finish(const RunReferences &references, bool /*complete*/, QStr
     // An interrupted run keeps the whole frames it gathered: same steps.
     for (RunFile *runFile : {&m_current, &m_gray}) {
         QString reason;
-        if (runFile->file.isOpen() && !closeAndRename(*runFile, &reason)) {
+        if (runFile->file.isOpen() && !closeAndRename(*runFile, &reason))
             fail(reason);
-            if (!QFileInfo::exists(runFile->path))
-                m_framesWritten = 0; // removed, or never put in place: none of its frames is where the run's files are
-        }
     }
+    if (!m_current.inPlace || !m_gray.inPlace)
+        m_framesWritten = 0; // removed, or never put in place: its frames are not where the run's files are
     writeReference(QStringLiteral("_fulloff.csv"), references.fullOff);
     writeReference(QStringLiteral("_fullon.csv"), references.fullOn);
     if (!m_failure.isEmpty()) {

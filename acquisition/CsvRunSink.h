@@ -42,6 +42,7 @@ private:
         QFile file;   // the .part file while it is open
         qint64 wholeSize = 0; // size after the last frame both frame files hold
         bool whole = true;    // false when a cut back to wholeSize failed
+        bool inPlace = false; // renamed to its final name
     };
 
     bool openPart(RunFile &runFile, const QString &suffix, QString *error);
