@@ -4,7 +4,6 @@
 #include "Log.h"
 #include "MainWindow.h"
 #include "ProcessSignals.h"
-#include "StandardDescriptors.h"
 #include "StopSignals.h"
 #include "WindowChrome.h"
 
@@ -18,8 +17,6 @@
 
 int main(int argc, char *argv[])
 {
-    // Before anything opens a file: log.txt must never become descriptor 1 or 2.
-    StandardDescriptors::reserve();
     // A closed standard output (tessivo128 | head) must not end the console.
     ProcessSignals::ignoreBrokenPipe();
 #ifdef Q_OS_WIN

@@ -11,7 +11,6 @@
 #include "ScriptedCapture.h"
 #include "SerialListing.h"
 #include "SimulatorBackend.h"
-#include "StandardDescriptors.h"
 #include "StopSignals.h"
 
 #include <QCoreApplication>
@@ -50,8 +49,6 @@ ProgressPrinter::Style progressStyle(const CaptureOptions &options, const Script
 
 int main(int argc, char *argv[])
 {
-    // Before anything opens a file: log.txt must never become descriptor 1 or 2.
-    StandardDescriptors::reserve();
     ProcessSignals::ignoreBrokenPipe();
     QCoreApplication app(argc, argv);
     const StopSignals stopSignals(ExitCode::kInterrupted);
