@@ -4,18 +4,17 @@
 #include "ReceiverThread.h"
 #include "StopSignals.h"
 
-#include <QCoreApplication>
 
 namespace ConsoleShutdown {
 
-void quitOnStopSignal(StopSignals &stopSignals, QCoreApplication &app)
+void stopOnSignal(StopSignals &stopSignals, std::function<void()> stop)
 {
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &app, [&app](int signal) {
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals, [stop = std::move(stop)](int signal) {
         logLine(QStringLiteral("Signal %1 received: stopping; the save run keeps the frames gathered so far.")
                     .arg(signal)
                     .toUtf8());
         StopSignals::stoppingSaid();
-        app.quit();
+        stop();
     });
 }
 

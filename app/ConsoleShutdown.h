@@ -2,7 +2,8 @@
 
 #include <QString>
 
-class QCoreApplication;
+#include <functional>
+
 class ReceiverThread;
 class StopSignals;
 
@@ -14,9 +15,10 @@ namespace ConsoleShutdown {
 // Longest wait, when the console closes, for the save run's last frames.
 constexpr int kCloseWaitMs = 10000;
 
-// A stop signal ends the event loop as closing the window does; the save run
-// is then ended by finishSaveRuns, keeping every frame gathered.
-void quitOnStopSignal(StopSignals &stopSignals, QCoreApplication &app);
+// On the first stop signal: logs that the console is stopping, lets a later
+// signal end it at once, and calls `stop` (the console quits its event loop,
+// as closing the window does; finishSaveRuns then ends the save run).
+void stopOnSignal(StopSignals &stopSignals, std::function<void()> stop);
 
 // Ends the armed save run ("the console was closed") and waits at most
 // timeoutMs for its files. Empty when everything is on disk and closed;

@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
     // SIGINT, SIGTERM and SIGHUP close the console as its close button does;
     // a later one, once the log said "stopping", ends it at once.
     StopSignals stopSignals(128 + SIGTERM);
-    ConsoleShutdown::quitOnStopSignal(stopSignals, app);
+    ConsoleShutdown::stopOnSignal(stopSignals, [&app] { app.quit(); });
 
     const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
     logLine(choice.logMessage.toUtf8());
