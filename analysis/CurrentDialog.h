@@ -15,7 +15,7 @@
 //
 // History: each curve keeps the last kHistorySeconds (10 minutes) to scroll
 // and zoom back into, and at most kMaxPoints points: at the link's top rate
-// (about 800 frames/s) that is the last four minutes or so. Older points are
+// (about 800 frames/s) that is the last two minutes. Older points are
 // dropped in batches, so a window left open for days holds a few MB.
 //
 // Thread contract: GUI thread only; series arrive through queued connections.
@@ -25,7 +25,7 @@ class CurrentDialog : public QCustomPlot
 
 public:
     static constexpr double kHistorySeconds = 600.0;
-    static constexpr int kMaxPoints = 200000;
+    static constexpr int kMaxPoints = 100000;
 
     CurrentDialog(QWidget *parent, int rangeMax);
     ~CurrentDialog() override;
