@@ -12,6 +12,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cstdlib>
+
 namespace {
 const QString kInterruption = QStringLiteral("the run was interrupted");
 const QString kStopping = QStringLiteral("Stopping: the frames gathered so far are being saved.");
@@ -165,11 +167,26 @@ void ScriptedCapture::watch()
         m_interrupted = true;
         logLine("The run was interrupted.");
         m_worker.endSaveRun(kInterruption);
+        m_endClock.start();
         m_streams.problem(kStopping);
         StopSignals::stoppingSaid(); // from now on a further signal ends the tool at once
     }
     if (m_frameClock.hasExpired(kStallMs))
         giveUp(QStringLiteral("the device stopped answering"));
+    if (m_endClock.isValid() && m_endClock.hasExpired(kWriterWaitMs))
+        abandonStalledDisk();
+}
+
+void ScriptedCapture::abandonStalledDisk()
+{
+    // The writer is stuck on the disk and would hold the tool for good.
+    const QString sentence =
+        QStringLiteral("%1 frames of the run stay unwritten: the disk did not take them within %2 s.")
+            .arg(m_worker.saveFramesPending())
+            .arg(kWriterWaitMs / 1000);
+    logLine(sentence.toUtf8());
+    m_streams.problem(sentence);
+    std::_Exit(m_interrupted ? ExitCode::kInterrupted : !m_deviceProblem.isEmpty() ? ExitCode::kDevice : ExitCode::kSave);
 }
 
 void ScriptedCapture::giveUp(const QString &reason)
@@ -178,6 +195,7 @@ void ScriptedCapture::giveUp(const QString &reason)
         return;
     m_deviceProblem = reason;
     m_worker.endSaveRun(reason);
+    m_endClock.start();
 }
 
 int ScriptedCapture::report(const SaveOutcome &outcome)
