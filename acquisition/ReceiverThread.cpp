@@ -131,11 +131,12 @@ void ReceiverThread::armSaveRun(const SaveRunPlan &plan)
     std::lock_guard<std::mutex> lock(m_runMutex);
     if (m_run.armed)
         endRunLocked(QStringLiteral("a new save run was started"));
-    m_run = ArmedRun{true, plan, 0};
-    m_writer.begin(plan, makeRunSinks(plan), [this](const SaveOutcome &outcome) {
-        logLine(outcome.logLine().toUtf8());
-        emit saveFinished(outcome);
-    });
+    m_run = ArmedRun{true, plan, 0, 0};
+    m_run.writerRun = m_writer.begin(plan, m_sinkFactory ? m_sinkFactory(plan) : makeRunSinks(plan),
+                                     [this](const SaveOutcome &outcome) {
+                                         logLine(outcome.logLine().toUtf8());
+                                         emit saveFinished(outcome);
+                                     });
     saveCsvOnCompletion.store(plan.data);
     savePictures.store(plan.pictures);
     saveVideo.store(plan.video);
@@ -158,6 +159,22 @@ bool ReceiverThread::isSaveRunArmed() const
 void ReceiverThread::waitForSaveRuns()
 {
     m_writer.waitUntilIdle();
+}
+
+bool ReceiverThread::waitForSaveRuns(int timeoutMs)
+{
+    return m_writer.waitUntilIdle(std::chrono::milliseconds(std::max(0, timeoutMs)));
+}
+
+int ReceiverThread::saveFramesPending() const
+{
+    return m_writer.framesPending();
+}
+
+void ReceiverThread::setSinkFactory(SinkFactory factory)
+{
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    m_sinkFactory = std::move(factory);
 }
 
 void ReceiverThread::endRunLocked(const QString &interruption)
@@ -363,14 +380,19 @@ bool ReceiverThread::waitForCapture()
     std::unique_lock<std::mutex> lock(mutex);
     // Parks while paused and also while no capture runs, so the device is never
     // read before the first Play and the loop never spins between captures.
-    if (!quitRequested && (paused || !running.load())) {
-        parked = true;
-        parkedCondition.notify_all();
-        lock.unlock();
-        emit loopParked();
-        lock.lock();
-        while (!quitRequested && (paused || !running.load()))
-            pauseCondition.wait(lock);
+    // Every return to waiting says "parked" again: a start that clears the
+    // flag and a pause that lands before the loop wakes must not leave it
+    // waiting unseen.
+    while (!quitRequested && (paused || !running.load())) {
+        if (!parked) {
+            parked = true;
+            parkedCondition.notify_all();
+            lock.unlock();
+            emit loopParked();
+            lock.lock();
+            continue; // look again: the window may have started a capture meanwhile
+        }
+        pauseCondition.wait(lock);
     }
     parked = false;
     return !quitRequested;
@@ -664,7 +686,8 @@ void ReceiverThread::publishLiveFrame(qint64 arrivedMs)
 
 void ReceiverThread::recordFrame(std::chrono::system_clock::time_point arrived, const QImage &picture)
 {
-    int gathered = 0;
+    auto frame = std::make_shared<RecordedFrame>();
+    std::uint64_t run = 0;
     bool complete = false;
     {
         std::lock_guard<std::mutex> lock(m_runMutex);
@@ -677,24 +700,30 @@ void ReceiverThread::recordFrame(std::chrono::system_clock::time_point arrived, 
             clearRunFlags();
             return;
         }
-        auto frame = std::make_shared<RecordedFrame>();
         frame->index = ++m_run.gathered;
-        frame->time = arrived;
-        frame->timestamp = QDateTime::fromMSecsSinceEpoch(
-                               std::chrono::duration_cast<std::chrono::milliseconds>(arrived.time_since_epoch()).count())
-                               .toString(QString::fromLatin1(TimestampFormat));
-        frame->currents = latestCurrents;
-        frame->gray = frameGray;
-        frame->picture = picture;
-        frame->calibrated = m_frameCalibrated;
-        // Blocks while the writer's queue is full: a slow disk slows the
-        // capture instead of losing frames.
-        m_writer.append(std::move(frame));
-        gathered = m_run.gathered;
-        complete = gathered >= m_run.plan.frames;
-        if (complete)
-            endRunLocked(QString());
+        run = m_run.writerRun;
+        complete = m_run.gathered >= m_run.plan.frames;
+        if (complete) {
+            // Gathered in full: nothing else may end it or number a frame for it.
+            m_run.armed = false;
+            clearRunFlags();
+        }
     }
+    frame->time = arrived;
+    frame->timestamp = QDateTime::fromMSecsSinceEpoch(
+                           std::chrono::duration_cast<std::chrono::milliseconds>(arrived.time_since_epoch()).count())
+                           .toString(QString::fromLatin1(TimestampFormat));
+    frame->currents = latestCurrents;
+    frame->gray = frameGray;
+    frame->picture = picture;
+    frame->calibrated = m_frameCalibrated;
+    const int gathered = frame->index;
+    // Blocks while the writer's queue is full (a slow disk slows the capture
+    // instead of losing frames), outside the run lock: ending the run wakes
+    // it, so Stop, Save and closing never wait for the disk.
+    m_writer.append(run, std::move(frame));
+    if (complete)
+        m_writer.endRun(run, referencesSnapshot(), QString());
     emit savemessage(gathered);
     if (complete)
         emit savemessage(gathered);

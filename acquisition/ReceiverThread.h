@@ -24,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -110,6 +111,15 @@ public:
     bool isSaveRunArmed() const;
     // Blocks until every run handed to the writer is on disk and reported.
     void waitForSaveRuns();
+    // The same for at most timeoutMs; false when the writer is still busy (a stalled disk).
+    bool waitForSaveRuns(int timeoutMs);
+    // Frames handed to the writer that are not on disk yet.
+    int saveFramesPending() const;
+    // Makes the sinks of the runs armed from now on (default: the sinks of
+    // the plan's kinds). For tests and the soak benchmark: a sink that blocks
+    // or fails stands for a stalled or full disk.
+    using SinkFactory = std::function<std::vector<std::unique_ptr<RunSink>>(const SaveRunPlan &plan)>;
+    void setSinkFactory(SinkFactory factory);
     // The live picture's display levels (saved data never depends on them).
     void setDisplayLevels(const DisplayLevels &levels);
     // What the colours of the last picture sent stand for (any thread).
@@ -297,15 +307,18 @@ private:
     bool m_frameCalibrated = false; // the frame being processed was rendered between the references
 
     // The armed save run, guarded by `m_runMutex` (GUI: arm and end; loop:
-    // gathering; the lock is held while a frame is handed to the writer, so
-    // a run never receives a frame numbered for another).
+    // gathering). The lock is never held while a frame waits for room in the
+    // writer; each frame carries its run's writer number instead, so a run
+    // never receives a frame numbered for another.
     struct ArmedRun {
         bool armed = false;
         SaveRunPlan plan;
         int gathered = 0;
+        std::uint64_t writerRun = 0; // the writer's number of this run
     };
     mutable std::mutex m_runMutex;
     ArmedRun m_run;
+    SinkFactory m_sinkFactory; // guarded by m_runMutex; empty: the plan's own sinks
     // The writer of every save run; itself thread-safe. Declared after the
     // references, which its callback never touches.
     SaveRunWriter m_writer;

@@ -1,10 +1,12 @@
 #include "BackendSelector.h"
 #include "ConsoleContext.h"
+#include "ConsoleShutdown.h"
 #include "LaunchOptions.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "ProcessSignals.h"
 #include "ScratchFolder.h"
+#include "StopSignals.h"
 #include "WindowChrome.h"
 
 #include <QApplication>
@@ -12,6 +14,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <csignal>
+#include <cstdlib>
 #include <memory>
 
 int main(int argc, char *argv[])
@@ -42,6 +46,10 @@ int main(int argc, char *argv[])
     // Before the first line: the desktop's working directory is not the operator's.
     if (launch.fromDesktop)
         useLogFile(stateLogFilePath());
+    // SIGINT, SIGTERM and SIGHUP close the console as its close button does;
+    // a later one, once the log said "stopping", ends it at once.
+    StopSignals stopSignals(128 + SIGTERM);
+    ConsoleShutdown::stopOnSignal(stopSignals, [&app] { app.quit(); });
 
     const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
     logLine(choice.logMessage.toUtf8());
@@ -64,6 +72,12 @@ int main(int argc, char *argv[])
         });
     }
     const int result = app.exec();
+    if (!ConsoleShutdown::finishSaveRuns(window->receiver()).isEmpty()) {
+        // The writer is stuck on the disk and would hold the exit for good;
+        // the log says what stays unwritten.
+        window->saveSettings();
+        std::_Exit(result);
+    }
     window.reset();
     return result;
 }

@@ -6,18 +6,21 @@
 #include "ReferenceFile.h"
 #include "SavedReferences.h"
 #include "ExitCode.h"
-#include "InterruptSignals.h"
 #include "Log.h"
 #include "ParameterSet.h"
 #include "ProgressPrinter.h"
 #include "SaveRequest.h"
 #include "ScriptStreams.h"
+#include "StopSignals.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cstdlib>
+
 namespace {
 const QString kInterruption = QStringLiteral("the run was interrupted");
+const QString kStopping = QStringLiteral("Stopping: the frames gathered so far are being saved.");
 } // namespace
 
 SettingsIdentity ScriptedCapture::settingsIdentity()
@@ -106,6 +109,7 @@ int ScriptedCapture::connectAndCapture()
 {
     const auto interruptedEarly = [this] {
         m_streams.problem(QStringLiteral("The run was interrupted before the capture began."));
+        StopSignals::stoppingSaid();
         return ExitCode::kInterrupted;
     };
     m_summary.framesRequested = m_options.save.frames;
@@ -122,7 +126,7 @@ int ScriptedCapture::connectAndCapture()
     m_summary.batteryVolts = m_device.readBatteryVolts();
     if (!m_options.quiet)
         m_streams.problem(QStringLiteral("Battery: %1.").arg(BatteryReport::text(m_summary.batteryVolts)));
-    if (InterruptSignals::received())
+    if (StopSignals::received())
         return interruptedEarly();
 
     // A scripted run starts from the window's initial search state, as a
@@ -145,7 +149,7 @@ int ScriptedCapture::connectAndCapture()
     if (!m_options.quiet)
         m_streams.problem(FrameTiming::summary(parameters.rangeNa, count) + QLatin1Char('.'));
     applyReferences();
-    if (InterruptSignals::received())
+    if (StopSignals::received())
         return interruptedEarly();
     return capture(parameters);
 }
@@ -228,13 +232,30 @@ SaveOutcome ScriptedCapture::gather(const SaveRunPlan &plan)
 
 void ScriptedCapture::watch()
 {
-    if (!m_interrupted && InterruptSignals::received()) {
+    if (!m_interrupted && StopSignals::received()) {
         m_interrupted = true;
         logLine("The run was interrupted.");
         m_worker.endSaveRun(kInterruption);
+        m_endClock.start();
+        m_streams.problem(kStopping);
+        StopSignals::stoppingSaid(); // from now on a further signal ends the tool at once
     }
     if (m_frameClock.hasExpired(kStallMs))
         giveUp(QStringLiteral("the device stopped answering"));
+    if (m_endClock.isValid() && m_endClock.hasExpired(kWriterWaitMs))
+        abandonStalledDisk();
+}
+
+void ScriptedCapture::abandonStalledDisk()
+{
+    // The writer is stuck on the disk and would hold the tool for good.
+    const QString sentence =
+        QStringLiteral("%1 frames of the run stay unwritten: the disk did not take them within %2 s.")
+            .arg(m_worker.saveFramesPending())
+            .arg(kWriterWaitMs / 1000);
+    logLine(sentence.toUtf8());
+    m_streams.problem(sentence);
+    std::_Exit(m_interrupted ? ExitCode::kInterrupted : !m_deviceProblem.isEmpty() ? ExitCode::kDevice : ExitCode::kSave);
 }
 
 void ScriptedCapture::giveUp(const QString &reason)
@@ -243,6 +264,7 @@ void ScriptedCapture::giveUp(const QString &reason)
         return;
     m_deviceProblem = reason;
     m_worker.endSaveRun(reason);
+    m_endClock.start();
 }
 
 int ScriptedCapture::report(const SaveOutcome &outcome)
