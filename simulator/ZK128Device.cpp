@@ -483,7 +483,10 @@ std::vector<std::vector<std::uint8_t>> ZK128Device::receivedCommands() const
 std::vector<std::vector<std::uint8_t>> ZK128Device::takeReceivedCommands()
 {
     std::lock_guard lock(d->mutex);
-    return std::exchange(d->commands, {});
+    std::vector<std::vector<std::uint8_t>> taken(std::make_move_iterator(d->commands.begin()),
+                                                 std::make_move_iterator(d->commands.end()));
+    d->commands.clear();
+    return taken;
 }
 
 void ZK128Device::clearReceivedCommands()
