@@ -125,7 +125,7 @@ void CaptureControl::calibrationClicked()
         return;
     }
     const bool open = !state.calibrationOpen;
-    worker.setCalibrationEnabled(open);
+    worker.rendering().setCalibrationEnabled(open);
     fullOn->setEnabled(open);
     fullOff->setEnabled(open);
     calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
@@ -135,12 +135,12 @@ void CaptureControl::calibrationClicked()
 
 void CaptureControl::requestFullOn()
 {
-    worker.requestFullOn();
+    worker.references().requestFullOn();
 }
 
 void CaptureControl::requestFullOff()
 {
-    worker.requestFullOff();
+    worker.references().requestFullOff();
 }
 
 void CaptureControl::fullOnDone()

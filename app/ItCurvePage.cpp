@@ -2,7 +2,7 @@
 
 #include "CurrentDialog.h"
 #include "CurrentRange.h"
-#include "ReceiverThread.h"
+#include "PixelReadout.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -73,7 +73,7 @@ ItCurveWidgets buildWidgets(QWidget *container)
 
 } // namespace
 
-ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, ReceiverThread &worker,
+ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, PixelReadout &worker,
                          OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , ui(buildWidgets(container))

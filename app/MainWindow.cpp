@@ -33,9 +33,13 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -137,10 +141,10 @@ void MainWindow::buildControllers()
     savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
                                           ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
                                           ui->checkBox_hdf5, ui->progressBar, ui->label_savestate},
-                              state, worker, parameterSummary, [this] { return runMetadata(); },
+                              state, worker.saveRuns(), parameterSummary, [this] { return runMetadata(); },
                               OperatorMessage::modalBox(), this);
-    curvePage = new ItCurvePage(ui->widget_9, state, worker, OperatorMessage::modalBox(), this);
-    recognitionPage = new RecognitionPage(ui->widget_24, state, worker, context.paths(),
+    curvePage = new ItCurvePage(ui->widget_9, state, worker.readout(), OperatorMessage::modalBox(), this);
+    recognitionPage = new RecognitionPage(ui->widget_24, state, worker.templatePicture(), context.paths(),
                                           [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
                                           this);
     connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
@@ -161,7 +165,8 @@ void MainWindow::buildLiveView()
 
     pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
                                                   ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
-                                   display, worker, context.paths().detectFolder, this);
+                                   display, worker.rendering(), worker.readout(), context.paths().detectFolder,
+                                   this);
 }
 
 SimulatorControlWindow *MainWindow::simulatorControls() const
@@ -229,20 +234,39 @@ void MainWindow::connectWorker()
 {
     worker.moveToThread(&workerThread);
     connect(&workerThread, &QThread::started, &worker, &ReceiverThread::process);
-    connect(&worker, &ReceiverThread::sendImagetoMain, this, &MainWindow::receive_displayImage);
     connect(&worker, &ReceiverThread::errorOccurred, this, &MainWindow::receive_errorOccurred);
     connect(&worker, &ReceiverThread::deviceFailed, deviceConnection, &DeviceConnection::workerDeviceFailure);
-    connect(&worker, &ReceiverThread::savemessage, this, &MainWindow::handleSaveMessage);
-    connect(&worker, &ReceiverThread::onCellclicked, this, &MainWindow::handleCellClicked);
     connect(&worker, &ReceiverThread::setMaxSuccess, this, &MainWindow::handleSetMaxSuccess);
     connect(&worker, &ReceiverThread::setMinSuccess, this, &MainWindow::handleSetMinSuccess);
-    connect(&worker, &ReceiverThread::pixelCurrentDataUpdated, this, &MainWindow::savedata);
     connect(&worker, &ReceiverThread::saveFailed, savePanel, &SavePanel::showFailure);
     connect(&worker, &ReceiverThread::saveFinished, savePanel, &SavePanel::showOutcome);
     workerThread.start();
     // The loop must not touch the device before the first capture: the
     // connect handshake reads the same handle from this thread.
     worker.pause();
+    refreshTimer.setInterval(refreshIntervalMs());
+    connect(&refreshTimer, &QTimer::timeout, this, &MainWindow::refreshFromCapture);
+    refreshTimer.start();
+}
+
+int MainWindow::refreshIntervalMs() const
+{
+    const QScreen *screen = this->screen();
+    const double rate = screen ? screen->refreshRate() : 0.0;
+    const double hertz = rate > 0.0 ? std::min(rate, kMaxRefreshHz) : kMaxRefreshHz;
+    return int(std::ceil(1000.0 / hertz));
+}
+
+void MainWindow::refreshFromCapture()
+{
+    pipeline->refresh();
+    for (PixelReadout::SeriesStep &step : worker.readout().takeSeries())
+        savedata(std::move(step.samples), step.elapsedSeconds);
+    const int gathered = worker.saveRuns().gathered();
+    if (gathered != shownSaveProgress) {
+        shownSaveProgress = gathered;
+        handleSaveMessage(gathered);
+    }
 }
 
 void MainWindow::buildNavigation()
@@ -436,11 +460,6 @@ void MainWindow::handle_set_button_click()
 
 // ---- The flows behind the slots ---------------------------------------------------
 
-void MainWindow::handleCellClicked(double current)
-{
-    pipeline->showCellCurrent(current);
-}
-
 void MainWindow::handleSetMaxSuccess()
 {
     capture->fullOnDone();
@@ -489,11 +508,6 @@ void MainWindow::getBattery()
 void MainWindow::handle_save_path_button_click()
 {
     savePanel->choosePath();
-}
-
-void MainWindow::receive_displayImage(QImage displayImage)
-{
-    pipeline->receiveImage(displayImage);
 }
 
 void MainWindow::receive_errorOccurred(QString errormessage)

@@ -100,7 +100,6 @@ void ParameterPanel::applySettings()
     if (!chosen.integrationFound)
         logLine("No suitable integration time found within the specified range.");
     command = chosen.command;
-    worker.setVideoFps(18);
     logHexBytes(command.data(), int(command.size()));
 
     // The worker may still be finishing the frame of the last stop.

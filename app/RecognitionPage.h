@@ -15,7 +15,7 @@ class QLabel;
 class QPushButton;
 class QTimer;
 class QWidget;
-class ReceiverThread;
+class TemplatePicture;
 class RecognitionAnswerWindow;
 struct DetectionResult;
 
@@ -57,7 +57,7 @@ public:
     // Template", the two offset buttons and the two answer labels.
     // requestTestPicture asks the display pipeline to write its next frame
     // as the test picture.
-    RecognitionPage(QWidget *container, const ConsoleState &state, ReceiverThread &worker, const ConsolePaths &paths,
+    RecognitionPage(QWidget *container, const ConsoleState &state, TemplatePicture &worker, const ConsolePaths &paths,
                     std::function<void()> requestTestPicture,
                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
     const RecognitionWidgets &widgets() const { return ui; }
@@ -100,7 +100,7 @@ private:
 
     RecognitionWidgets ui;
     const ConsoleState &state;
-    ReceiverThread &worker;
+    TemplatePicture &worker; // the capture loop's recognition template
     std::function<void()> requestTestPicture;
     OperatorMessage::Sink message;
 

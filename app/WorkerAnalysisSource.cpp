@@ -13,7 +13,7 @@ WorkerAnalysisSource::WorkerAnalysisSource(ReceiverThread &worker, const Console
 
 bool WorkerAnalysisSource::newestFrame(std::uint64_t after, LiveFrame &frame)
 {
-    return m_worker.newestFrame(after, frame.currents, frame.sequence, frame.timeMs);
+    return m_worker.liveFrames().newestFrame(after, frame.currents, frame.sequence, frame.timeMs);
 }
 
 FrameHealth WorkerAnalysisSource::frameHealth() const
@@ -33,7 +33,7 @@ double WorkerAnalysisSource::currentRangeNa() const
 
 ReferenceSet WorkerAnalysisSource::references() const
 {
-    const RunReferences held = m_worker.referencesSnapshot();
+    const RunReferences held = m_worker.references().snapshot();
     const BiasVoltages &voltages = m_sentVoltages();
     ReferenceSet set;
     set.fullOff = held.fullOff;
@@ -50,7 +50,7 @@ ReferenceSet WorkerAnalysisSource::references() const
 
 void WorkerAnalysisSource::applyReferences(const ReferenceSet &references)
 {
-    RunReferences next = m_worker.referencesSnapshot();
+    RunReferences next = m_worker.references().snapshot();
     if (references.fullOffTaken) {
         next.fullOff = references.fullOff;
         next.fullOffTaken = references.fullOffTaken;
@@ -59,10 +59,10 @@ void WorkerAnalysisSource::applyReferences(const ReferenceSet &references)
         next.fullOn = references.fullOn;
         next.fullOnTaken = references.fullOnTaken;
     }
-    m_worker.setReferences(next);
+    m_worker.references().setReferences(next);
 }
 
 void WorkerAnalysisSource::setDisplayLevels(const DisplayLevels &levels)
 {
-    m_worker.setDisplayLevels(levels);
+    m_worker.rendering().setDisplayLevels(levels);
 }

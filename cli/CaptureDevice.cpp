@@ -29,8 +29,7 @@ bool CaptureDevice::connect(const QString &serial, QString *refusal)
         return false;
     }
     logHexBytes(greeting.reply.data(), int(greeting.reply.size()));
-    m_worker.lastStatus.store(m_session.lastStatus());
-    m_worker.deviceHandle.store(m_session.handle());
+    m_worker.useDevice(m_session.handle(), m_session.lastStatus());
     logLine("Device connection successful.");
     return true;
 }
@@ -45,7 +44,6 @@ std::optional<double> CaptureDevice::readBatteryVolts()
 
 bool CaptureDevice::set(const ParameterSet &parameters, QString *refusal)
 {
-    m_worker.setVideoFps(18);
     logHexBytes(parameters.command.data(), int(parameters.command.size()));
     if (!m_session.sendParameters(parameters.command).acknowledged) {
         logLine("Parameter setting failed.");
@@ -67,6 +65,6 @@ void CaptureDevice::close()
     if (!m_session.isOpen())
         return;
     m_session.close();
-    m_worker.deviceHandle.store(nullptr);
+    m_worker.useDevice(nullptr);
     logLine("Device disconnected.");
 }

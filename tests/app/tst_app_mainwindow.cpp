@@ -110,7 +110,7 @@ void TestMainWindow::startWorkerLoop()
 {
     // The loop reads a device that answers; it is opened behind the window's back.
     QCOMPARE(m_context.context.backend().openEx("ZK128", FT_OPEN_BY_SERIAL_NUMBER, &m_handle), FT_STATUS(FT_OK));
-    window->receiver().deviceHandle.store(m_handle);
+    window->receiver().useDevice(m_handle);
     window->receiver().resume();
     window->receiver().startAcquisition();
     QTRY_VERIFY(!window->receiver().isParked());

@@ -287,7 +287,7 @@ void TestFlowsParameters::unacknowledgedSettingFails()
     // The device kept its parameters, and so does the console: range,
     // references and summary are those of before.
     QCOMPARE(rig.worker.currentRangeValue(), 250);
-    QCOMPARE(rig.worker.fullOnReferenceSnapshot().front(), 250.0);
+    QCOMPARE(rig.worker.references().snapshot().fullOn.front(), 250.0);
     QCOMPARE(rig.summary, QStringLiteral("before"));
     QCOMPARE(int(rig.parameterCommands().size()), fault == "corrupt" ? 1 : 0); // sent once, never again
     QVERIFY(rig.session.lastStatus() != FT_OK || fault == "corrupt");
