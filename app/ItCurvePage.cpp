@@ -1,7 +1,6 @@
 #include "ItCurvePage.h"
 
 #include "CurrentDialog.h"
-#include "CurrentRange.h"
 #include "PixelReadout.h"
 
 #include <QCheckBox>
@@ -74,11 +73,12 @@ ItCurveWidgets buildWidgets(QWidget *container)
 } // namespace
 
 ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, PixelReadout &worker,
-                         OperatorMessage::Sink message, QObject *parent)
+                         std::function<double()> range, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , ui(buildWidgets(container))
     , state(state)
     , worker(worker)
+    , range(std::move(range))
     , message(std::move(message))
 {
     for (int k = 1; k <= Channels; ++k)
@@ -131,7 +131,7 @@ CurrentDialog *ItCurvePage::openWindow()
         return nullptr;
     }
     ui.openCurve->setText(QStringLiteral("It-Curve"));
-    curveDialog = new CurrentDialog(nullptr, int(CurrentRange::value()));
+    curveDialog = new CurrentDialog(nullptr, int(range()));
     curveDialog->setWindowTitle(QStringLiteral("It"));
     // Closing the main window ends the application even while the plot is open.
     curveDialog->setAttribute(Qt::WA_QuitOnClose, false);

@@ -3,7 +3,6 @@
 #include "CaptureControl.h"
 #include "ComboBoxDelegate.h"
 #include "ConsoleContext.h"
-#include "CurrentRange.h"
 #include "DeviceConnection.h"
 #include "DisplayPipeline.h"
 #include "ItCurvePage.h"
@@ -143,7 +142,8 @@ void MainWindow::buildControllers()
                                           ui->checkBox_hdf5, ui->progressBar, ui->label_savestate},
                               state, worker.saveRuns(), parameterSummary, [this] { return runMetadata(); },
                               OperatorMessage::modalBox(), this);
-    curvePage = new ItCurvePage(ui->widget_9, state, worker.readout(), OperatorMessage::modalBox(), this);
+    curvePage = new ItCurvePage(ui->widget_9, state, worker.readout(),
+                                [this] { return parameterPanel->selectedRange(); }, OperatorMessage::modalBox(), this);
     recognitionPage = new RecognitionPage(ui->widget_24, state, worker.templatePicture(), context.paths(),
                                           [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
                                           this);
@@ -396,13 +396,13 @@ void MainWindow::loadSettings()
     for (const auto &[button, range] : ranges) {
         if (storedTrue(settings, button->objectName())) {
             button->setChecked(true);
-            CurrentRange::set(range);
+            parameterPanel->selectRange(range);
             rangeRestored = true;
         }
     }
     if (storedTrue(settings, QStringLiteral("radioButton_optional_gear"))) {
         ui->radioButton_optional_gear->setChecked(true);
-        CurrentRange::set(ui->lineEdit_gear->text().toInt());
+        parameterPanel->selectRange(ui->lineEdit_gear->text().toInt());
         rangeRestored = true;
     }
     // With no stored range the form shows 800 nA checked; the range the first
@@ -410,11 +410,11 @@ void MainWindow::loadSettings()
     if (!rangeRestored) {
         for (const auto &[button, range] : ranges) {
             if (button->isChecked())
-                CurrentRange::set(range);
+                parameterPanel->selectRange(range);
         }
     }
 
-    parameterSummary += ParameterSummary::compose(CurrentRange::value(), ui->lineEdit_vc->text(),
+    parameterSummary += ParameterSummary::compose(parameterPanel->selectedRange(), ui->lineEdit_vc->text(),
                                                   ui->lineEdit_vd->text(), ui->lineEdit_von->text(),
                                                   ui->lineEdit_voff->text());
 

@@ -1,7 +1,6 @@
 #include "ParameterPanel.h"
 
 #include "BiasVoltages.h"
-#include "CurrentRange.h"
 #include "DeviceSession.h"
 #include "Log.h"
 #include "ParameterSet.h"
@@ -38,7 +37,7 @@ void ParameterPanel::rangeToggled(QObject *sender, bool checked)
     for (const auto &[button, range] : fixedRanges()) {
         if (sender == button) {
             ui.typedRangeField->hide();
-            CurrentRange::set(range);
+            selectRange(range);
         }
     }
 }
@@ -85,7 +84,7 @@ void ParameterPanel::applySettings()
         message(refusal);
         return;
     }
-    double range = CurrentRange::value();
+    double range = selectedRange();
     if (ui.typedRange->isChecked()) {
         // An empty or zero range would make the search divide by zero.
         const std::optional<double> typed = parseTypedRange(ui.gear->text());
@@ -117,7 +116,7 @@ void ParameterPanel::send(const ParameterSet &chosen)
     }
     search = chosen.integration;
     sent = chosen.voltages;
-    CurrentRange::set(chosen.rangeNa);
+    selectRange(chosen.rangeNa);
     chosen.applyTo(worker, table);
     summary = chosen.summary();
     logLine("Parameter setting successful.");

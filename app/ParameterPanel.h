@@ -64,6 +64,12 @@ public:
 
     // A range radio button toggled; sender is that button.
     void rangeToggled(QObject *sender, bool checked);
+    // The range the operator chose: the last fixed button checked, or the
+    // typed range once a Setting carried it (200 nA before either). The
+    // device converts with the range it acknowledged last, which the capture
+    // loop holds (ReceiverThread::currentRangeValue).
+    double selectedRange() const { return m_selectedRange; }
+    void selectRange(double nanoAmperes) { m_selectedRange = nanoAmperes; }
     // The Setting button.
     void applySettings();
 
@@ -96,4 +102,5 @@ private:
     DeviceProtocol::Frame command;
     AcknowledgementWait::Result answer;
     BiasVoltages sent;
+    double m_selectedRange = 200.0; // nA
 };

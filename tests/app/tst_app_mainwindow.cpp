@@ -1,7 +1,6 @@
 #include "AppTestSupport.h"
 
 #include "ComboBoxDelegate.h"
-#include "CurrentRange.h"
 #include "FramelessHelper.h"
 #include "MainWindow.h"
 #include "SimulatorBackend.h"
@@ -92,7 +91,6 @@ void TestMainWindow::init()
     QSettings store(QStringLiteral("Velmoray"), QStringLiteral("Tessivo_128"));
     store.clear();
     store.sync();
-    CurrentRange::set(200.0);
     window = std::make_unique<MainWindow>(m_context.context);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));

@@ -3,7 +3,6 @@
 #include "FlowsTestSupport.h"
 
 #include "ConsoleState.h"
-#include "CurrentRange.h"
 #include "DeviceProtocol.h"
 #include "DeviceSession.h"
 #include "WorkerGate.h"
@@ -36,7 +35,7 @@ struct PanelRig
         for (QRadioButton *b : {&r800, &r100, &r10, &r1, &typed})
             QObject::connect(b, &QRadioButton::toggled, &panel, [this, b](bool on) { panel.rangeToggled(b, on); });
         rangeField.hide();
-        CurrentRange::set(800.0);
+        panel.selectRange(800.0);
         session.open();
         session.configure();
         for (QLineEdit *e : {&vc, &vd, &von, &voff})
@@ -147,7 +146,7 @@ void TestFlowsParameters::rangeButtons()
     rig.gear.setText(QStringLiteral("250"));
     QRadioButton *buttons[] = {&rig.r800, &rig.r100, &rig.r10, &rig.r1, &rig.typed};
     buttons[button]->setChecked(true);
-    QCOMPARE(CurrentRange::value(), range);
+    QCOMPARE(rig.panel.selectedRange(), range);
     QCOMPARE(!rig.rangeField.isHidden(), fieldShown);
     if (fieldShown) {
         rig.r800.setChecked(true); // and leaving it hides the field again
@@ -245,7 +244,7 @@ void TestFlowsParameters::refusals()
     QVERIFY(rig.parameterCommands().empty());
     QCOMPARE(rig.summary, QStringLiteral("before"));
     QCOMPARE(rig.worker.currentRangeValue(), rangeBefore);
-    QCOMPARE(CurrentRange::value(), 800.0);
+    QCOMPARE(rig.panel.selectedRange(), 800.0);
 }
 
 void TestFlowsParameters::typedRangeTakesEffectOnSetting()
@@ -253,9 +252,9 @@ void TestFlowsParameters::typedRangeTakesEffectOnSetting()
     PanelRig rig;
     rig.typed.setChecked(true);
     rig.gear.setText(QStringLiteral("250"));
-    QCOMPARE(CurrentRange::value(), 800.0); // typing alone changes nothing
+    QCOMPARE(rig.panel.selectedRange(), 800.0); // typing alone changes nothing
     rig.panel.applySettings();
-    QCOMPARE(CurrentRange::value(), 250.0);
+    QCOMPARE(rig.panel.selectedRange(), 250.0);
     QVERIFY(rig.summary.startsWith(QStringLiteral("Current:250\n")));
 }
 
