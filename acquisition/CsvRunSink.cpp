@@ -113,18 +113,40 @@ void CsvRunSink::cutBackToWholeFrames()
 bool CsvRunSink::closeAndRename(RunFile &runFile, QString *error)
 {
     QString reason;
-    if (!closeChecked(runFile.file, &reason)) {
-        // A close that fails may have lost the last bytes: the file is not known to be whole.
-        runFile.file.remove();
-        *error = reason;
-        return false;
-    }
+    // On the disk before it takes its final name, so a file under a final
+    // name never lacks bytes after a crash.
+    const bool synced = RunFiles::syncOpenFile(runFile.file, &reason);
+    QString closeReason;
+    const bool closed = closeChecked(runFile.file, &closeReason);
+    if (synced && !closed)
+        reason = closeReason;
+    if ((!synced || !closed) && runFile.whole)
+        runFile.whole = cutBackClosed(runFile);
     if (!runFile.whole) {
         runFile.file.remove();
-        *error = QStringLiteral("%1 could not be cut back to whole frames").arg(QFileInfo(runFile.path).fileName());
+        *error = synced && closed
+                     ? QStringLiteral("%1 could not be cut back to whole frames").arg(QFileInfo(runFile.path).fileName())
+                     : reason;
         return false;
     }
-    return RunFiles::renameOver(runFile.file.fileName(), runFile.path, error);
+    if (!RunFiles::renameOver(runFile.file.fileName(), runFile.path, error))
+        return false;
+    runFile.inPlace = true;
+    if (!synced || !closed) {
+        *error = reason; // kept, cut back to its whole frames, but the run lost its last bytes
+        return false;
+    }
+    return true;
+}
+
+// A sync or close that failed may have lost the end of the file: what the
+// disk holds is cut back to the last whole frame and synced again.
+bool CsvRunSink::cutBackClosed(RunFile &runFile)
+{
+    QFile file(runFile.file.fileName());
+    QString ignored;
+    return file.open(QIODevice::ReadWrite) && file.size() >= runFile.wholeSize && file.resize(runFile.wholeSize)
+           && RunFiles::syncOpenFile(file, &ignored);
 }
 
 bool CsvRunSink::writeReference(const QString &suffix, const std::vector<double> &values)
@@ -150,6 +172,7 @@ bool CsvRunSink::writeReference(const QString &suffix, const std::vector<double>
         fail(reason);
         return false;
     }
+    reference.wholeSize = reference.file.size(); // a reference is whole only complete
     if (!closeAndRename(reference, &reason)) {
         reference.file.remove();
         fail(reason);
@@ -166,6 +189,8 @@ bool CsvRunSink::finish(const RunReferences &references, bool /*complete*/, QStr
         if (runFile->file.isOpen() && !closeAndRename(*runFile, &reason))
             fail(reason);
     }
+    if (!m_current.inPlace || !m_gray.inPlace)
+        m_framesWritten = 0; // removed, or never put in place: its frames are not where the run's files are
     writeReference(QStringLiteral("_fulloff.csv"), references.fullOff);
     writeReference(QStringLiteral("_fullon.csv"), references.fullOn);
     if (!m_failure.isEmpty()) {

@@ -17,7 +17,10 @@
 // Every file is written as <file>.part in the run folder and renamed into
 // place at finish, also when the run was interrupted. A failed write cuts both
 // frame files back to the last frame they both hold whole, so a file never
-// ends mid-frame; what is whole is still renamed into place. A reference file
+// ends mid-frame; what is whole is still renamed into place. Each file is
+// synced to the disk before its rename; a sync or close that fails cuts the
+// file back to its whole frames where it can, else removes it. A frame file
+// that is not in place under its final name counts no frames. A reference file
 // that cannot be written completely is removed. References left empty (a run
 // ended without them) are not written.
 //
@@ -39,11 +42,13 @@ private:
         QFile file;   // the .part file while it is open
         qint64 wholeSize = 0; // size after the last frame both frame files hold
         bool whole = true;    // false when a cut back to wholeSize failed
+        bool inPlace = false; // renamed to its final name
     };
 
     bool openPart(RunFile &runFile, const QString &suffix, QString *error);
     void cutBackToWholeFrames();
     bool closeAndRename(RunFile &runFile, QString *error);
+    bool cutBackClosed(RunFile &runFile);
     bool writeReference(const QString &suffix, const std::vector<double> &values);
     void fail(const QString &reason);
 

@@ -1,5 +1,7 @@
 #include "Hdf5RunSink.h"
 
+#include "RunFiles.h"
+
 #include "FrameTypes.h"
 #include "Hdf5ErrorScope.h"
 
@@ -203,6 +205,7 @@ bool Hdf5RunSink::open(const SaveRunPlan &plan, QString *error)
         return false;
     }
     m_diskSpace.emplace(plan.folder, kReserveBytes);
+    m_path = path;
     m_lastFlush = std::chrono::steady_clock::now();
     return true;
 }
@@ -396,6 +399,9 @@ QString Hdf5RunSink::close(const RunReferences *references, bool complete)
     check(closed, "the file could not be closed");
     if (!closed)
         m_framesWritten = m_framesFlushed;
+    QString reason;
+    if (closed && !RunFiles::syncFile(m_path, &reason) && failure.isEmpty())
+        failure = QStringLiteral("the file could not be synced to the disk (%1)").arg(reason);
     return failure;
 }
 

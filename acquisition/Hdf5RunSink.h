@@ -88,6 +88,7 @@ private:
 
     Options m_options;
     Hdf5Id m_file;
+    QString m_path;          // the open file's name, synced once it is closed
     Hdf5Id m_current;        // /frames/current
     Hdf5Id m_gray;           // /frames/gray
     Hdf5Id m_timestamp;      // /frames/timestamp

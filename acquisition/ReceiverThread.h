@@ -21,6 +21,7 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -111,6 +112,13 @@ public:
     bool isSaveRunArmed() const { return m_saveRuns.isArmed(); }
     // Blocks until every run handed to the writer is on disk and reported.
     void waitForSaveRuns() { m_saveRuns.waitUntilIdle(); }
+    // The same for at most timeoutMs; false when the writer is still busy (a stalled disk).
+    bool waitForSaveRuns(int timeoutMs)
+    {
+        return m_saveRuns.waitUntilIdle(std::chrono::milliseconds(std::max(0, timeoutMs)));
+    }
+    // Frames handed to the writer that are not on disk yet.
+    int saveFramesPending() const { return m_saveRuns.framesPending(); }
 
     // ---- Capture (GUI thread) ----------------------------------------------
     // Writes the start command, drops its answer, writes the first frame

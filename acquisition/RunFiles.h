@@ -15,6 +15,14 @@ bool writeAll(QFileDevice &file, const char *data, qint64 size, QString *reason)
 // Replaces `to` with `from`; an existing file of that name is overwritten.
 bool renameOver(const QString &from, const QString &to, QString *reason);
 
+// Puts the file's bytes on the disk (fsync), so that a file renamed into
+// place or reported saved survives a power cut or a pulled stick.
+bool syncOpenFile(QFileDevice &file, QString *reason);
+// The same for a closed file another library wrote (the video, the HDF5 file).
+bool syncFile(const QString &path, QString *reason);
+// Makes the folder's entries (the renames into place) durable.
+bool syncFolder(const QString &path, QString *reason);
+
 // Creates the folder and its parents as needed.
 bool makeFolder(const QString &path, QString *reason);
 

@@ -37,15 +37,22 @@ bool SaveRunFeeder::arm(const SaveRunPlan &plan, QString *refusal)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_run.armed)
         endLocked(QStringLiteral("a new save run was started"));
-    m_run = ArmedRun{true, plan, 0};
+    m_run = ArmedRun{true, plan, 0, 0};
     m_gathered.store(0);
-    m_writer.begin(plan, makeRunSinks(plan), [this](const SaveOutcome &outcome) {
-        logLine(outcome.logLine().toUtf8());
-        if (m_finished)
-            m_finished(outcome);
-    });
+    m_run.writerRun = m_writer.begin(plan, m_sinkFactory ? m_sinkFactory(plan) : makeRunSinks(plan),
+                                     [this](const SaveOutcome &outcome) {
+                                         logLine(outcome.logLine().toUtf8());
+                                         if (m_finished)
+                                             m_finished(outcome);
+                                     });
     m_armed.store(true, std::memory_order_release);
     return true;
+}
+
+void SaveRunFeeder::setSinkFactory(SinkFactory factory)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sinkFactory = std::move(factory);
 }
 
 void SaveRunFeeder::end(const QString &reason)
@@ -87,7 +94,7 @@ void SaveRunFeeder::consume(const FramePtr &frame)
     recorded->currents = frame->currents;
     recorded->picture = m_rendering.renderSaved(*frame, &recorded->gray);
 
-    int gathered = 0;
+    std::uint64_t run = 0;
     bool complete = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -101,15 +108,22 @@ void SaveRunFeeder::consume(const FramePtr &frame)
             return;
         }
         recorded->index = ++m_run.gathered;
-        // Blocks while the writer's queue is full: a slow disk slows the
-        // capture instead of losing frames.
-        m_writer.append(std::move(recorded));
-        gathered = m_run.gathered;
-        m_gathered.store(gathered);
-        complete = gathered >= m_run.plan.frames;
-        if (complete)
-            endLocked(QString());
+        run = m_run.writerRun;
+        complete = m_run.gathered >= m_run.plan.frames;
+        if (complete) {
+            // Gathered in full: nothing else may end it or number a frame for it.
+            m_run.armed = false;
+            m_armed.store(false, std::memory_order_release);
+        }
     }
+    const int gathered = recorded->index;
+    m_gathered.store(gathered);
+    // Blocks while the writer's queue is full (a slow disk slows the capture
+    // instead of losing frames), outside the run lock: ending the run wakes
+    // it, so Stop, Save and closing never wait for the disk.
+    m_writer.append(run, std::move(recorded));
+    if (complete)
+        m_writer.endRun(run, m_references.snapshot(), QString());
     if (m_progress) {
         m_progress(gathered);
         if (complete)

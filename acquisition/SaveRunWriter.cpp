@@ -1,5 +1,9 @@
 #include "SaveRunWriter.h"
 
+#include "RunFiles.h"
+
+#include <QDebug>
+
 #include <algorithm>
 
 namespace {
@@ -61,8 +65,10 @@ void SaveRunWriter::pushEnd(const RunReferences &references, const QString &inte
     m_frameTaken.notify_all(); // an append waiting for room now has no run
 }
 
-void SaveRunWriter::begin(const SaveRunPlan &plan, std::vector<std::unique_ptr<RunSink>> sinks, Finished finished)
+std::uint64_t SaveRunWriter::begin(const SaveRunPlan &plan, std::vector<std::unique_ptr<RunSink>> sinks,
+                                    Finished finished)
 {
+    std::uint64_t id = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_running)
@@ -76,17 +82,18 @@ void SaveRunWriter::begin(const SaveRunPlan &plan, std::vector<std::unique_ptr<R
         m_queue.push_back(std::move(command));
         m_running = true;
         m_gathered = 0;
+        id = m_runId;
     }
     m_commandQueued.notify_one();
+    return id;
 }
 
-void SaveRunWriter::append(std::shared_ptr<const RecordedFrame> frame)
+void SaveRunWriter::append(std::uint64_t run, std::shared_ptr<const RecordedFrame> frame)
 {
     if (!frame)
         return;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        const std::uint64_t run = m_runId;
         // A disk slower than the capture holds the capture here: no frame is dropped.
         m_frameTaken.wait(lock, [&] { return !m_running || m_runId != run || m_queuedFrames < m_queueLimit; });
         if (!m_running || m_runId != run)
@@ -113,6 +120,17 @@ void SaveRunWriter::end(const RunReferences &references, const QString &interrup
     m_commandQueued.notify_one();
 }
 
+void SaveRunWriter::endRun(std::uint64_t run, const RunReferences &references, const QString &interruption)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_running || m_runId != run)
+            return;
+        pushEnd(references, interruption);
+    }
+    m_commandQueued.notify_one();
+}
+
 bool SaveRunWriter::isRunning() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -123,6 +141,18 @@ void SaveRunWriter::waitUntilIdle()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+}
+
+bool SaveRunWriter::waitUntilIdle(std::chrono::milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_idle.wait_for(lock, limit, [this] { return m_queue.empty() && !m_busy; });
+}
+
+int SaveRunWriter::framesPending() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return int(m_queuedFrames) + (m_busyWithFrame ? 1 : 0);
 }
 
 void SaveRunWriter::threadLoop()
@@ -139,11 +169,13 @@ void SaveRunWriter::threadLoop()
             m_frameTaken.notify_all();
         }
         m_busy = true;
+        m_busyWithFrame = command.type == Command::Type::Frame;
         lock.unlock();
         handle(command);
         command = Command(); // the frame and the sinks go before the lock is taken again
         lock.lock();
         m_busy = false;
+        m_busyWithFrame = false;
         if (m_queue.empty())
             m_idle.notify_all();
     }
@@ -270,6 +302,10 @@ void SaveRunWriter::finishRun(const RunReferences &references, const QString &in
         written = std::min(written, slot.sink->framesWritten());
     }
     outcome.written = written;
+    // The renames into place are durable before the run is reported saved.
+    QString reason;
+    if (!run.sinks.empty() && !RunFiles::syncFolder(run.plan.folder, &reason))
+        qWarning().noquote() << "The run folder could not be synced to the disk:" << reason;
     for (const QString &kind : run.kinds) {
         for (const SinkSlot &slot : run.sinks)
             if (slot.sink->kind() == kind && !slot.failure.isEmpty())

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +27,9 @@
 //
 // Nothing is dropped: append blocks while `queueLimit` frames wait, so a disk
 // slower than the capture slows the capture down instead of losing frames,
-// and memory stays bounded whatever the length of the run.
+// and memory stays bounded whatever the length of the run. Ending a run never
+// waits: end() wakes an append blocked on a full queue (its frame is not
+// counted), so a stalled disk cannot hold up Stop, Save or closing.
 //
 // A sink that fails is not fed again but is still finished. When every sink
 // of the run has failed, the writer ends the run by itself: the outcome is
@@ -53,16 +56,24 @@ public:
     // that does not open counts as failed and is not finished (a sink's open
     // removes what it made before it failed). A kind the plan asks for with no
     // sink handed over fails as "no writer was set up for it".
-    void begin(const SaveRunPlan &plan, std::vector<std::unique_ptr<RunSink>> sinks, Finished finished);
-    // Queues the next frame of the run (ignored when no run is going).
-    void append(std::shared_ptr<const RecordedFrame> frame);
-    // Ends the run after the frames queued so far. An empty interruption
-    // means the run gathered all its frames. Returns at once.
+    // Returns the run's number, for append and endRun.
+    std::uint64_t begin(const SaveRunPlan &plan, std::vector<std::unique_ptr<RunSink>> sinks, Finished finished);
+    // Queues the next frame of run `run` (ignored when that run is not going,
+    // also when it ends while the append waits for room).
+    void append(std::uint64_t run, std::shared_ptr<const RecordedFrame> frame);
+    // Ends the run going after the frames queued so far. An empty
+    // interruption means the run gathered all its frames. Returns at once.
     void end(const RunReferences &references, const QString &interruption);
+    // The same for run `run` only (nothing when another run is going).
+    void endRun(std::uint64_t run, const RunReferences &references, const QString &interruption);
     // True from begin until the run has been ended (by end, or by itself).
     bool isRunning() const;
     // Blocks until every run handed over has been written and its outcome delivered.
     void waitUntilIdle();
+    // The same for at most `limit`; false when the writer is still busy then.
+    bool waitUntilIdle(std::chrono::milliseconds limit);
+    // Frames handed over but not yet through every sink (the one being written included).
+    int framesPending() const;
 
 private:
     // What the callers hand the writer thread, in order.
@@ -120,6 +131,7 @@ private:
     std::uint64_t m_runId = 0;      // the run begin started last
     int m_gathered = 0;             // frames appended to run m_runId
     bool m_busy = false;            // the writer thread is handling a command
+    bool m_busyWithFrame = false;   // ... and that command is a frame
     bool m_stopping = false;        // the destructor asked the thread to end
 
     // Writer thread only.

@@ -112,7 +112,7 @@ bool VideoRunSink::finish(const RunReferences & /*references*/, bool /*complete*
     QString reason;
     if (m_framesWritten == 0)
         QFile::remove(m_partPath); // nothing readable in it
-    else if (!RunFiles::renameOver(m_partPath, m_path, &reason)) {
+    else if (!RunFiles::syncFile(m_partPath, &reason) || !RunFiles::renameOver(m_partPath, m_path, &reason)) {
         m_framesWritten = 0; // kept under its .part name, not where the run's files are
         if (m_failure.isEmpty())
             m_failure = reason;

@@ -48,6 +48,7 @@ void CurrentDialog::appendSeries(std::shared_ptr<std::vector<std::vector<double>
         }
     }
 
+    dropOldPoints();
     // Once the time passes the window, scroll with it; a burst of frames then
     // costs one queued repaint.
     if (lastKey > timeWindow) {
@@ -56,6 +57,22 @@ void CurrentDialog::appendSeries(std::shared_ptr<std::vector<std::vector<double>
     } else {
         xAxis->setRange(0, timeWindow);
         replot(QCustomPlot::rpRefreshHint);
+    }
+}
+
+void CurrentDialog::dropOldPoints()
+{
+    // A tenth of slack on both bounds: the points go in batches, not one per frame.
+    constexpr int kPointSlack = kMaxPoints / 10;
+    constexpr double kTimeSlack = kHistorySeconds / 10;
+    for (QCPGraph *graph : graphs) {
+        const QSharedPointer<QCPGraphDataContainer> points = graph->data();
+        if (points->isEmpty())
+            continue;
+        if (points->constBegin()->key < lastKey - kHistorySeconds - kTimeSlack)
+            points->removeBefore(lastKey - kHistorySeconds);
+        if (points->size() > kMaxPoints + kPointSlack)
+            points->removeBefore((points->constEnd() - kMaxPoints)->key);
     }
 }
 

@@ -13,12 +13,20 @@
 // timeWindow seconds stay in view. Created without parent, deleted by its
 // owner once it has reported closed().
 //
+// History: each curve keeps the last kHistorySeconds (10 minutes) to scroll
+// and zoom back into, and at most kMaxPoints points: at the link's top rate
+// (about 800 frames/s) that is the last two minutes. Older points are
+// dropped in batches, so a window left open for days holds a few MB.
+//
 // Thread contract: GUI thread only; series arrive through queued connections.
 class CurrentDialog : public QCustomPlot
 {
     Q_OBJECT
 
 public:
+    static constexpr double kHistorySeconds = 600.0;
+    static constexpr int kMaxPoints = 100000;
+
     CurrentDialog(QWidget *parent, int rangeMax);
     ~CurrentDialog() override;
 
@@ -33,6 +41,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void dropOldPoints();
+
     double lastKey = 0;
     int timeWindow = 10;
     int rangeMax;

@@ -43,7 +43,7 @@ struct RecognitionWidgets
 // never ends the application.
 //
 // Thread contract: GUI thread only, including the engine's inference. The
-// worker is asked for a template through its atomic modePictureRequested flag.
+// capture loop is asked for a template through its TemplatePicture consumer.
 class RecognitionPage : public QObject
 {
     Q_OBJECT

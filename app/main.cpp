@@ -1,13 +1,18 @@
 #include "BackendSelector.h"
 #include "ConsoleContext.h"
+#include "ConsoleShutdown.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "ProcessSignals.h"
+#include "StopSignals.h"
 #include "WindowChrome.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+
+#include <csignal>
+#include <cstdlib>
 #include <memory>
 
 int main(int argc, char *argv[])
@@ -21,6 +26,10 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "windows:darkmode=0");
 #endif
     QApplication app(argc, argv);
+    // SIGINT, SIGTERM and SIGHUP close the console as its close button does;
+    // a later one, once the log said "stopping", ends it at once.
+    StopSignals stopSignals(128 + SIGTERM);
+    ConsoleShutdown::stopOnSignal(stopSignals, [&app] { app.quit(); });
 
     const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
     logLine(choice.logMessage.toUtf8());
@@ -40,6 +49,12 @@ int main(int argc, char *argv[])
         });
     }
     const int result = app.exec();
+    if (!ConsoleShutdown::finishSaveRuns(window->receiver()).isEmpty()) {
+        // The writer is stuck on the disk and would hold the exit for good;
+        // the log says what stays unwritten.
+        window->saveSettings();
+        std::_Exit(result);
+    }
     window.reset();
     return result;
 }

@@ -15,7 +15,7 @@ struct OptionTable
         parser.setApplicationDescription(QStringLiteral(
             "Captures frames from a ZK128 and saves them as the console's Save page does.\n"
             "Exit codes: 0 success; 2 bad arguments; 3 no device, or the device refused or was lost; "
-            "4 the save failed or ended partial; 130 interrupted (Ctrl+C or SIGTERM), frames so far kept."));
+            "4 the save failed or ended partial; 130 interrupted (Ctrl+C, SIGTERM or SIGHUP), frames so far kept."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({
             {QStringLiteral("list"), QStringLiteral("Print the serial numbers of the attached devices, one per line.")},
@@ -132,7 +132,9 @@ std::optional<CaptureOptions> CaptureOptions::parse(const QStringList &arguments
 
     CaptureOptions options;
     options.quiet = parser.isSet(QStringLiteral("quiet"));
-    if (parser.isSet(QStringLiteral("help"))) {
+    // The help option lists --help-all beside --help; the tool has no other
+    // options to show, so both print the same text.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         options.action = Action::Help;
         return options;
     }

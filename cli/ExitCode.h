@@ -10,7 +10,8 @@ constexpr int kBadArguments = 2;
 constexpr int kDevice = 3;
 // The save could not start, failed or ended partial.
 constexpr int kSave = 4;
-// Ctrl+C (SIGINT) or SIGTERM: the run ended partial, the frames so far on disk.
+// Ctrl+C (SIGINT), SIGTERM or SIGHUP: the run ended partial, the frames so
+// far on disk (also a later signal that ends the tool at once).
 constexpr int kInterrupted = 130;
 
 } // namespace ExitCode

@@ -2,18 +2,21 @@
 
 #include "ConsoleContext.h"
 #include "ExitCode.h"
-#include "InterruptSignals.h"
 #include "Log.h"
 #include "ParameterSet.h"
 #include "ProgressPrinter.h"
 #include "SaveRequest.h"
 #include "ScriptStreams.h"
+#include "StopSignals.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cstdlib>
+
 namespace {
 const QString kInterruption = QStringLiteral("the run was interrupted");
+const QString kStopping = QStringLiteral("Stopping: the frames gathered so far are being saved.");
 } // namespace
 
 SettingsIdentity ScriptedCapture::settingsIdentity()
@@ -59,6 +62,7 @@ int ScriptedCapture::connectAndCapture()
 {
     const auto interruptedEarly = [this] {
         m_streams.problem(QStringLiteral("The run was interrupted before the capture began."));
+        StopSignals::stoppingSaid();
         return ExitCode::kInterrupted;
     };
     QString refusal;
@@ -68,7 +72,7 @@ int ScriptedCapture::connectAndCapture()
     }
     if (const std::optional<double> volts = m_device.readBatteryVolts())
         logLine(QStringLiteral("Battery: %1 V.").arg(*volts, 0, 'f', 2).toUtf8());
-    if (InterruptSignals::received())
+    if (StopSignals::received())
         return interruptedEarly();
 
     // A scripted run starts from the window's initial search state, as a
@@ -81,7 +85,7 @@ int ScriptedCapture::connectAndCapture()
         m_streams.problem(refusal);
         return ExitCode::kDevice;
     }
-    if (InterruptSignals::received())
+    if (StopSignals::received())
         return interruptedEarly();
     return capture(parameters);
 }
@@ -159,13 +163,30 @@ SaveOutcome ScriptedCapture::gather(const SaveRunPlan &plan)
 
 void ScriptedCapture::watch()
 {
-    if (!m_interrupted && InterruptSignals::received()) {
+    if (!m_interrupted && StopSignals::received()) {
         m_interrupted = true;
         logLine("The run was interrupted.");
         m_worker.endSaveRun(kInterruption);
+        m_endClock.start();
+        m_streams.problem(kStopping);
+        StopSignals::stoppingSaid(); // from now on a further signal ends the tool at once
     }
     if (m_frameClock.hasExpired(kStallMs))
         giveUp(QStringLiteral("the device stopped answering"));
+    if (m_endClock.isValid() && m_endClock.hasExpired(kWriterWaitMs))
+        abandonStalledDisk();
+}
+
+void ScriptedCapture::abandonStalledDisk()
+{
+    // The writer is stuck on the disk and would hold the tool for good.
+    const QString sentence =
+        QStringLiteral("%1 frames of the run stay unwritten: the disk did not take them within %2 s.")
+            .arg(m_worker.saveFramesPending())
+            .arg(kWriterWaitMs / 1000);
+    logLine(sentence.toUtf8());
+    m_streams.problem(sentence);
+    std::_Exit(m_interrupted ? ExitCode::kInterrupted : !m_deviceProblem.isEmpty() ? ExitCode::kDevice : ExitCode::kSave);
 }
 
 void ScriptedCapture::giveUp(const QString &reason)
@@ -174,6 +195,7 @@ void ScriptedCapture::giveUp(const QString &reason)
         return;
     m_deviceProblem = reason;
     m_worker.endSaveRun(reason);
+    m_endClock.start();
 }
 
 int ScriptedCapture::report(const SaveOutcome &outcome)

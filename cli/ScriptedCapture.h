@@ -26,9 +26,12 @@ struct ParameterSet;
 // the device. The worker and its save-run writer write the same files the
 // window writes.
 //
-// The run ends early, keeping every frame gathered, on Ctrl+C or SIGTERM
-// ("the run was interrupted"), when the worker gives the device up, or when
-// no frame has arrived for kStallMs ("the device stopped answering").
+// The run ends early, keeping every frame gathered, on Ctrl+C, SIGTERM or
+// SIGHUP ("the run was interrupted"), when the worker gives the device up, or when
+// no frame has arrived for kStallMs ("the device stopped answering"). A run
+// ended early whose files the disk has not taken kWriterWaitMs later is
+// abandoned: the tool says how many frames stay unwritten and exits. The
+// main loop never waits on the writer.
 //
 // Thread contract: main thread only. The worker runs on m_thread and reports
 // through queued signals; the outcome arrives from the writer's thread,
@@ -41,6 +44,7 @@ public:
     static constexpr int kTickMs = 100;     // how often interruption and stalls are looked at
     static constexpr int kStallMs = 10000;  // longest wait for a frame (the slowest range takes 0.8 s)
     static constexpr int kParkMs = 10000;   // longest wait for the worker to park after the stop
+    static constexpr int kWriterWaitMs = 10000; // longest wait for the run's files once it was ended early
 
     // Where the tool keeps the worker's own settings: apart from the window's,
     // so a scripted run never changes what the window restores.
@@ -59,6 +63,7 @@ private:
     SaveOutcome gather(const SaveRunPlan &plan);
     void watch();
     void giveUp(const QString &reason);
+    void abandonStalledDisk();
     int report(const SaveOutcome &outcome);
     RunMetadata metadata(const ParameterSet &parameters) const;
     void stopCapture();
@@ -77,4 +82,5 @@ private:
     QString m_deviceProblem; // why the device was given up; empty while it answers
     QElapsedTimer m_runClock;   // since the save run was armed
     QElapsedTimer m_frameClock; // since the last frame was gathered
+    QElapsedTimer m_endClock;   // since the run was ended early (invalid before)
 };

@@ -4,7 +4,6 @@
 #include "CaptureOptions.h"
 #include "ConsoleContext.h"
 #include "ExitCode.h"
-#include "InterruptSignals.h"
 #include "Log.h"
 #include "ProcessSignals.h"
 #include "ProgressPrinter.h"
@@ -12,6 +11,7 @@
 #include "ScriptedCapture.h"
 #include "SerialListing.h"
 #include "SimulatorBackend.h"
+#include "StopSignals.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -50,8 +50,8 @@ ProgressPrinter::Style progressStyle(const CaptureOptions &options, const Script
 int main(int argc, char *argv[])
 {
     ProcessSignals::ignoreBrokenPipe();
-    InterruptSignals::install();
     QCoreApplication app(argc, argv);
+    const StopSignals stopSignals(ExitCode::kInterrupted);
     ScriptStreams streams;
 
     QString refusal;

@@ -127,9 +127,6 @@ std::optional<SaveRunPlan> prepare(const SaveRequest &request, const QString &pa
     if (!QDir().mkpath(directory))
         return refuse(QStringLiteral("The folder %1 could not be created.").arg(QDir::toNativeSeparators(directory)));
 
-    const QString folderName = SaveFolderNamer::uniqueName(directory, request.name);
-    if (!checkName(folderName).isEmpty())
-        return refuse(tooLong());
     const QStorageInfo storage(directory);
     const qint64 needed = estimatedBytes(request);
     if (storage.isValid() && storage.bytesAvailable() < needed) {
@@ -138,9 +135,16 @@ std::optional<SaveRunPlan> prepare(const SaveRequest &request, const QString &pa
                           .arg((needed + kMegabyte - 1) / kMegabyte));
     }
 
+    const QString folderName = SaveFolderNamer::claim(directory, request.name, nullptr);
+    if (folderName.isEmpty()) {
+        const QString wanted = directory + QLatin1Char('/') + request.name;
+        return refuse(QStringLiteral("The folder %1 could not be created.").arg(QDir::toNativeSeparators(wanted)));
+    }
     const QString folder = directory + QLatin1Char('/') + folderName;
-    if (!QDir().mkpath(folder))
-        return refuse(QStringLiteral("The folder %1 could not be created.").arg(QDir::toNativeSeparators(folder)));
+    if (!checkName(folderName).isEmpty()) {
+        QDir().rmdir(folder);
+        return refuse(tooLong());
+    }
     if (!insideFolder(folder, directory)) {
         QDir().rmdir(folder);
         return refuse(QStringLiteral("The run folder would lie outside %1.").arg(QDir::toNativeSeparators(directory)));

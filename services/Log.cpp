@@ -1,6 +1,7 @@
 #include "Log.h"
 
 #include "LogWriter.h"
+#include "StandardDescriptors.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,6 +31,9 @@ struct ProcessLog {
 
     ProcessLog()
     {
+        // Built before main: a closed standard output or error gets the null
+        // device first, so the log file never takes descriptor 1 or 2.
+        StandardDescriptors::reserve();
         // Standard output first: when it was closed, the log file would
         // otherwise take its descriptor and receive every line twice.
         if (standardOutputIsOpen())

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 using Clock = std::chrono::steady_clock;
@@ -77,7 +78,7 @@ struct ZK128Device::State {
     bool handshakeAnswered = true;
     bool corruptAcks = false;
     std::size_t batteryLength = kBatteryAnswerBytes;
-    std::vector<std::vector<std::uint8_t>> commands;
+    std::deque<std::vector<std::uint8_t>> commands; // the last kCommandHistory
     std::uint64_t malformed = 0;
 
     // ---- helpers, called with mutex held ----
@@ -472,7 +473,7 @@ void ZK128Device::setBatteryAnswerLength(std::size_t bytes)
 std::vector<std::vector<std::uint8_t>> ZK128Device::receivedCommands() const
 {
     std::lock_guard lock(d->mutex);
-    return d->commands;
+    return {d->commands.begin(), d->commands.end()};
 }
 
 void ZK128Device::clearReceivedCommands()
@@ -583,6 +584,9 @@ void ZK128Device::hostWrite(const std::uint8_t *data, std::size_t length)
         for (auto &command : parsed.commands) {
             d->handle(command, now);
             d->commands.push_back(std::move(command));
+            // A console left capturing for hours sends hundreds of requests a second.
+            if (d->commands.size() > kCommandHistory)
+                d->commands.pop_front();
         }
     }
     d->changed.notify_all(); // a reader may now have an earlier arrival to wait for

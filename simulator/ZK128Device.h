@@ -119,7 +119,9 @@ public:
     void setBatteryAnswerLength(std::size_t bytes);
 
     // ---- What the host did (for tests) ----------------------------------------
-    // Every complete, valid command frame received, in order.
+    // The complete, valid command frames received, in order: the last
+    // kCommandHistory of them (about 90 s of frame requests at the link's top rate).
+    static constexpr std::size_t kCommandHistory = 65536;
     std::vector<std::vector<std::uint8_t>> receivedCommands() const;
     void clearReceivedCommands();
     std::uint64_t malformedCommands() const;  // frames or byte runs thrown away

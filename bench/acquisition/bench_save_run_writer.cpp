@@ -97,13 +97,13 @@ RunResult runOnce(const QString &folder, const Kinds &kinds, int frames, const s
     SaveRunWriter writer;
     QElapsedTimer timer;
     timer.start();
-    writer.begin(plan, std::move(sinks), [&](const SaveOutcome &outcome) { result.outcome = outcome; });
+    const auto id = writer.begin(plan, std::move(sinks), [&](const SaveOutcome &outcome) { result.outcome = outcome; });
     for (int k = 1; k <= frames; ++k) {
         // A new frame each time, as the acquisition loop hands them over.
         auto frame = std::make_shared<RecordedFrame>(pool[std::size_t(k % kPoolSize)]);
         frame->index = k;
         frame->timestamp = QStringLiteral("2024/05/06 07:08:09.%1").arg(k % 1000, 3, 10, QLatin1Char('0'));
-        writer.append(std::move(frame));
+        writer.append(id, std::move(frame));
     }
     RunReferences references;
     references.fullOff = pool[0].currents;

@@ -66,11 +66,11 @@ std::vector<SaveOutcome> record(const SaveRunPlan &run, int count, QImage::Forma
 {
     std::vector<SaveOutcome> outcomes;
     SaveRunWriter writer(4);
-    writer.begin(run, sinksFor(run), [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
+    const auto id = writer.begin(run, sinksFor(run), [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
     writer.waitUntilIdle(); // the sinks are open, or the run has ended at once
     int k = 0;
     while (k < count && writer.isRunning())
-        writer.append(recordedFrame(++k, format));
+        writer.append(id, recordedFrame(++k, format));
     if (appended)
         *appended = k;
     writer.end(references(), interruption);
@@ -301,6 +301,9 @@ private slots:
         QTest::newRow("video folder missing") << true << "" << "the video could not be written: the MP4 encoder could not open " << 0;
         QTest::newRow("video name taken") << true << "run_output_video.mp4/"
                                           << "the video could not be written: run_output_video.mp4 could not be put in place" << 3;
+        // The frames stay under the temporary name: none of them counts as written.
+        QTest::newRow("csv name taken") << false << "run_current.csv/"
+                                        << "the data could not be written: run_current.csv could not be put in place" << 3;
     }
     void failingOutput()
     {
@@ -320,7 +323,7 @@ private slots:
         QVERIFY2(outcomes[0].failures[0].startsWith(failure), qPrintable(outcomes[0].failures[0]));
         QCOMPARE(outcomes[0].gathered, gathered); // 0: every sink failed at open, the run ended at once
         QCOMPARE(outcomes[0].written, 0);
-        if (!video)
+        if (!video && blocker != "run_current.csv/")
             QVERIFY(readAll(run.folder + "/run_current.csv") == todaysCsv(m_dir.filePath("today failing"), 3)["current"]);
     }
 
@@ -342,11 +345,11 @@ private slots:
         }));
         std::vector<SaveOutcome> outcomes;
         SaveRunWriter writer(kLimit);
-        writer.begin(plan("queue", kFrames, true, false, false), std::move(sinks),
-                     [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
+        const auto id = writer.begin(plan("queue", kFrames, true, false, false), std::move(sinks),
+                                     [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); });
         std::thread producer([&] {
             for (int k = 1; k <= kFrames; ++k, ++returned)
-                writer.append(recordedFrame(k, QImage::Format_Grayscale8));
+                writer.append(id, recordedFrame(k, QImage::Format_Grayscale8));
         });
         producer.join();
         writer.end({}, QString());
@@ -385,9 +388,9 @@ private slots:
         std::vector<SaveOutcome> outcomes;
         auto collect = [&](const SaveOutcome &outcome) { outcomes.push_back(outcome); };
         auto writer = std::make_unique<SaveRunWriter>(1);
-        writer->begin(run, sinksFailingAt(ending == "fail" ? 4 : 0), collect);
+        const auto id = writer->begin(run, sinksFailingAt(ending == "fail" ? 4 : 0), collect);
         for (int k = 1; k <= 6; ++k) {
-            writer->append(recordedFrame(k, QImage::Format_Grayscale8));
+            writer->append(id, recordedFrame(k, QImage::Format_Grayscale8));
             if (k == 4 && ending == "fail")
                 writer->waitUntilIdle(); // frames 5 and 6 come after the run ended itself
         }

@@ -75,8 +75,36 @@ private slots:
         QCOMPARE(plot.xAxis->range(), QCPRange(lower, upper));
         // The window never rescales the current axis itself.
         QCOMPARE(plot.yAxis->range(), QCPRange(0, 100));
-        // Points are kept after they scroll out of view.
+        // Points are kept after they scroll out of view (within the history bound).
         QCOMPARE(plot.graph(0)->dataCount(), int(times.size()));
+    }
+
+    void historyIsBounded_data()
+    {
+        QTest::addColumn<int>("batches");
+        QTest::addColumn<int>("perBatch");
+        QTest::addColumn<double>("secondsapart");
+        QTest::newRow("ten minutes kept") << 2000 << 1 << 1.0;
+        QTest::newRow("points capped at the top rate") << 300 << 1000 << 1.25;
+    }
+
+    void historyIsBounded()
+    {
+        QFETCH(int, batches);
+        QFETCH(int, perBatch);
+        QFETCH(double, secondsapart);
+        CurrentDialog plot(nullptr, 100);
+        const std::vector<double> values(std::size_t(perBatch), 1.0);
+        for (int k = 1; k <= batches; ++k)
+            plot.appendSeries(series({values}), k * secondsapart);
+        const auto points = plot.graph(0)->data();
+        const double last = batches * secondsapart;
+        QCOMPARE((points->constEnd() - 1)->key, last);
+        QVERIFY(points->constBegin()->key >= last - CurrentDialog::kHistorySeconds * 1.1);
+        QVERIFY(points->size() <= CurrentDialog::kMaxPoints * 1.1);
+        // What is dropped is only what lies past the bounds.
+        QVERIFY(points->size() >= std::min(CurrentDialog::kMaxPoints,
+                                           perBatch * int(CurrentDialog::kHistorySeconds / secondsapart)));
     }
 
     void seriesPositionsPickGraphs()

@@ -48,10 +48,18 @@ public:
     }
     QString out() const { return m_dir.path() + QStringLiteral("/out"); }
     // "OUT" in the arguments stands for out().
-    void start(QStringList arguments)
+    QString workingDirectory() const { return m_dir.path(); }
+    // shellRedirect: started through sh with that redirection (">&-" closes standard output).
+    void start(QStringList arguments, const QString &shellRedirect = QString())
     {
         arguments.replaceInStrings(QStringLiteral("OUT"), out());
-        m_process.start(QStringLiteral(TESSIVO_CAPTURE_TOOL), arguments);
+        if (shellRedirect.isEmpty()) {
+            m_process.start(QStringLiteral(TESSIVO_CAPTURE_TOOL), arguments);
+        } else {
+            m_process.start(QStringLiteral("/bin/sh"), QStringList{"-c", "exec \"$0\" \"$@\" " + shellRedirect,
+                                                                   QStringLiteral(TESSIVO_CAPTURE_TOOL)}
+                                                           + arguments);
+        }
         QVERIFY(m_process.waitForStarted());
     }
     // Waits until standard error holds the text (progress lines are whole lines).
@@ -107,6 +115,9 @@ private slots:
     void runRefused();
     void interrupted_data();
     void interrupted();
+    void simultaneousRunsGetTheirOwnFolders();
+    void helpAndClosedOutput_data();
+    void helpAndClosedOutput();
     void progress_data();
     void progress();
 };
@@ -255,19 +266,28 @@ void TestCliTool::runRefused()
 void TestCliTool::interrupted_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("Ctrl+C") << int(SIGINT);
-    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::addColumn<int>("times"); // delivered back to back, as timeout and a terminal do
+    QTest::newRow("Ctrl+C") << int(SIGINT) << 1;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 1;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 1;
+    QTest::newRow("Ctrl+C twice at once") << int(SIGINT) << 2;
+    QTest::newRow("SIGHUP three times at once") << int(SIGHUP) << 3;
 }
 
 void TestCliTool::interrupted()
 {
     QFETCH(int, signal);
+    QFETCH(int, times);
     // 10 nA: about 76 ms a frame, so the run is still going after its first quarter.
     ToolProcess tool;
-    tool.start({"--range", "10", "--frames", "40", "--data", "--hdf5", "--out", "OUT", "--name", "run"});
+    tool.start({"--range", "10", "--frames", "40", "--data", "--video", "--hdf5", "--out", "OUT", "--name", "run"});
     QVERIFY(tool.waitForError(QStringLiteral("10 of 40 frames"), 30000));
-    tool.signal(signal);
+    QElapsedTimer clock;
+    clock.start();
+    for (int k = 0; k < times; ++k)
+        tool.signal(signal);
     const Finished run = tool.finish();
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(run.exitCode, 130);
     const QString folder = tool.out() + QStringLiteral("/run");
     QCOMPARE(run.out, folder + QLatin1Char('\n'));
@@ -277,12 +297,73 @@ void TestCliTool::interrupted()
     QVERIFY2(saved.hasMatch(), qPrintable(run.err));
     const int kept = saved.captured(1).toInt();
     QVERIFY2(kept >= 10 && kept < 40, qPrintable(run.err));
-    // Every frame gathered is on disk, in both kinds.
+    // Every frame gathered is on disk, in every kind, under its final name.
     QCOMPARE(wholeCsvFrames(folder + QStringLiteral("/run_current.csv")), kept);
+    QCOMPARE(wholeCsvFrames(folder + QStringLiteral("/run_gray.csv")), kept);
     const Hdf5Run file = readHdf5(folder + QStringLiteral("/run.h5"));
     QCOMPARE(file.frames, kept);
     QCOMPARE(file.framesWritten, kept);
     QCOMPARE(file.complete, 0);
+    QVERIFY(QDir(folder).entryList({"*.part*"}, QDir::Files).isEmpty());
+    if (!QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+        QCOMPARE(videoFrames(folder + QStringLiteral("/run_output_video.mp4")), kept);
+}
+
+void TestCliTool::simultaneousRunsGetTheirOwnFolders()
+{
+    // Six scripts started at once with the same --out and --name; each run's
+    // range marks its own parameter file.
+    QTemporaryDir shared;
+    std::vector<std::unique_ptr<ToolProcess>> tools;
+    for (int range = 1; range <= 6; ++range) {
+        tools.push_back(std::make_unique<ToolProcess>());
+        tools.back()->start({"--range", QString::number(range), "--frames", "3", "--quiet", "--out", shared.path(),
+                             "--name", "run"});
+    }
+    QSet<QString> folders;
+    for (int range = 1; range <= 6; ++range) {
+        const Finished run = tools[std::size_t(range - 1)]->finish();
+        QCOMPARE(run.exitCode, 0);
+        const QString folder = run.out.trimmed();
+        folders.insert(folder);
+        const QString name = QFileInfo(folder).fileName();
+        QFile parameters(folder + "/" + name + "_SetParameterData.txt");
+        QVERIFY(parameters.open(QIODevice::ReadOnly));
+        QVERIFY(parameters.readAll().startsWith(QStringLiteral("Current:%1\n").arg(range).toLatin1()));
+        QCOMPARE(wholeCsvFrames(folder + "/" + name + "_current.csv"), 3);
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 5); // parameter file and four CSV files
+    }
+    QCOMPARE(folders.size(), 6);
+}
+
+void TestCliTool::helpAndClosedOutput_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("redirect");
+    QTest::newRow("--help") << QStringList{"--help"} << QString();
+    QTest::newRow("--help-all") << QStringList{"--help-all"} << QString();
+    QTest::newRow("a run with standard output closed")
+        << QStringList{"--frames", "1", "--quiet", "--out", "OUT", "--name", "run"} << ">&-";
+}
+
+void TestCliTool::helpAndClosedOutput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, redirect);
+    ToolProcess tool;
+    tool.start(arguments, redirect);
+    const Finished run = tool.finish();
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    if (redirect.isEmpty()) {
+        QVERIFY2(run.out.contains(QStringLiteral("--frames <N>")), qPrintable(run.out));
+        return;
+    }
+    // The log file did not take descriptor 1: its lines are in it, and the run is whole.
+    QFile log(tool.workingDirectory() + QStringLiteral("/log.txt"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("Save run requested"));
+    QCOMPARE(wholeCsvFrames(tool.out() + QStringLiteral("/run/run_current.csv")), 1);
 }
 
 void TestCliTool::progress_data()

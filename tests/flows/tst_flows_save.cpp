@@ -14,6 +14,9 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 
+#include <mutex>
+#include <thread>
+
 namespace {
 
 const QString Summary = QStringLiteral("Current:800\nVbias1:1\nVbias2:2\nVon:3\nVoff:-4\n");
@@ -73,6 +76,7 @@ private slots:
     void countLimitIsInclusive();
     void folderNames_data();
     void folderNames();
+    void simultaneousClaimsGetTheirOwnFolders();
     void requestReachesWorker_data();
     void requestReachesWorker();
     void uncreatableFolderIsNotArmed();
@@ -163,12 +167,33 @@ void TestFlowsSave::folderNames()
             QVERIFY(out.mkdir(entry));
         }
     }
-    QCOMPARE(SaveFolderNamer::uniqueName(out.path(), "run"), chosen);
-
     rig.panel.saveClicked();
     QCOMPARE(rig.panel.lastFolder(), out.path() + "/" + chosen);
     const QString parameterFile = out.path() + "/" + chosen + "/" + chosen + "_SetParameterData.txt";
     QCOMPARE(rig.readFile(parameterFile), Summary);
+}
+
+void TestFlowsSave::simultaneousClaimsGetTheirOwnFolders()
+{
+    QTemporaryDir dir;
+    constexpr int kThreads = 8, kClaims = 6;
+    std::mutex mutex;
+    QStringList claimed;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int k = 0; k < kClaims; ++k) {
+                const QString name = SaveFolderNamer::claim(dir.path(), QStringLiteral("run"), nullptr);
+                std::lock_guard<std::mutex> lock(mutex);
+                claimed << name;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(QSet<QString>(claimed.begin(), claimed.end()).size(), kThreads * kClaims);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), kThreads * kClaims);
+    QVERIFY(!claimed.contains(QString()));
 }
 
 void TestFlowsSave::requestReachesWorker_data()

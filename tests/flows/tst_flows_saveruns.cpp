@@ -5,10 +5,12 @@
 // fills up is reported, never announced as a success.
 #include "WindowRig.h"
 
+#include "ConsoleShutdown.h"
 #include "Log.h"
 #include "RunFileReaders.h"
 #include "SavePanel.h"
 #include "SmallDisk.h"
+#include "StopSignals.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +21,8 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <csignal>
 
 
 namespace {
@@ -67,6 +71,8 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames_data()
     QTest::newRow("worker error") << "read errors" << "the device stopped answering";
     QTest::newRow("second Save") << "second save" << "a new save run was started";
     QTest::newRow("window closed") << "close" << "the console was closed";
+    // Last: from here on a later stop signal would end the test at once.
+    QTest::newRow("SIGTERM twice at once") << "SIGTERM" << "the console was closed";
 }
 
 void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
@@ -92,6 +98,16 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
         rig->window->saves().setQuestion([](const QString &) { return true; });
         fillSavePage(*rig, directory, 1, false);
         rig->find<QPushButton>("pushButton_save")->click();
+    } else if (interruption == "SIGTERM") {
+        // As the console's main does it: the signal stops the event loop, then the run ends.
+        StopSignals stopSignals(1);
+        int stops = 0;
+        ConsoleShutdown::stopOnSignal(stopSignals, [&stops] { ++stops; });
+        std::raise(SIGTERM);
+        std::raise(SIGTERM);
+        QTRY_COMPARE_WITH_TIMEOUT(stops, 1, 2000);
+        QCOMPARE(ConsoleShutdown::finishSaveRuns(rig->window->receiver()), QString());
+        rig->window.reset();
     } else {
         rig->window.reset();
     }
@@ -99,7 +115,7 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
     const QRegularExpression told(QStringLiteral("^Saved (\\d+) of 1000 frames: ") + QRegularExpression::escape(reason)
                                   + QStringLiteral("\\.$"));
     int written = -1;
-    if (interruption == "close") {
+    if (interruption == "close" || interruption == "SIGTERM") {
         // The window is gone: the log keeps the outcome.
         const QRegularExpressionMatch match =
             told.match(lastLogLine(reason).section(QStringLiteral("; "), 1));

@@ -48,6 +48,7 @@ private slots:
     void cyclingSceneMovesOn();
     void hotplugCallbackReportsArrivalAndRemoval();
     void serialUnreadableAfterPlugIn();
+    void commandRecordIsBounded();
 };
 
 void TestZK128Device::rangeByteMeansRange_data()
@@ -222,4 +223,18 @@ void TestZK128Device::serialUnreadableAfterPlugIn()
 }
 
 QTEST_GUILESS_MAIN(TestZK128Device)
+void TestZK128Device::commandRecordIsBounded()
+{
+    // Hours of capture must not grow the record: it keeps the newest commands.
+    ZK128Device device;
+    device.setAnswering(false); // frame requests (05) queue no frames
+    QByteArray many;
+    for (std::size_t k = 0; k < ZK128Device::kCommandHistory + 3; ++k)
+        many += simtest::command(k + 1 == ZK128Device::kCommandHistory + 3 ? 0x03 : 0x05);
+    device.hostWrite(reinterpret_cast<const std::uint8_t *>(many.constData()), std::size_t(many.size()));
+    const auto commands = device.receivedCommands();
+    QCOMPARE(commands.size(), ZK128Device::kCommandHistory);
+    QCOMPARE(int(commands.back()[2]), 0x03);
+}
+
 #include "tst_zk128device.moc"

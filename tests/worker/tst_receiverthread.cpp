@@ -17,8 +17,10 @@
 #include <QtTest>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 
 namespace {
 
@@ -76,6 +78,39 @@ void armSave(ReceiverThread &worker, const QString &path, const QString &name, i
     worker.armSaveRun(plan);
 }
 
+// A disk that stops taking writes: every write waits until release().
+class StalledSink : public RunSink
+{
+public:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool released = false;
+        void release()
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            released = true;
+            opened.notify_all();
+        }
+    };
+    explicit StalledSink(std::shared_ptr<Gate> gate) : m_gate(std::move(gate)) {}
+    QString kind() const override { return QStringLiteral("data"); }
+    bool open(const SaveRunPlan &, QString *) override { return true; }
+    bool write(const RecordedFrame &, QString *) override
+    {
+        std::unique_lock<std::mutex> lock(m_gate->mutex);
+        m_gate->opened.wait(lock, [this] { return m_gate->released; });
+        ++m_written;
+        return true;
+    }
+    bool finish(const RunReferences &, bool, QString *) override { return true; }
+    int framesWritten() const override { return m_written; }
+
+private:
+    std::shared_ptr<Gate> m_gate;
+    int m_written = 0;
+};
+
 } // namespace
 
 class TestReceiverThread : public QObject
@@ -101,6 +136,8 @@ private slots:
     void captureRecovers_data();
     void captureRecovers();
     void failedFrameRequestParks();
+    void parkedAfterStartAndPauseInterleave();
+    void stalledDiskNeverHoldsUpEnding();
     void everyFrameReachesEveryConsumer();
     void saveRunsThroughTheLoop();
 
@@ -430,6 +467,64 @@ void TestReceiverThread::failedFrameRequestParks()
     const int before = rig.frames();
     rig.play();
     QVERIFY(waitFor([&] { return rig.frames() >= before + 3; }));
+}
+
+void TestReceiverThread::parkedAfterStartAndPauseInterleave()
+{
+    WorkerRig rig;
+    QVERIFY(rig.start());
+    // Runs on the worker thread the moment it has parked and let go of its
+    // lock: a Play (resume, start) and a pause land before the loop takes
+    // the lock back.
+    std::atomic<bool> armed{false}, interleaved{false};
+    QObject::connect(&rig.worker(), &ReceiverThread::loopParked, &rig.worker(), [&] {
+        if (armed.exchange(false)) {
+            rig.worker().startCapture();
+            rig.worker().pause();
+            interleaved.store(true);
+        }
+    }, Qt::DirectConnection);
+    rig.play();
+    QVERIFY(waitFor([&] { return rig.worker().frameHealth().received > 0; }));
+    armed.store(true);
+    rig.stop();
+    QVERIFY(waitFor([&] { return interleaved.load(); }));
+    QVERIFY(rig.worker().waitUntilParked(2000));
+    QVERIFY(rig.worker().isParked());
+}
+
+void TestReceiverThread::stalledDiskNeverHoldsUpEnding()
+{
+    QTemporaryDir saveDir;
+    WorkerRig rig;
+    QVERIFY(rig.start());
+    auto gate = std::make_shared<StalledSink::Gate>();
+    rig.worker().saveRuns().setSinkFactory([gate](const SaveRunPlan &) {
+        std::vector<std::unique_ptr<RunSink>> sinks;
+        sinks.push_back(std::make_unique<StalledSink>(gate));
+        return sinks;
+    });
+    QSignalSpy outcomes(&rig.relay(), &WorkerSignals::saveFinished);
+    rig.play();
+    armSave(rig.worker(), saveDir.path(), "stalled", 1000, true, false, false);
+    // The writer's queue fills up and the loop waits for room.
+    QVERIFY(waitFor([&] { return rig.worker().saveFramesPending() >= 32; }));
+    QElapsedTimer clock;
+    clock.start();
+    rig.worker().endSaveRun(QStringLiteral("capture was stopped"));
+    QVERIFY(rig.stop(1000));
+    QVERIFY(!rig.worker().waitForSaveRuns(100));
+    QVERIFY2(clock.elapsed() < 1300, qPrintable(QString::number(clock.elapsed())));
+    const int pending = rig.worker().saveFramesPending();
+    QVERIFY(pending > 0);
+    QCOMPARE(outcomes.count(), 0);
+
+    gate->release(); // the disk comes back: every frame handed over is written
+    QVERIFY(waitFor([&] { return outcomes.count() == 1; }));
+    const SaveOutcome outcome = outcomes.first().at(0).value<SaveOutcome>();
+    QCOMPARE(outcome.written, outcome.gathered);
+    QVERIFY(outcome.gathered >= pending);
+    QCOMPARE(outcome.interruption, QStringLiteral("capture was stopped"));
 }
 
 // ---- Publishing ------------------------------------------------------------------
