@@ -56,9 +56,17 @@ FramePtr FrameRendering::newestFrame() const
     return m_newest;
 }
 
-QImage FrameRendering::renderSaved(const Frame &frame, std::vector<std::uint8_t> *gray) const
+DisplayScale FrameRendering::shownScale() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_shownScale;
+}
+
+QImage FrameRendering::renderSaved(const Frame &frame, std::vector<std::uint8_t> *gray, bool *calibrated) const
 {
     const Settings now = settings();
+    if (calibrated)
+        *calibrated = now.calibrated;
     const ReferenceCalibration::Pair references = m_references.pair();
     RenderSettings render;
     render.displayMode = now.mode;
@@ -70,7 +78,7 @@ QImage FrameRendering::renderSaved(const Frame &frame, std::vector<std::uint8_t>
     return FrameRenderer::render(frame.raw, render, currents, gray);
 }
 
-bool FrameRendering::newestPicture(std::uint64_t after, Picture &picture) const
+bool FrameRendering::newestPicture(std::uint64_t after, Picture &picture)
 {
     FramePtr frame;
     Settings now;
@@ -85,14 +93,19 @@ bool FrameRendering::newestPicture(std::uint64_t after, Picture &picture) const
     picture.arrived = frame->arrivedSteady;
     DisplayLevels levels = now.levels;
     if (!levels.enabled) {
-        picture.image = renderSaved(*frame, nullptr);
-        return true;
+        bool calibrated = false;
+        picture.image = renderSaved(*frame, nullptr, &calibrated);
+        picture.scale = calibrated ? DisplayScale::ofReferences() : DisplayScale::ofRange(frame->range);
+    } else {
+        // The operator's levels shape only what is shown: the saved picture
+        // keeps the frame as rendered on its range.
+        if (levels.automatic)
+            std::tie(levels.low, levels.high) =
+                LevelMapping::automaticLevels(frame->currents.data(), frame->currents.size());
+        picture.image = FrameRenderer::renderWithLevels(frame->currents, now.mode, levels.low, levels.high);
+        picture.scale = DisplayScale::ofLevels(levels.low, levels.high);
     }
-    // The operator's levels shape only what is shown: the saved picture keeps
-    // the frame as rendered on its range.
-    if (levels.automatic)
-        std::tie(levels.low, levels.high) =
-            LevelMapping::automaticLevels(frame->currents.data(), frame->currents.size());
-    picture.image = FrameRenderer::renderWithLevels(frame->currents, now.mode, levels.low, levels.high);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_shownScale = picture.scale;
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DisplayLevels.h"
+#include "DisplayScale.h"
 #include "FrameConsumer.h"
 
 #include <QImage>
@@ -19,8 +20,9 @@ class ReferenceCalibration;
 // feeder or the recognition template asks for one.
 //
 // Thread contract: consume runs on the capture thread; the settings are
-// written by the GUI thread. m_mutex guards the settings and the newest
-// frame; rendering itself happens outside the lock, on the asking thread.
+// written by the GUI thread. m_mutex guards the settings, the newest frame
+// and the scale of the last live picture; rendering itself happens outside
+// the lock, on the asking thread.
 class FrameRendering : public FrameConsumer
 {
 public:
@@ -30,6 +32,7 @@ public:
         QImage image;
         std::uint64_t index = 0; // the frame's number
         std::chrono::steady_clock::time_point arrived;
+        DisplayScale scale;      // what its colours stand for
     };
 
     explicit FrameRendering(const ReferenceCalibration &references);
@@ -45,13 +48,16 @@ public:
     void setDisplayLevels(const DisplayLevels &levels);
 
     // The newest frame's live picture when that frame is newer than `after`.
-    bool newestPicture(std::uint64_t after, Picture &picture) const;
+    bool newestPicture(std::uint64_t after, Picture &picture);
     // The newest frame (null before the first).
     FramePtr newestFrame() const;
+    // What the colours of the last live picture rendered stand for.
+    DisplayScale shownScale() const;
     // The frame as it is saved: rendered on its range (or between the
     // references) in the present mode, without display levels. `gray` (when
-    // non-null) receives the 16384 recorded gray levels.
-    QImage renderSaved(const Frame &frame, std::vector<std::uint8_t> *gray) const;
+    // non-null) receives the 16384 recorded gray levels; `calibrated` (when
+    // non-null) whether it was rendered between the references.
+    QImage renderSaved(const Frame &frame, std::vector<std::uint8_t> *gray, bool *calibrated = nullptr) const;
 
 private:
     struct Settings
@@ -66,4 +72,5 @@ private:
     mutable std::mutex m_mutex;
     Settings m_settings;
     FramePtr m_newest;
+    DisplayScale m_shownScale; // written by the thread rendering the live picture
 };

@@ -96,6 +96,20 @@ bool writeBoolAttribute(hid_t object, const char *name, bool flag)
            && writeAttribute(object, name, type.get(), &value);
 }
 
+// Whether the saved gray levels, pictures and video were calibrated: true
+// only when every frame written was; and when the references in use were taken.
+bool writeCalibrationAttributes(hid_t file, int framesWritten, int calibratedFrames,
+                                const RunReferences *references)
+{
+    const auto taken = [](const std::optional<std::chrono::system_clock::time_point> &time) {
+        return time ? unixSeconds(*time) : kNaN;
+    };
+    return writeBoolAttribute(file, "calibrated", framesWritten > 0 && calibratedFrames == framesWritten)
+           && writeAttribute(file, "calibrated_frames", std::int32_t(calibratedFrames))
+           && writeAttribute(file, "full_off_taken_unix_s", references ? taken(references->fullOffTaken) : kNaN)
+           && writeAttribute(file, "full_on_taken_unix_s", references ? taken(references->fullOnTaken) : kNaN);
+}
+
 bool writeRunAttributes(hid_t file, const SaveRunPlan &plan)
 {
     const RunMetadata &m = plan.metadata;
@@ -108,7 +122,8 @@ bool writeRunAttributes(hid_t file, const SaveRunPlan &plan)
            && writeAttribute(file, "start_time", isoTime(m.startTime))
            && writeAttribute(file, "start_time_unix_s", unixSeconds(m.startTime))
            && writeAttribute(file, "frames_requested", std::int32_t(plan.frames))
-           && writeAttribute(file, "frames_written", std::int32_t(0)) && writeBoolAttribute(file, "complete", false);
+           && writeAttribute(file, "frames_written", std::int32_t(0)) && writeBoolAttribute(file, "complete", false)
+           && writeCalibrationAttributes(file, 0, 0, nullptr);
 }
 
 // A dataset of frames, empty and growing without limit along its first axis;
@@ -288,6 +303,7 @@ bool Hdf5RunSink::write(const RecordedFrame &frame, QString *error)
         return false;
     }
     ++m_framesWritten;
+    m_calibratedFrames += frame.calibrated ? 1 : 0;
     if (std::chrono::steady_clock::now() - m_lastFlush >= m_options.flushInterval && !flush()) {
         *error = Hdf5ErrorScope::lastError(QStringLiteral("the file could not be flushed"));
         m_writeFailed = true;
@@ -392,6 +408,8 @@ QString Hdf5RunSink::close(const RunReferences *references, bool complete)
     check(writeAttribute(m_file.get(), "frames_written", std::int32_t(m_framesWritten))
               && writeBoolAttribute(m_file.get(), "complete", complete),
           "the frame count could not be written");
+    check(writeCalibrationAttributes(m_file.get(), m_framesWritten, m_calibratedFrames, references),
+          "the calibration record could not be written");
     for (Hdf5Id *dataset : {&m_current, &m_gray, &m_timestamp, &m_fullOff, &m_fullOn})
         dataset->reset();
     // Closing writes the last frames' metadata and ends SWMR writing.

@@ -99,6 +99,7 @@ private:
     std::optional<DiskSpaceGuard> m_diskSpace;
     int m_framesRequested = 0;
     int m_framesWritten = 0;  // frames appended to the datasets
+    int m_calibratedFrames = 0; // of them, rendered with calibration on
     int m_framesFlushed = 0;  // frames in the file as of the last flush that succeeded
     bool m_writeFailed = false;
     std::chrono::steady_clock::time_point m_lastFlush;

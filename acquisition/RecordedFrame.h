@@ -18,4 +18,5 @@ struct RecordedFrame
     std::vector<double> currents;                  // 16384 currents in nA, row-major (x + 128 y)
     std::vector<std::uint8_t> gray;                // 16384 gray levels 0..255, as the CSV export writes them
     QImage picture;                                // the frame as rendered for saving (Grayscale8 or RGB888)
+    bool calibrated = false;                       // gray and picture were rendered between the references
 };

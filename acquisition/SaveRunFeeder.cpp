@@ -92,7 +92,7 @@ void SaveRunFeeder::consume(const FramePtr &frame)
             std::chrono::duration_cast<std::chrono::milliseconds>(frame->arrived.time_since_epoch()).count())
             .toString(QString::fromLatin1(kTimestampFormat));
     recorded->currents = frame->currents;
-    recorded->picture = m_rendering.renderSaved(*frame, &recorded->gray);
+    recorded->picture = m_rendering.renderSaved(*frame, &recorded->gray, &recorded->calibrated);
 
     std::uint64_t run = 0;
     bool complete = false;

@@ -48,4 +48,23 @@ QString rangeWarning(const ReferenceSet &references, double currentRangeNa)
         .arg(QString::number(references.currentRangeNa), QString::number(currentRangeNa));
 }
 
+RunReferences applied(const RunReferences &held, const ReferenceSet &loaded)
+{
+    RunReferences next = held;
+    if (loaded.fullOffTaken) {
+        next.fullOff = loaded.fullOff;
+        next.fullOffTaken = loaded.fullOffTaken;
+    }
+    if (loaded.fullOnTaken) {
+        next.fullOn = loaded.fullOn;
+        next.fullOnTaken = loaded.fullOnTaken;
+    }
+    return next;
+}
+
+bool anyMeasured(const ReferenceSet &loaded)
+{
+    return loaded.fullOffTaken.has_value() || loaded.fullOnTaken.has_value();
+}
+
 } // namespace SavedReferences

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ReferenceSet.h"
+#include "SaveRunPlan.h"
 
 #include <QString>
 
@@ -38,5 +39,11 @@ StartLoad loadAtConsoleStart(const SettingsIdentity &identity);
 // now ("These references were taken at 100 nA; the current range is 800 nA.");
 // empty when the ranges agree.
 QString rangeWarning(const ReferenceSet &references, double currentRangeNa);
+
+// The references the worker holds (`held`) with the measured ones of
+// `loaded` in their place; a reference never measured leaves the held one.
+RunReferences applied(const RunReferences &held, const ReferenceSet &loaded);
+// The loaded set holds at least one measured reference.
+bool anyMeasured(const ReferenceSet &loaded);
 
 } // namespace SavedReferences

@@ -25,6 +25,7 @@ CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &stat
     , message(std::move(message))
 {
     buildCalibrationButtons();
+    ui.play->setToolTip(QStringLiteral("Start capture"));
     connect(calibration, &QPushButton::clicked, this, &CaptureControl::calibrationClicked);
     connect(fullOn, &QPushButton::clicked, this, &CaptureControl::requestFullOn);
     connect(fullOff, &QPushButton::clicked, this, &CaptureControl::requestFullOff);
@@ -44,6 +45,11 @@ void CaptureControl::buildCalibrationButtons()
     references->addWidget(fullOn);
     references->addWidget(fullOff);
     layout->addLayout(references);
+}
+
+QString CaptureControl::notConfiguredMessage()
+{
+    return QStringLiteral("The device is not configured: set the parameters and press Setting.");
 }
 
 QString CaptureControl::playButtonRunningSheet()
@@ -77,6 +83,11 @@ void CaptureControl::playClicked()
         stop();
         return;
     }
+    if (!state.configured) {
+        // Currents computed with a range the device does not run would be wrong.
+        message(notConfiguredMessage());
+        return;
+    }
     start();
 }
 
@@ -97,6 +108,7 @@ void CaptureControl::start()
     fpsTimer.start(FpsIntervalMs);
     ui.set->setEnabled(false);
     ui.set->setToolTip(QStringLiteral("Please stop collecting first!"));
+    ui.play->setToolTip(QStringLiteral("Stop capture"));
 }
 
 void CaptureControl::stop()
@@ -114,6 +126,7 @@ void CaptureControl::stop()
     state.running = false;
     ui.set->setEnabled(true);
     ui.set->setToolTip(QString());
+    ui.play->setToolTip(QStringLiteral("Start capture"));
     if (resetRecognitionPage)
         resetRecognitionPage();
 }

@@ -55,6 +55,7 @@ public:
     void fullOnDone();
     void fullOffDone();
 
+    static QString notConfiguredMessage();
     static QString playButtonRunningSheet();
     static QString playAreaRunningSheet();
     static QString playButtonStoppedSheet();

@@ -9,5 +9,8 @@ struct ConsoleState
 {
     bool running = false;         // a capture is running
     bool connected = false;       // the device is open and answered the handshake
+    // The device acknowledged a parameter set on this connection, so the
+    // range the console computes currents with is the one the device runs.
+    bool configured = false;
     bool calibrationOpen = false; // the calibration controls are open
 };

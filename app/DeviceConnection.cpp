@@ -1,5 +1,6 @@
 #include "DeviceConnection.h"
 
+#include "BatteryReport.h"
 #include "D2xxBackend.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
@@ -59,10 +60,28 @@ void DeviceConnection::toggleConnection()
         connectDevice();
 }
 
+QString DeviceConnection::serial() const
+{
+    return session.serial();
+}
+
+void DeviceConnection::forgetDevice()
+{
+    state.connected = false;
+    state.configured = false;
+    showBattery(std::nullopt);
+}
+
+void DeviceConnection::showBattery(std::optional<double> volts)
+{
+    m_batteryVolts = volts;
+    ui.battery->setToolTip(QStringLiteral("Battery: %1").arg(BatteryReport::text(volts)));
+}
+
 void DeviceConnection::disconnectDevice()
 {
     ui.connect->setText(QStringLiteral("Connect"));
-    state.connected = false;
+    forgetDevice();
     showConnected(false);
     closeHandle();
     logLine("Device disconnected.");
@@ -86,9 +105,11 @@ void DeviceConnection::connectDevice()
         message(QStringLiteral("Device connection failed."));
         ui.connect->setText(QStringLiteral("Connect"));
         closeHandle();
-        state.connected = false;
+        forgetDevice();
         showConnected(false);
         logLine("Device connection failed.");
+        if (greeting.corrupt)
+            logLine(DeviceSession::corruptAnswer(session.serial(), QStringLiteral("handshake"), greeting).toUtf8());
         return;
     }
 
@@ -96,10 +117,13 @@ void DeviceConnection::connectDevice()
     ui.connect->setText(QStringLiteral("Disconnect"));
     worker.useDevice(session.handle(), session.lastStatus());
     state.connected = true;
+    state.configured = false; // a new connection: the device may run anything
     showConnected(true);
     logLine("Device connection successful.");
     pollBattery();
     batteryTimer.start(BatteryIntervalMs);
+    if (onConnected)
+        onConnected();
 }
 
 void DeviceConnection::showConnected(bool connected)
@@ -118,6 +142,8 @@ void DeviceConnection::pollBattery()
         if (!state.connected || state.running)
             return;
         const BatteryQuery::Result answer = session.readBattery();
+        logLine(BatteryReport::logLine(answer).toUtf8());
+        showBattery(BatteryReport::volts(answer));
         if (answer.hasReading)
             ui.gauge->setFixedSize(DeviceProtocol::batteryGaugeWidth(answer.reading), 10);
     });
@@ -140,7 +166,7 @@ void DeviceConnection::deviceLost()
     if (onGivenUp)
         onGivenUp(QStringLiteral("the device was disconnected"));
     stopSequence();
-    state.connected = false;
+    forgetDevice();
     showConnected(false);
     closeHandle();
     message(QStringLiteral("Device disconnected."));
@@ -170,7 +196,7 @@ void DeviceConnection::workerError(const QString &errorMessage)
         onGivenUp(QStringLiteral("the device stopped answering"));
     if (state.running)
         stopSequence();
-    state.connected = false;
+    forgetDevice();
     ui.play->hide();
     ui.connect->setText(QStringLiteral("Connect"));
     // Closed here, so that Connect can open the device again.

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class D2xxBackend;
 class DeviceList;
@@ -72,6 +73,11 @@ public:
     // Runs once the device has been given up (device loss, worker error,
     // disconnect), before the handle is closed: an armed save run ends here.
     void setOnDeviceGivenUp(std::function<void(const QString &reason)> handler) { onGivenUp = std::move(handler); }
+    // Runs once the device answered the handshake: the stored parameters go out.
+    void setOnConnected(std::function<void()> handler) { onConnected = std::move(handler); }
+    // The last battery voltage read on this connection; empty when unknown.
+    std::optional<double> batteryVolts() const { return m_batteryVolts; }
+    QString serial() const;
 
     // Follows the D2XX layer's arrival and removal notifications (the built-in
     // simulator's plug events, or libudev on Linux).
@@ -86,6 +92,9 @@ private:
     void deviceLost();
     // Closes the handle once the worker has parked (at once when it is).
     void closeHandle();
+    // Connected, configured and the battery go back to "not known".
+    void forgetDevice();
+    void showBattery(std::optional<double> volts);
 
     ConnectionWidgets ui;
     ConsoleState &state;
@@ -95,6 +104,8 @@ private:
     QTimer &batteryTimer;
     std::function<void()> stopSequence;
     std::function<void(const QString &reason)> onGivenUp;
+    std::function<void()> onConnected;
+    std::optional<double> m_batteryVolts;
     OperatorMessage::Sink message;
     DeviceList *list = nullptr;        // child
     DeviceWatcher *watcher = nullptr;  // child, or null

@@ -1,6 +1,9 @@
 #include "MainWindow.h"
 
 #include "CaptureControl.h"
+#include "ColourScaleBar.h"
+#include "DeviceStatusStrip.h"
+#include "RunFolderLink.h"
 #include "ComboBoxDelegate.h"
 #include "ConsoleContext.h"
 #include "DeviceConnection.h"
@@ -96,6 +99,7 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
 {
     ResourceBundle::ensureRegistered();
     ui->setupUi(this);
+    buildStatusViews();
     fpsTimer = new QTimer(this);
     batteryTimer.setInterval(DeviceConnection::BatteryIntervalMs);
     buildControllers();
@@ -107,6 +111,7 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     ui->widget_play->hide();
     ui->widget_bat->hide();
     ui->widget_range->hide();
+    setIconToolTips();
 
     // Arrival and removal of devices; on Windows nativeEvent hears them instead.
     deviceConnection->watchDevices(context.sharedBackend());
@@ -116,6 +121,10 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     connect(simulatorShortcut, &QShortcut::activated, this, &MainWindow::openSimulatorControls);
 
     loadSettings();
+    parameterPanel->showRangeTiming();
+    connect(&m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
+    m_statusTimer.start(250);
+    refreshStatus();
     // Once the window runs: a message about them must not hold up construction.
     QTimer::singleShot(0, analysisPage, &LiveAnalysisPage::loadReferencesAtStart);
 }
@@ -132,18 +141,19 @@ void MainWindow::buildControllers()
         ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
         state, worker, session, *gate, batteryTimer, [this] { capture->stop(); }, OperatorMessage::modalBox(), this);
     deviceConnection->setOnDeviceGivenUp([this](const QString &reason) { worker.endSaveRun(reason); });
+    deviceConnection->setOnConnected([this] { parameterPanel->applyStored(); });
     parameterPanel = new ParameterPanel(
         ParameterWidgets{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
                          ui->radioButton_optional_gear, ui->widget_range, ui->lineEdit_gear, ui->lineEdit_vc,
-                         ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff},
+                         ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff, m_rangeTiming},
         state, worker, session, *gate, parameterSummary, OperatorMessage::modalBox(), this);
     savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
                                           ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
-                                          ui->checkBox_hdf5, ui->progressBar, ui->label_savestate},
+                                          ui->checkBox_hdf5, ui->progressBar, ui->label_savestate, m_runFolder},
                               state, worker.saveRuns(), parameterSummary, [this] { return runMetadata(); },
                               OperatorMessage::modalBox(), this);
     curvePage = new ItCurvePage(ui->widget_9, state, worker.readout(),
-                                [this] { return parameterPanel->selectedRange(); }, OperatorMessage::modalBox(), this);
+                                [this] { return parameterPanel->chosenRange(); }, OperatorMessage::modalBox(), this);
     recognitionPage = new RecognitionPage(ui->widget_24, state, worker.templatePicture(), context.paths(),
                                           [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
                                           this);
@@ -159,6 +169,7 @@ void MainWindow::buildLiveView()
     display = new KeepRatioWidget;
     displayLayout = new QHBoxLayout;
     displayLayout->addWidget(display);
+    displayLayout->addWidget(m_colourScale);
     ui->widget_display->setLayout(displayLayout);
     connect(display, &KeepRatioWidget::click_coor, this, &MainWindow::SetClickedLocate);
     connect(display, &KeepRatioWidget::dblClick_coor, this, &MainWindow::SetDoubleClickedLocate);
@@ -167,6 +178,61 @@ void MainWindow::buildLiveView()
                                                   ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
                                    display, worker.rendering(), worker.readout(), context.paths().detectFolder,
                                    this);
+    connect(pipeline, &DisplayPipeline::frameShown, this, &MainWindow::showColourScale);
+}
+
+void MainWindow::buildStatusViews()
+{
+    m_statusStrip = new DeviceStatusStrip(ui->widget_2);
+    ui->verticalLayout_28->addWidget(m_statusStrip);
+    m_colourScale = new ColourScaleBar;
+    m_runFolder = new RunFolderLink(ui->widget_53);
+    ui->verticalLayout_29->addWidget(m_runFolder);
+    m_rangeTiming = new QLabel(ui->widget_14);
+    m_rangeTiming->setObjectName(QStringLiteral("label_range_timing"));
+    m_rangeTiming->setStyleSheet(QStringLiteral("QLabel { font-family: 'Arial'; color: #555555; }"));
+    m_rangeTiming->setWordWrap(true);
+    ui->verticalLayout_16->addWidget(m_rangeTiming);
+}
+
+void MainWindow::setIconToolTips()
+{
+    // The play button's tip follows the capture (CaptureControl); the
+    // battery's carries its voltage (DeviceConnection).
+    ui->pushButton_rotate->setToolTip(QStringLiteral("Rotate the picture by 90 degrees"));
+    ui->pushButton_mirrorHorizontal->setToolTip(QStringLiteral("Mirror the picture left to right"));
+    ui->pushButton_mirrorVertical->setToolTip(QStringLiteral("Mirror the picture top to bottom"));
+    ui->pushButton_voltage_about->setToolTip(QStringLiteral("What the bias voltages do"));
+    ui->pushButton_minimize->setToolTip(QStringLiteral("Minimise"));
+    ui->pushButton_maxsize->setToolTip(QStringLiteral("Maximise"));
+    ui->pushButton_close->setToolTip(QStringLiteral("Close"));
+    ui->widget_bat->setToolTip(QStringLiteral("Battery: unknown"));
+}
+
+void MainWindow::showColourScale()
+{
+    m_colourScale->showScale(worker.rendering().shownScale(), pipeline->displayMode());
+}
+
+void MainWindow::refreshStatus()
+{
+    DeviceStatus status;
+    status.backend = context.backendKind();
+    if (state.connected) {
+        status.serial = deviceConnection->serial();
+        status.batteryVolts = deviceConnection->batteryVolts();
+        if (!state.configured)
+            status.state = DeviceStatus::State::NotConfigured;
+        else
+            status.state = state.running ? DeviceStatus::State::Capturing : DeviceStatus::State::Connected;
+        if (state.configured) {
+            status.rangeNa = worker.currentRangeValue();
+            status.integrationCount = std::uint32_t(parameterPanel->searchState().integrationCount);
+        }
+    }
+    m_statusStrip->showStatus(status);
+    if (!state.running)
+        pipeline->markNotLive();
 }
 
 SimulatorControlWindow *MainWindow::simulatorControls() const
@@ -355,9 +421,11 @@ void MainWindow::handle_max_size_button_click()
     if (isMaximized()) {
         showNormal();
         ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(MaximizeSheet));
+        ui->pushButton_maxsize->setToolTip(QStringLiteral("Maximise"));
     } else {
         showMaximized();
         ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(RestoreSheet));
+        ui->pushButton_maxsize->setToolTip(QStringLiteral("Restore"));
     }
 }
 
@@ -396,13 +464,13 @@ void MainWindow::loadSettings()
     for (const auto &[button, range] : ranges) {
         if (storedTrue(settings, button->objectName())) {
             button->setChecked(true);
-            parameterPanel->selectRange(range);
+            parameterPanel->chooseRange(range);
             rangeRestored = true;
         }
     }
     if (storedTrue(settings, QStringLiteral("radioButton_optional_gear"))) {
         ui->radioButton_optional_gear->setChecked(true);
-        parameterPanel->selectRange(ui->lineEdit_gear->text().toInt());
+        parameterPanel->chooseRange(ui->lineEdit_gear->text().toInt());
         rangeRestored = true;
     }
     // With no stored range the form shows 800 nA checked; the range the first
@@ -410,11 +478,11 @@ void MainWindow::loadSettings()
     if (!rangeRestored) {
         for (const auto &[button, range] : ranges) {
             if (button->isChecked())
-                parameterPanel->selectRange(range);
+                parameterPanel->chooseRange(range);
         }
     }
 
-    parameterSummary += ParameterSummary::compose(parameterPanel->selectedRange(), ui->lineEdit_vc->text(),
+    parameterSummary += ParameterSummary::compose(parameterPanel->chosenRange(), ui->lineEdit_vc->text(),
                                                   ui->lineEdit_vd->text(), ui->lineEdit_von->text(),
                                                   ui->lineEdit_voff->text());
 
@@ -548,6 +616,7 @@ void MainWindow::handle_cali_data_click()
 void MainWindow::handle_Display_show_mode(bool checked)
 {
     pipeline->showMode(sender(), checked);
+    showColourScale();
 }
 
 void MainWindow::slotTest()

@@ -18,6 +18,10 @@
 #include <vector>
 
 class CaptureControl;
+class ColourScaleBar;
+class DeviceStatusStrip;
+class QLabel;
+class RunFolderLink;
 class ConsoleContext;
 class DeviceConnection;
 class DisplayPipeline;
@@ -67,6 +71,13 @@ public:
     ItCurvePage &itCurve() { return *curvePage; }
     RecognitionPage &recognition() { return *recognitionPage; }
     LiveAnalysisPage &liveAnalysis() { return *analysisPage; }
+    DeviceStatusStrip &statusStrip() { return *m_statusStrip; }
+    ColourScaleBar &colourScale() { return *m_colourScale; }
+    RunFolderLink &runFolderLink() { return *m_runFolder; }
+    bool isDeviceConfigured() const { return state.configured; }
+    // Brings the status strip and the live marks up to date (its timer does
+    // it four times a second).
+    void refreshStatus();
     // The simulator controls window (Ctrl+Shift+S), or null when the device
     // is a real one or the window was never opened.
     SimulatorControlWindow *simulatorControls() const;
@@ -126,6 +137,9 @@ private:
     void buildNavigation();
     void updateNavigationIcons();
     void applyInputConstraints();
+    void buildStatusViews();
+    void setIconToolTips();
+    void showColourScale();
     // The screen's refresh interval, at most kMaxRefreshHz.
     int refreshIntervalMs() const;
     // Takes what the capture loop's consumers hold for the window: the newest
@@ -169,4 +183,11 @@ private:
     RecognitionPage *recognitionPage = nullptr;
     LiveAnalysisPage *analysisPage = nullptr;
     QPointer<SimulatorControlWindow> simulatorWindow;
+
+    // What the operator sees about the device, children of the form.
+    DeviceStatusStrip *m_statusStrip = nullptr; // under the live picture
+    ColourScaleBar *m_colourScale = nullptr;    // beside the live picture
+    RunFolderLink *m_runFolder = nullptr;       // on the save page
+    QLabel *m_rangeTiming = nullptr;            // beside the range on the settings page
+    QTimer m_statusTimer;                       // drives refreshStatus
 };

@@ -2,11 +2,13 @@
 
 #include "BiasVoltages.h"
 #include "DeviceSession.h"
+#include "FrameTiming.h"
 #include "Log.h"
 #include "ParameterSet.h"
 #include "ReceiverThread.h"
 #include "WorkerGate.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QWidget>
@@ -23,12 +25,43 @@ ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &st
     , summary(summary)
     , message(std::move(message))
 {
+    if (ui.gear)
+        connect(ui.gear, &QLineEdit::textChanged, this, &ParameterPanel::showRangeTiming);
+}
+
+std::optional<double> ParameterPanel::selectedRange() const
+{
+    if (ui.typedRange->isChecked())
+        return parseTypedRange(ui.gear->text());
+    for (const auto &[button, range] : fixedRanges()) {
+        if (button->isChecked())
+            return range;
+    }
+    return std::nullopt;
+}
+
+QString ParameterPanel::selectedRangeTiming() const
+{
+    const std::optional<double> range = selectedRange();
+    if (!range)
+        return QString();
+    // The search Setting would run, from where the last one left it.
+    IntegrationSearch::State next = search;
+    IntegrationSearch::run(table, *range, next);
+    return FrameTiming::summary(*range, std::uint32_t(next.integrationCount));
+}
+
+void ParameterPanel::showRangeTiming()
+{
+    if (ui.rangeTiming)
+        ui.rangeTiming->setText(selectedRangeTiming());
 }
 
 void ParameterPanel::rangeToggled(QObject *sender, bool checked)
 {
     if (!checked)
         return;
+    showRangeTiming();
     if (sender == ui.typedRange) {
         // The typed range takes effect when Setting is pressed.
         ui.typedRangeField->show();
@@ -37,7 +70,7 @@ void ParameterPanel::rangeToggled(QObject *sender, bool checked)
     for (const auto &[button, range] : fixedRanges()) {
         if (sender == button) {
             ui.typedRangeField->hide();
-            selectRange(range);
+            chooseRange(range);
         }
     }
 }
@@ -71,8 +104,25 @@ void ParameterPanel::applySettings()
         message(QStringLiteral("Setting is not available during data collection."));
         return;
     }
+    apply(false);
+}
+
+void ParameterPanel::applyStored()
+{
+    apply(true);
+}
+
+void ParameterPanel::apply(bool quiet)
+{
+    // On connect nothing is shown; the reason goes to the log instead.
+    const auto refuse = [this, quiet](const QString &sentence) {
+        if (quiet)
+            logLine(QStringLiteral("The stored parameters were not sent: %1").arg(sentence).toUtf8());
+        else
+            message(sentence);
+    };
     if (!fieldsComplete()) {
-        message(QStringLiteral("input fields are empty"));
+        refuse(QStringLiteral("input fields are empty"));
         return;
     }
     // The fields' validators do not guard values restored from the settings
@@ -81,15 +131,15 @@ void ParameterPanel::applySettings()
     const std::optional<BiasVoltages> voltages =
         BiasVoltages::parse(ui.vbias1->text(), ui.vbias2->text(), ui.von->text(), ui.voff->text(), &refusal);
     if (!voltages) {
-        message(refusal);
+        refuse(refusal);
         return;
     }
-    double range = selectedRange();
+    double range = chosenRange();
     if (ui.typedRange->isChecked()) {
         // An empty or zero range would make the search divide by zero.
         const std::optional<double> typed = parseTypedRange(ui.gear->text());
         if (!typed) {
-            message(QStringLiteral("Please enter a current range from 1 to 800 nA."));
+            refuse(QStringLiteral("Please enter a current range from 1 to 800 nA."));
             return;
         }
         range = *typed;
@@ -102,23 +152,30 @@ void ParameterPanel::applySettings()
     logHexBytes(command.data(), int(command.size()));
 
     // The worker may still be finishing the frame of the last stop.
-    gate.whenParked(WorkerGate::Job::Parameters, [this, chosen] { send(chosen); });
+    gate.whenParked(WorkerGate::Job::Parameters, [this, chosen, quiet] { send(chosen, quiet); });
 }
 
-void ParameterPanel::send(const ParameterSet &chosen)
+void ParameterPanel::send(const ParameterSet &chosen, bool quiet)
 {
     answer = session.sendParameters(chosen.command);
     if (!answer.acknowledged) {
         // The device kept its parameters, so the console keeps its own.
-        message(QStringLiteral("Parameter setting failed."));
+        if (!quiet)
+            message(QStringLiteral("Parameter setting failed."));
         logLine("Parameter setting failed.");
+        if (answer.corrupt)
+            logLine(DeviceSession::corruptAnswer(session.serial(), QStringLiteral("parameter command"), answer)
+                        .toUtf8());
         return;
     }
+    state.configured = true;
     search = chosen.integration;
     sent = chosen.voltages;
-    selectRange(chosen.rangeNa);
+    chooseRange(chosen.rangeNa);
     chosen.applyTo(worker, table);
     summary = chosen.summary();
     logLine("Parameter setting successful.");
-    message(QStringLiteral("Parameter setting successful."));
+    emit configured();
+    if (!quiet)
+        message(QStringLiteral("Parameter setting successful."));
 }

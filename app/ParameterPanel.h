@@ -14,6 +14,7 @@
 #include <vector>
 
 class DeviceSession;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QWidget;
@@ -35,6 +36,7 @@ struct ParameterWidgets
     QLineEdit *vbias2 = nullptr;        // lineEdit_vd
     QLineEdit *von = nullptr;           // lineEdit_von
     QLineEdit *voff = nullptr;          // lineEdit_voff
+    QLabel *rangeTiming = nullptr;      // beside the range: its integration time and frame rate, or null
 };
 
 // The settings page: the range buttons and the Setting flow, which checks the
@@ -68,10 +70,14 @@ public:
     // typed range once a Setting carried it (200 nA before either). The
     // device converts with the range it acknowledged last, which the capture
     // loop holds (ReceiverThread::currentRangeValue).
-    double selectedRange() const { return m_selectedRange; }
-    void selectRange(double nanoAmperes) { m_selectedRange = nanoAmperes; }
+    double chosenRange() const { return m_chosenRange; }
+    void chooseRange(double nanoAmperes) { m_chosenRange = nanoAmperes; }
     // The Setting button.
     void applySettings();
+    // Connect: sends the parameters the fields hold when they are valid, and
+    // waits for the acknowledgement, logged as Setting logs it but without a
+    // message box. Invalid fields or a refusal leave the device unconfigured.
+    void applyStored();
 
     const IntegrationSearch::State &searchState() const { return search; }
     const std::vector<double> &integralCurrentTable() const { return table; }
@@ -84,10 +90,23 @@ public:
 
     // The typed range when it is a whole number from 1 to 800.
     static std::optional<double> parseTypedRange(const QString &text);
+    // The range the form selects (the typed one when it is chosen and valid).
+    std::optional<double> selectedRange() const;
+    // What the selected range means: "100 nA: integration 91.9 ms, about
+    // 10.7 frames/s"; empty while the typed range is not valid.
+    QString selectedRangeTiming() const;
+    // Rewrites the label beside the range.
+    void showRangeTiming();
+
+signals:
+    // The device acknowledged a parameter set: range, integration and
+    // voltages above are now the ones it runs with.
+    void configured();
 
 private:
     bool fieldsComplete() const;
-    void send(const ParameterSet &chosen);
+    void apply(bool quiet);
+    void send(const ParameterSet &chosen, bool quiet);
 
     ParameterWidgets ui;
     ConsoleState &state;
@@ -102,5 +121,5 @@ private:
     DeviceProtocol::Frame command;
     AcknowledgementWait::Result answer;
     BiasVoltages sent;
-    double m_selectedRange = 200.0; // nA
+    double m_chosenRange = 200.0; // nA
 };

@@ -1,6 +1,7 @@
 #include "SavePanel.h"
 
 #include "Log.h"
+#include "RunFolderLink.h"
 #include "SaveRunFeeder.h"
 #include "SaveRequest.h"
 
@@ -123,6 +124,8 @@ void SavePanel::showOutcome(const SaveOutcome &outcome)
 {
     if (outcome.folder == folder) {
         outcomeShown = true;
+        if (ui.runFolder && outcome.written > 0)
+            ui.runFolder->showFolder(outcome.folder);
         if (outcome.success()) {
             ui.progress->setValue(100);
             ui.state->setText(QStringLiteral("Save success!"));
@@ -147,4 +150,6 @@ void SavePanel::resetProgress()
 {
     ui.progress->setValue(0);
     ui.state->clear();
+    if (ui.runFolder)
+        ui.runFolder->clearFolder();
 }

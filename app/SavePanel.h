@@ -15,6 +15,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class RunFolderLink;
 class SaveRunFeeder;
 
 // The widgets of the save page.
@@ -29,6 +30,7 @@ struct SaveWidgets
     QCheckBox *hdf5 = nullptr;       // checkBox_hdf5
     QProgressBar *progress = nullptr; // progressBar
     QLabel *state = nullptr;         // label_savestate
+    RunFolderLink *runFolder = nullptr; // where the last run went, or null
 };
 
 // The save page: checks a request (name, folder, free space), creates the

@@ -3,6 +3,7 @@
 #include "BiasVoltages.h"
 #include "ConsoleState.h"
 #include "ReceiverThread.h"
+#include "SavedReferences.h"
 
 WorkerAnalysisSource::WorkerAnalysisSource(ReceiverThread &worker, const ConsoleState &state, Voltages sentVoltages)
     : m_worker(worker)
@@ -50,16 +51,7 @@ ReferenceSet WorkerAnalysisSource::references() const
 
 void WorkerAnalysisSource::applyReferences(const ReferenceSet &references)
 {
-    RunReferences next = m_worker.references().snapshot();
-    if (references.fullOffTaken) {
-        next.fullOff = references.fullOff;
-        next.fullOffTaken = references.fullOffTaken;
-    }
-    if (references.fullOnTaken) {
-        next.fullOn = references.fullOn;
-        next.fullOnTaken = references.fullOnTaken;
-    }
-    m_worker.references().setReferences(next);
+    m_worker.references().setReferences(SavedReferences::applied(m_worker.references().snapshot(), references));
 }
 
 void WorkerAnalysisSource::setDisplayLevels(const DisplayLevels &levels)

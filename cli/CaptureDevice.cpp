@@ -1,8 +1,11 @@
 #include "CaptureDevice.h"
 
+#include "BatteryReport.h"
 #include "Log.h"
 #include "ParameterSet.h"
 #include "ReceiverThread.h"
+
+#include <QStringList>
 
 CaptureDevice::CaptureDevice(D2xxBackend &backend, ReceiverThread &worker, DeviceSession::Sleeper sleeper)
     : m_session(backend, std::move(sleeper))
@@ -14,9 +17,7 @@ bool CaptureDevice::connect(const QString &serial, QString *refusal)
 {
     m_serial = serial.isEmpty() ? QString::fromLatin1(DeviceSession::kSerialNumber) : serial;
     if (m_session.open(m_serial) != FT_OK) {
-        *refusal = QStringLiteral("No device with serial number %1 could be opened: none is connected, "
-                                  "or another program holds it.")
-                       .arg(m_serial);
+        *refusal = openRefusal();
         logLine(refusal->toUtf8());
         return false;
     }
@@ -25,7 +26,9 @@ bool CaptureDevice::connect(const QString &serial, QString *refusal)
     if (!greeting.acknowledged) {
         logLine("Device connection failed.");
         m_session.close();
-        *refusal = QStringLiteral("The device %1 did not answer the handshake.").arg(m_serial);
+        *refusal = greeting.corrupt
+                       ? DeviceSession::corruptAnswer(m_serial, QStringLiteral("handshake"), greeting)
+                       : QStringLiteral("The device %1 did not answer the handshake.").arg(m_serial);
         return false;
     }
     logHexBytes(greeting.reply.data(), int(greeting.reply.size()));
@@ -34,20 +37,43 @@ bool CaptureDevice::connect(const QString &serial, QString *refusal)
     return true;
 }
 
+QString CaptureDevice::openRefusal()
+{
+    // Which devices are there tells a mistyped serial from a busy device.
+    const DeviceSession::Listing listing = m_session.enumerate();
+    QStringList attached;
+    for (const QString &serial : listing.serials) {
+        if (!serial.isEmpty())
+            attached << serial;
+    }
+    if (listing.serials.empty())
+        return QStringLiteral("No device with serial number %1 could be opened: no device is attached.").arg(m_serial);
+    if (!attached.contains(m_serial)) {
+        return QStringLiteral("No device with serial number %1 is attached; the attached devices are: %2.")
+            .arg(m_serial, attached.isEmpty() ? QStringLiteral("(serial numbers not readable yet)")
+                                              : attached.join(QStringLiteral(", ")));
+    }
+    return QStringLiteral("No device with serial number %1 could be opened: none is connected, "
+                          "or another program holds it.")
+        .arg(m_serial);
+}
+
 std::optional<double> CaptureDevice::readBatteryVolts()
 {
     const BatteryQuery::Result answer = m_session.readBattery();
-    if (!answer.hasReading)
-        return std::nullopt;
-    return DeviceProtocol::batteryVolts(answer.reading);
+    logLine(BatteryReport::logLine(answer).toUtf8());
+    return BatteryReport::volts(answer);
 }
 
 bool CaptureDevice::set(const ParameterSet &parameters, QString *refusal)
 {
     logHexBytes(parameters.command.data(), int(parameters.command.size()));
-    if (!m_session.sendParameters(parameters.command).acknowledged) {
+    const AcknowledgementWait::Result answer = m_session.sendParameters(parameters.command);
+    if (!answer.acknowledged) {
         logLine("Parameter setting failed.");
-        *refusal = QStringLiteral("The device did not acknowledge the parameter command.");
+        *refusal = answer.corrupt
+                       ? DeviceSession::corruptAnswer(m_serial, QStringLiteral("parameter command"), answer)
+                       : QStringLiteral("The device did not acknowledge the parameter command.");
         return false;
     }
     parameters.applyTo(m_worker);

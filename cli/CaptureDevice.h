@@ -26,7 +26,8 @@ public:
     // Opens the device with this serial number (empty: the first ZK128),
     // configures it and shakes hands. On a refusal nothing stays open.
     bool connect(const QString &serial, QString *refusal);
-    // The battery voltage, or nothing when the device gave no reading.
+    // The battery voltage, or nothing when the device gave no complete
+    // answer; the log says which.
     std::optional<double> readBatteryVolts();
     // Sends the parameter command; once acknowledged, the worker takes the values.
     bool set(const ParameterSet &parameters, QString *refusal);
@@ -39,6 +40,8 @@ public:
     const QString &serial() const { return m_serial; }
 
 private:
+    QString openRefusal();
+
     DeviceSession m_session;
     ReceiverThread &m_worker;
     QString m_serial;

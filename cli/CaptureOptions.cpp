@@ -37,7 +37,15 @@ struct OptionTable
             {QStringLiteral("pictures"), QStringLiteral("Save a PNG picture per frame.")},
             {QStringLiteral("video"), QStringLiteral("Save an MP4 video.")},
             {QStringLiteral("hdf5"), QStringLiteral("Save an HDF5 file.")},
-            {QStringLiteral("quiet"), QStringLiteral("Print no progress.")},
+            {QStringLiteral("quiet"),
+             QStringLiteral("Print no progress, battery or frame rate; only results and problems.")},
+            {QStringLiteral("summary"), QStringLiteral("Write a JSON summary of the run to FILE."),
+             QStringLiteral("FILE")},
+            {QStringLiteral("references"),
+             QStringLiteral("Calibrate the run with the references in FILE (saved by Live Analysis, or a "
+                            "recording's .h5)."),
+             QStringLiteral("FILE")},
+            {QStringLiteral("version"), QStringLiteral("Print the version and exit.")},
         });
         parser.addHelpOption();
     }
@@ -68,6 +76,37 @@ std::optional<int> wholeNumber(const QString &text, int low, int high)
     return value;
 }
 
+// Every required option that is missing, in one sentence; empty when none is.
+QString missingRequired(const QCommandLineParser &parser)
+{
+    struct Required {
+        const char *name;
+        const char *meaning;
+    };
+    static const Required kRequired[] = {
+        {"frames", "a whole number from 1 to 1000"},
+        {"out", "the folder the run folder is made in"},
+        {"name", "the run's name"},
+    };
+    QStringList missing;
+    for (const Required &option : kRequired) {
+        const QString name = QString::fromLatin1(option.name);
+        if (!parser.isSet(name) || parser.value(name).trimmed().isEmpty())
+            missing << QStringLiteral("--%1 (%2)").arg(name, QString::fromLatin1(option.meaning));
+    }
+    if (missing.size() == 1) {
+        // "--frames is required: a whole number from 1 to 1000."
+        const QString only = missing.first();
+        const int open = only.indexOf(QLatin1String(" ("));
+        return only.left(open) + QStringLiteral(" is required: ") + only.mid(open + 2).chopped(1)
+               + QLatin1Char('.');
+    }
+    if (missing.isEmpty())
+        return QString();
+    const QString last = missing.takeLast();
+    return missing.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last + QStringLiteral(" are required.");
+}
+
 // The capture options proper; the first refusal wins.
 QString readCapture(const QCommandLineParser &parser, CaptureOptions &options)
 {
@@ -89,19 +128,15 @@ QString readCapture(const QCommandLineParser &parser, CaptureOptions &options)
         *volts = *parsed;
     }
 
+    if (const QString missing = missingRequired(parser); !missing.isEmpty())
+        return missing;
     SaveRequest &save = options.save;
-    if (!parser.isSet(QStringLiteral("frames")))
-        return QStringLiteral("--frames is required: a whole number from 1 to 1000.");
     const auto frames = wholeNumber(parser.value(QStringLiteral("frames")), 1, SaveRequest::kMaxFrames);
     if (!frames)
         return QStringLiteral("--frames must be a whole number from 1 to 1000.");
     save.frames = *frames;
     save.directory = parser.value(QStringLiteral("out"));
-    if (save.directory.trimmed().isEmpty())
-        return QStringLiteral("--out is required: the folder the run folder is made in.");
     save.name = parser.value(QStringLiteral("name"));
-    if (save.name.trimmed().isEmpty())
-        return QStringLiteral("--name is required: the run's name.");
     if (const QString refusal = SaveRunPreparation::checkName(save.name); !refusal.isEmpty())
         return nameRefusal(refusal);
 
@@ -111,6 +146,14 @@ QString readCapture(const QCommandLineParser &parser, CaptureOptions &options)
     save.hdf5 = parser.isSet(QStringLiteral("hdf5"));
     if (!save.data && !save.pictures && !save.video && !save.hdf5)
         save.data = true;
+    for (const auto &[name, path] : {std::pair{QStringLiteral("summary"), &options.summaryPath},
+                                     std::pair{QStringLiteral("references"), &options.referencesPath}}) {
+        if (!parser.isSet(name))
+            continue;
+        *path = parser.value(name);
+        if (path->trimmed().isEmpty())
+            return QStringLiteral("--%1 must name a file.").arg(name);
+    }
     return QString();
 }
 
@@ -138,6 +181,10 @@ std::optional<CaptureOptions> CaptureOptions::parse(const QStringList &arguments
         options.action = Action::Help;
         return options;
     }
+    if (parser.isSet(QStringLiteral("version"))) {
+        options.action = Action::Version;
+        return options;
+    }
     if (parser.isSet(QStringLiteral("device"))) {
         options.device = parser.value(QStringLiteral("device")).trimmed().toLower();
         if (options.device != QLatin1String("auto") && options.device != QLatin1String("simulator")
@@ -156,6 +203,11 @@ std::optional<CaptureOptions> CaptureOptions::parse(const QStringList &arguments
     if (const QString problem = readCapture(parser, options); !problem.isEmpty())
         return refuse(problem);
     return options;
+}
+
+QString CaptureOptions::versionText()
+{
+    return QStringLiteral("tessivo128-capture %1").arg(QStringLiteral(TESSIVO_VERSION));
 }
 
 QString CaptureOptions::helpText()

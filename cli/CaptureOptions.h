@@ -14,7 +14,7 @@
 // page would take. A refusal is one sentence that names the argument.
 struct CaptureOptions
 {
-    enum class Action { Capture, List, Help };
+    enum class Action { Capture, List, Help, Version };
     static constexpr int kMaxRangeNa = 800;
 
     Action action = Action::Capture;
@@ -24,8 +24,12 @@ struct CaptureOptions
     BiasVoltages voltages;
     SaveRequest save; // folder, name, frames and kinds (data when none is named)
     bool quiet = false;
+    QString summaryPath;    // --summary: where the run's JSON summary goes; empty: none
+    QString referencesPath; // --references: the reference file the run is calibrated with; empty: none
 
     // arguments as QCoreApplication::arguments() gives them (the program first).
     static std::optional<CaptureOptions> parse(const QStringList &arguments, QString *refusal);
     static QString helpText();
+    // "tessivo128-capture 0.1.0"
+    static QString versionText();
 };

@@ -1,6 +1,10 @@
 #include "ScriptedCapture.h"
 
+#include "BatteryReport.h"
 #include "ConsoleContext.h"
+#include "FrameTiming.h"
+#include "ReferenceFile.h"
+#include "SavedReferences.h"
 #include "ExitCode.h"
 #include "Log.h"
 #include "ParameterSet.h"
@@ -55,7 +59,50 @@ int ScriptedCapture::run()
     m_thread.quit();
     m_thread.wait();
     m_device.close(); // the worker has ended: nothing else reads the device
-    return code;
+    return finishSummary(code);
+}
+
+int ScriptedCapture::finishSummary(int code)
+{
+    m_summary.exitCode = code;
+    if (m_options.summaryPath.isEmpty())
+        return code;
+    QString error;
+    if (m_summary.write(m_options.summaryPath, &error))
+        return code;
+    m_streams.problem(error);
+    // A script relies on the file: a run it cannot read about is no success.
+    return code == ExitCode::kSuccess ? ExitCode::kSave : code;
+}
+
+bool ScriptedCapture::loadReferences()
+{
+    if (m_options.referencesPath.isEmpty())
+        return true;
+    QString error;
+    m_references = ReferenceFile::load(m_options.referencesPath, &error);
+    if (m_references && !SavedReferences::anyMeasured(*m_references))
+        error = QStringLiteral("The file %1 holds no measured reference.").arg(m_options.referencesPath);
+    if (!error.isEmpty()) {
+        m_references.reset();
+        m_streams.problem(QStringLiteral("--references: %1").arg(error));
+        return false;
+    }
+    return true;
+}
+
+void ScriptedCapture::applyReferences()
+{
+    if (!m_references)
+        return;
+    // After the parameters: a new range refills the full-on reference.
+    if (const QString warning = SavedReferences::rangeWarning(*m_references, m_worker.currentRangeValue());
+        !warning.isEmpty())
+        m_streams.problem(warning);
+    m_worker.references().setReferences(SavedReferences::applied(m_worker.references().snapshot(), *m_references));
+    m_worker.rendering().setCalibrationEnabled(true);
+    m_summary.calibrated = true;
+    logLine(QStringLiteral("References from %1 applied; calibration on.").arg(m_options.referencesPath).toUtf8());
 }
 
 int ScriptedCapture::connectAndCapture()
@@ -65,13 +112,20 @@ int ScriptedCapture::connectAndCapture()
         StopSignals::stoppingSaid();
         return ExitCode::kInterrupted;
     };
+    m_summary.framesRequested = m_options.save.frames;
+    m_summary.backend = m_context.backendKind();
+    m_summary.serial = m_options.serial.isEmpty() ? QString::fromLatin1(DeviceSession::kSerialNumber)
+                                                  : m_options.serial;
+    if (!loadReferences())
+        return ExitCode::kBadArguments;
     QString refusal;
     if (!m_device.connect(m_options.serial, &refusal)) {
         m_streams.problem(refusal);
         return ExitCode::kDevice;
     }
-    if (const std::optional<double> volts = m_device.readBatteryVolts())
-        logLine(QStringLiteral("Battery: %1 V.").arg(*volts, 0, 'f', 2).toUtf8());
+    m_summary.batteryVolts = m_device.readBatteryVolts();
+    if (!m_options.quiet)
+        m_streams.problem(QStringLiteral("Battery: %1.").arg(BatteryReport::text(m_summary.batteryVolts)));
     if (StopSignals::received())
         return interruptedEarly();
 
@@ -85,6 +139,16 @@ int ScriptedCapture::connectAndCapture()
         m_streams.problem(refusal);
         return ExitCode::kDevice;
     }
+    const std::uint32_t count = std::uint32_t(parameters.integration.integrationCount);
+    m_summary.currentRangeNa = parameters.rangeNa;
+    m_summary.integrationMs = FrameTiming::integrationMs(count);
+    m_summary.vbias1Volts = parameters.voltages.vbias1;
+    m_summary.vbias2Volts = parameters.voltages.vbias2;
+    m_summary.vonVolts = parameters.voltages.von;
+    m_summary.voffVolts = parameters.voltages.voff;
+    if (!m_options.quiet)
+        m_streams.problem(FrameTiming::summary(parameters.rangeNa, count) + QLatin1Char('.'));
+    applyReferences();
     if (StopSignals::received())
         return interruptedEarly();
     return capture(parameters);
@@ -104,8 +168,13 @@ int ScriptedCapture::capture(const ParameterSet &parameters)
     logLine(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.").arg(plan->folder).arg(plan->frames).arg(kinds)
                 .toUtf8());
 
+    m_summary.runFolder = plan->folder;
     m_progress.begin(plan->frames, plan->folder, kinds);
     const SaveOutcome outcome = gather(*plan);
+    // From arming to the last frame gathered (the clock restarts with each).
+    const double seconds = double(m_runClock.elapsed() - m_frameClock.elapsed()) / 1000.0;
+    m_summary.framesSaved = outcome.written;
+    m_summary.framesPerSecond = seconds > 0 ? outcome.gathered / seconds : 0.0;
     // The last frame's report may come after the outcome, which ends the wait.
     m_progress.update(outcome.gathered, m_runClock.elapsed());
     stopCapture();

@@ -3,6 +3,7 @@
 #include "CaptureDevice.h"
 #include "CaptureOptions.h"
 #include "ReceiverThread.h"
+#include "RunSummary.h"
 #include "SaveOutcome.h"
 #include "SettingsIdentity.h"
 
@@ -12,6 +13,8 @@
 #include <QThread>
 
 #include <optional>
+
+#include "ReferenceSet.h"
 
 class ConsoleContext;
 class ProgressPrinter;
@@ -54,11 +57,17 @@ public:
                     ProgressPrinter &progress, QObject *parent = nullptr);
     ~ScriptedCapture() override;
 
-    // Carries the run out; returns the tool's exit code (ExitCode).
+    // Carries the run out; returns the tool's exit code (ExitCode). With
+    // --summary, the run's JSON summary is written last.
     int run();
+    const RunSummary &summary() const { return m_summary; }
 
 private:
     int connectAndCapture();
+    // Loads --references; false (with the sentence printed) when it cannot.
+    bool loadReferences();
+    void applyReferences();
+    int finishSummary(int code);
     int capture(const ParameterSet &parameters);
     SaveOutcome gather(const SaveRunPlan &plan);
     void watch();
@@ -83,4 +92,6 @@ private:
     QElapsedTimer m_runClock;   // since the save run was armed
     QElapsedTimer m_frameClock; // since the last frame was gathered
     QElapsedTimer m_endClock;   // since the run was ended early (invalid before)
+    std::optional<ReferenceSet> m_references; // --references, loaded before connecting
+    RunSummary m_summary;
 };

@@ -64,6 +64,10 @@ int main(int argc, char *argv[])
         streams.result(CaptureOptions::helpText().trimmed());
         return ExitCode::kSuccess;
     }
+    if (options->action == CaptureOptions::Action::Version) {
+        streams.result(CaptureOptions::versionText());
+        return ExitCode::kSuccess;
+    }
 
     const BackendSelector::Choice choice = chooseBackend(*options);
     logLine(choice.logMessage.toUtf8());

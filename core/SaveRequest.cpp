@@ -4,6 +4,10 @@
 
 #include <QDir>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStorageInfo>
@@ -33,6 +37,22 @@ constexpr int kFileNameBytes = 255;
 QString tooLong()
 {
     return QStringLiteral("The name is too long: the run's file names would pass 255 bytes.");
+}
+
+// Why nothing can be written in the folder, in the system's words, or empty
+// when a folder can be made in it. Asked before the free space: a folder
+// that cannot be written (a read-only or virtual file system, no permission)
+// often reports no free space either, which would name the wrong cause.
+QString unwritableReason(const QString &directory)
+{
+    const QByteArray path = QFile::encodeName(directory);
+    if (::access(path.constData(), W_OK | X_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    QByteArray probe = path + "/.tessivo-write-check-XXXXXX";
+    if (!::mkdtemp(probe.data()))
+        return QString::fromLocal8Bit(std::strerror(errno));
+    ::rmdir(probe.constData());
+    return QString();
 }
 
 bool insideFolder(const QString &folder, const QString &directory)
@@ -126,6 +146,10 @@ std::optional<SaveRunPlan> prepare(const SaveRequest &request, const QString &pa
     const QString directory = QDir(request.directory).absolutePath();
     if (!QDir().mkpath(directory))
         return refuse(QStringLiteral("The folder %1 could not be created.").arg(QDir::toNativeSeparators(directory)));
+
+    if (const QString reason = unwritableReason(directory); !reason.isEmpty())
+        return refuse(QStringLiteral("The folder %1 cannot be written: %2.")
+                          .arg(QDir::toNativeSeparators(directory), reason));
 
     const QStorageInfo storage(directory);
     const qint64 needed = estimatedBytes(request);

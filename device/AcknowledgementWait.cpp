@@ -66,6 +66,8 @@ AcknowledgementWait::Result AcknowledgementWait::exchange(const DeviceProtocol::
                 result.acknowledged = true;
                 return result;
             }
+            if (received >= wanted.size() && std::equal(wanted.begin(), wanted.begin() + 3, result.reply.begin()))
+                result.corrupt = true;
         }
         m_sleep(rule.interval);
     }

@@ -46,6 +46,9 @@ public:
         // acknowledgement itself on success. Callers log them.
         DeviceProtocol::Acknowledgement reply{};
         int checks = 0; // checks made, 1..maxChecks
+        // A read began with the expected AE CC code but the checksum or the
+        // terminator was wrong: the device answered, but garbled.
+        bool corrupt = false;
     };
 
     // sleeper defaults to a real sleep of the calling thread.

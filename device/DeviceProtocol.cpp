@@ -81,16 +81,11 @@ std::optional<std::uint16_t> DeviceProtocol::batteryReading(const std::uint8_t *
     const std::uint8_t header[] = {Header, DeviceMarker, std::uint8_t(Code::BatteryQuery)};
     const std::uint8_t *end = answer + received;
     const std::uint8_t *found = std::search(answer, end, std::begin(header), std::end(header));
-    if (found == end) {
-        // An answer cut short before its code byte is still this answer.
-        if (received < std::size(header) && std::equal(answer, end, header))
-            return std::uint16_t(0);
+    if (end - found < std::ptrdiff_t(BatteryAnswerLength))
         return std::nullopt;
-    }
-    const auto byteAt = [&](std::size_t offset) -> unsigned {
-        return found + offset < end ? found[offset] : 0u;
-    };
-    return static_cast<std::uint16_t>(byteAt(3) << 8 | byteAt(4));
+    if (found[5] != checksum(found, 5) || found[6] != Terminator)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(found[3] << 8 | found[4]);
 }
 
 double DeviceProtocol::batteryVolts(std::uint16_t reading)

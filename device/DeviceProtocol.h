@@ -66,10 +66,11 @@ public:
     static Acknowledgement acknowledgement(Code code);
 
     // The reading of the battery answer AE CC 04 hi lo checksum 0A found in
-    // the bytes read: hi and lo; bytes of the answer not received count as
-    // zero, and an answer cut before its code byte (AE or AE CC alone) reads 0.
-    // Bytes that hold no battery answer (another command's answer) give no
-    // reading. received is how many bytes are valid.
+    // the bytes read: hi and lo. Only a whole answer with its checksum and
+    // terminator gives a reading: a cut answer would read as a lower voltage
+    // than the battery has. Bytes that hold no complete battery answer (a cut
+    // one, another command's answer) give no reading. received is how many
+    // bytes are valid.
     static std::optional<std::uint16_t> batteryReading(const std::uint8_t *answer, std::size_t received);
     static double batteryVolts(std::uint16_t reading);
     // Width in pixels (0..16) of the battery gauge: the voltage held to
@@ -78,4 +79,5 @@ public:
 
     static constexpr int GaugeFullWidth = 16;
     static constexpr std::size_t ParameterCommandLength = 18;
+    static constexpr std::size_t BatteryAnswerLength = 7;
 };

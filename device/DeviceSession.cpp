@@ -54,8 +54,10 @@ FT_STATUS DeviceSession::open(const QString &serialNumber)
     const QByteArray serial = serialNumber.toUtf8();
     FT_HANDLE handle = nullptr;
     m_lastStatus = m_backend.openEx(serial.constData(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
-    if (m_lastStatus == FT_OK)
+    if (m_lastStatus == FT_OK) {
         m_handle = handle;
+        m_serial = serialNumber;
+    }
     return m_lastStatus;
 }
 
@@ -112,4 +114,12 @@ FT_STATUS DeviceSession::close()
 void DeviceSession::dropStaleAnswers()
 {
     m_backend.purge(m_handle, FT_PURGE_RX);
+}
+
+QString DeviceSession::corruptAnswer(const QString &serial, const QString &command,
+                                     const AcknowledgementWait::Result &answer)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(answer.reply.data()), int(answer.reply.size()));
+    return QStringLiteral("The device %1 answered the %2 with a corrupt acknowledgement: %3.")
+        .arg(serial, command, QString::fromLatin1(bytes.toHex(' ').toUpper()));
 }

@@ -65,8 +65,15 @@ public:
     // Closes the held handle (if any) and forgets it.
     FT_STATUS close();
 
+    // "The device ZK128 answered the handshake with a corrupt acknowledgement:
+    // AE CC 00 00 0A." for an answer whose checksum or terminator was wrong.
+    static QString corruptAnswer(const QString &serial, const QString &command,
+                                 const AcknowledgementWait::Result &answer);
+
     FT_HANDLE handle() const { return m_handle; }
     bool isOpen() const { return m_handle != nullptr; }
+    // The serial number the held device was opened by (the last one opened).
+    const QString &serial() const { return m_serial; }
     // The status of the session's last D2XX call.
     FT_STATUS lastStatus() const { return m_lastStatus; }
 
@@ -76,5 +83,6 @@ private:
     D2xxBackend &m_backend;
     Sleeper m_sleep;
     FT_HANDLE m_handle = nullptr;
+    QString m_serial = QString::fromLatin1(kSerialNumber);
     FT_STATUS m_lastStatus = FT_OK;
 };

@@ -20,6 +20,40 @@ DisplayPipeline::DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget 
 {
     connect(display, &KeepRatioWidget::regionDragged, this, &DisplayPipeline::regionDragged);
     connect(display, &KeepRatioWidget::regionCleared, this, &DisplayPipeline::regionCleared);
+
+    // Over the picture's top-left corner.
+    m_notLiveBadge = new QLabel(notLiveText(), display->pictureLabel());
+    m_notLiveBadge->setObjectName(QStringLiteral("label_not_live"));
+    m_notLiveBadge->setStyleSheet(QStringLiteral(
+        "QLabel { background-color: rgba(208, 61, 79, 210); color: white; font-family: Arial; font-weight: bold;"
+        " border-radius: 5px; padding: 3px 10px; }"));
+    m_notLiveBadge->adjustSize();
+    m_notLiveBadge->move(6, 6);
+    m_notLiveBadge->hide();
+}
+
+QString DisplayPipeline::notLiveText()
+{
+    return QStringLiteral("Not live");
+}
+
+void DisplayPipeline::markNotLive()
+{
+    if (!m_live)
+        return;
+    refresh(); // what arrived before the capture ended is shown first
+    m_live = false;
+    m_notLiveBadge->show();
+    m_notLiveBadge->raise();
+    for (QLabel *figure : {ui.fps, ui.clickedCurrent}) {
+        figure->setStyleSheet(notLiveFigureSheet());
+        figure->setToolTip(QStringLiteral("The last figure of the capture; not live"));
+    }
+}
+
+QString DisplayPipeline::notLiveFigureSheet()
+{
+    return QStringLiteral("QLabel { color: #A0A0A0; font-style: italic; }");
 }
 
 void DisplayPipeline::refresh()
@@ -68,6 +102,14 @@ void DisplayPipeline::draw(const QImage &image)
     display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
     display->setImage(shown);
     ++drawnCount;
+    if (!m_live) {
+        m_live = true;
+        m_notLiveBadge->hide();
+        for (QLabel *figure : {ui.fps, ui.clickedCurrent}) {
+            figure->setStyleSheet(QString());
+            figure->setToolTip(QString());
+        }
+    }
     emit frameShown(shown);
 }
 

@@ -76,6 +76,13 @@ public:
     QRect region() const { return m_region; }
     // The selected cell's current.
     void showCellCurrent(double current);
+    // The capture ended (stop, unplug, error): the picture and the figures on
+    // screen are the last ones, not live; marked so until the next frame.
+    void markNotLive();
+    bool isLive() const { return m_live; }
+    static QString notLiveText();
+    // The look of the frame rate and the current while they are not live.
+    static QString notLiveFigureSheet();
 
     // Recognition asks for the next drawn frame as its test picture.
     void requestTestPicture() { testPictureRequested = true; }
@@ -129,4 +136,6 @@ private:
     std::chrono::steady_clock::time_point m_shownArrival;
     int drawnCount = 0;
     int receivedCount = 0;
+    bool m_live = false;            // a frame was drawn since the last markNotLive
+    QLabel *m_notLiveBadge = nullptr; // child of the live view
 };

@@ -7,8 +7,11 @@ namespace {
 constexpr std::size_t kNormalTableSize = 1u << 16; // a power of two, so any odd stride visits every entry
 }
 
-SensorModel::SensorModel(std::uint32_t seed)
-    : m_offset(PixelCount), m_gain(PixelCount), m_normalTable(kNormalTableSize), m_noise(seed ^ 0x9E3779B9u)
+SensorModel::SensorModel(std::uint32_t seed, std::optional<std::uint32_t> noiseSeed)
+    : m_offset(PixelCount)
+    , m_gain(PixelCount)
+    , m_normalTable(kNormalTableSize)
+    , m_noise(noiseSeed ? *noiseSeed : std::random_device{}())
 {
     std::mt19937 rng(seed);
     std::normal_distribution<double> normal(0.0, 1.0);

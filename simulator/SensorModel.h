@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -24,7 +25,10 @@ public:
     static constexpr int PixelCount = Side * Side;
     static constexpr std::uint32_t LargestRaw = (1u << 24) - 1;
 
-    explicit SensorModel(std::uint32_t seed);
+    // seed fixes the offsets and gains; noiseSeed the temporal noise. Without
+    // a noise seed every model draws noise of its own, as every run of a real
+    // instrument does.
+    explicit SensorModel(std::uint32_t seed, std::optional<std::uint32_t> noiseSeed = std::nullopt);
 
     double offsetFraction(int pixel) const; // of the range
     double gain(int pixel) const;

@@ -45,16 +45,18 @@ SimulatorEnvironment::Lookup SimulatorEnvironment::processEnvironment()
 std::shared_ptr<ZK128Device> SimulatorEnvironment::createDevice(const Lookup &lookup, QStringList *warnings)
 {
     QStringList notes;
-    std::uint32_t seed = 128;
-    const QString seedText = lookup("TESSIVO_SIM_SEED");
-    qint64 parsed = 0;
-    if (!seedText.isEmpty()) {
-        if (parseInteger(seedText, 0, 0xFFFFFFFFLL, &parsed))
-            seed = std::uint32_t(parsed);
-        else
-            notes << invalid("TESSIVO_SIM_SEED", seedText);
-    }
-    auto device = std::make_shared<ZK128Device>(seed);
+    const auto readSeed = [&](const char *name) -> std::optional<std::uint32_t> {
+        const QString text = lookup(name);
+        qint64 parsed = 0;
+        if (text.isEmpty())
+            return std::nullopt;
+        if (parseInteger(text, 0, 0xFFFFFFFFLL, &parsed))
+            return std::uint32_t(parsed);
+        notes << invalid(name, text);
+        return std::nullopt;
+    };
+    const std::uint32_t seed = readSeed("TESSIVO_SIM_SEED").value_or(128);
+    auto device = std::make_shared<ZK128Device>(seed, readSeed("TESSIVO_SIM_NOISE_SEED"));
     notes << configure(*device, lookup);
     if (warnings)
         *warnings = notes;

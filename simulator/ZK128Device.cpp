@@ -31,7 +31,7 @@ constexpr std::size_t kBatteryAnswerBytes = 7;
 } // namespace
 
 struct ZK128Device::State {
-    explicit State(std::uint32_t seed) : sensor(seed) {}
+    State(std::uint32_t seed, std::optional<std::uint32_t> noiseSeed) : sensor(seed, noiseSeed) {}
 
     mutable std::mutex mutex;
     std::condition_variable changed; // more bytes may be visible, or the link changed
@@ -237,7 +237,10 @@ void ZK128Device::State::queueFrame(Clock::time_point now)
 
 // ---- construction -------------------------------------------------------------
 
-ZK128Device::ZK128Device(std::uint32_t seed) : d(std::make_unique<State>(seed)) {}
+ZK128Device::ZK128Device(std::uint32_t seed, std::optional<std::uint32_t> noiseSeed)
+    : d(std::make_unique<State>(seed, noiseSeed))
+{
+}
 
 ZK128Device::~ZK128Device() = default;
 

@@ -54,8 +54,9 @@ public:
         Uniform,       // the whole matrix lit evenly
     };
 
-    // The seed fixes the pixels' offsets and gains (the "device") and the noise sequence.
-    explicit ZK128Device(std::uint32_t seed = 128);
+    // The seed fixes the pixels' offsets and gains (the "device"); the noise
+    // seed fixes the temporal noise, which is otherwise fresh for every device.
+    explicit ZK128Device(std::uint32_t seed = 128, std::optional<std::uint32_t> noiseSeed = std::nullopt);
     ~ZK128Device();
     ZK128Device(const ZK128Device &) = delete;
     ZK128Device &operator=(const ZK128Device &) = delete;

@@ -12,6 +12,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libopencv-dev libtorch-dev libqcustomplot-dev libudev-dev libhdf5-dev python3-h5py
     ffmpeg xvfb xauth
+    fonts-wqy-microhei
 )
 
 missing=()

@@ -114,6 +114,9 @@ struct Console
     void click(const char *name) { find<QPushButton>(name)->click(); }
     void connectDevice()
     {
+        // Stored parameters, so that Connect configures the device.
+        for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
+            find<QLineEdit>(field)->setText(QStringLiteral("0"));
         waitUntil([this] { return find<QComboBox>("comboBox")->findText("ZK128") >= 0; });
         click("pushButton_Connect");
     }

@@ -9,7 +9,6 @@
 // without pause, the fastest it can go. Run it under X11 (xvfb-run -a) for
 // the figures of a real display; the platform is printed.
 #include "ConsoleContext.h"
-#include "DeviceProtocol.h"
 #include "DisplayPipeline.h"
 #include "LiveAnalysisPage.h"
 #include "KeepRatioWidget.h"
@@ -108,19 +107,14 @@ double run(const char *title, std::uint32_t integrationCount, bool analysisOpen 
     window->resize(840, 523);
     window->show();
 
-    // The integration the device runs with: a parameter command straight to
-    // the simulated device before the console connects (its reset keeps it).
-    DeviceProtocol::Parameters parameters;
-    parameters.candidateIndex = 3;
-    parameters.currentRangeNa = 800;
-    parameters.integrationCount = integrationCount;
-    const DeviceProtocol::Frame command = DeviceProtocol::parameterCommand(parameters);
-    device->hostWrite(command.data(), command.size());
-    device->purge(true, false);
-    window->receiver().setCurrentRange(800);
+    // Connect sends 0 V at 800 nA from the fields; the device integrates
+    // with the count under test whatever the command says.
+    device->setIntegrationCountOverride(integrationCount);
+    for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
+        window->findChild<QLineEdit *>(QLatin1String(field))->setText(QStringLiteral("0"));
     if (busyPoll)
         window->receiver().setWaitStrategy(ReceiverThread::WaitStrategy::BusyPoll);
-    PaintLatency latency(window->displayPipeline(), window->liveView()->findChild<QLabel *>());
+    PaintLatency latency(window->displayPipeline(), window->liveView()->pictureLabel());
 
     auto *connectButton = window->findChild<QPushButton *>(QStringLiteral("pushButton_Connect"));
     auto *playButton = window->findChild<QPushButton *>(QStringLiteral("pushButton_play"));

@@ -69,7 +69,7 @@ void feed(FrameConsumer &consumer, const FramePtr &frame, int times = 1)
         consumer.consume(frame);
 }
 
-QImage picture(const FrameRendering &rendering)
+QImage picture(FrameRendering &rendering)
 {
     FrameRendering::Picture shown;
     return rendering.newestPicture(0, shown) ? shown.image : QImage();

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QTextLayout>
 
 #include <memory>
 
@@ -58,6 +60,7 @@ private slots:
     void exitConfirmation_data();
     void exitConfirmation();
     void maximiseButtonImage();
+    void iconButtonToolTips();
     void entryChrome();
     void validators_data();
     void validators();
@@ -177,6 +180,7 @@ void TestMainWindow::exitConfirmation()
     Qt::WindowFlags flags;
     QWidget *parent = window.get();
     QString sheet;
+    QFont font;
     bool seen = false;
     handleNextModal<QMessageBox>(
         [&](QMessageBox *box) {
@@ -185,12 +189,22 @@ void TestMainWindow::exitConfirmation()
             flags = box->windowFlags();
             parent = box->parentWidget();
             sheet = box->styleSheet();
+            font = box->font();
         },
         [&](QMessageBox *box) { box->button(answer)->click(); }, &seen);
     find<QPushButton>("pushButton_close")->click();
 
     QVERIFY(seen);
     QCOMPARE(text, QStringLiteral("Are you sure you want to exit\uFF1F"));
+    // Some installed font draws the full-width question mark (glyph 0 is the missing-glyph box).
+    QTextLayout layout(QStringLiteral("\uFF1F"), font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    QVERIFY(!runs.isEmpty());
+    for (const QGlyphRun &run : runs)
+        QVERIFY2(!run.glyphIndexes().contains(0u), qPrintable(run.rawFont().familyName()));
     QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
     QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
     QVERIFY(parent == nullptr);
@@ -201,6 +215,23 @@ void TestMainWindow::exitConfirmation()
         QVERIFY(window->receiver().isRunning());
         QVERIFY(!window->receiver().isParked());
     }
+}
+
+void TestMainWindow::iconButtonToolTips()
+{
+    const std::pair<const char *, const char *> tips[] = {
+        {"pushButton_play", "Start capture"},
+        {"pushButton_rotate", "Rotate the picture by 90 degrees"},
+        {"pushButton_mirrorHorizontal", "Mirror the picture left to right"},
+        {"pushButton_mirrorVertical", "Mirror the picture top to bottom"},
+        {"pushButton_voltage_about", "What the bias voltages do"},
+        {"pushButton_minimize", "Minimise"},
+        {"pushButton_maxsize", "Maximise"},
+        {"pushButton_close", "Close"},
+        {"widget_bat", "Battery: unknown"}, // its voltage once a battery answer came
+    };
+    for (const auto &[name, tip] : tips)
+        QCOMPARE(find<QWidget>(name)->toolTip(), QString::fromLatin1(tip));
 }
 
 void TestMainWindow::maximiseButtonImage()

@@ -131,7 +131,7 @@ void TestSettings::load()
 
     for (const char *name : RangeButtons)
         QCOMPARE(find<QRadioButton>(name)->isChecked(), checkedRange == QLatin1String(name));
-    QCOMPARE(window->parameters().selectedRange(), range);
+    QCOMPARE(window->parameters().chosenRange(), range);
     QCOMPARE(!find<QWidget>("widget_range")->isHidden(), rangeFieldShown);
     QCOMPARE(find<QComboBox>("comboBox_saveframes")->currentText(), frames);
     QCOMPARE(find<QCheckBox>("checkBox_data")->isChecked(), saveKinds[0]);
@@ -226,7 +226,7 @@ void TestSettings::roundTrip()
     window = std::make_unique<MainWindow>(m_context.context);
     QVERIFY(find<QRadioButton>("radioButton_optional_gear")->isChecked());
     QVERIFY(!find<QWidget>("widget_range")->isHidden());
-    QCOMPARE(window->parameters().selectedRange(), 640.0);
+    QCOMPARE(window->parameters().chosenRange(), 640.0);
     QCOMPARE(find<QLineEdit>("lineEdit_von")->text(), QStringLiteral("12"));
     QVERIFY(find<QCheckBox>("checkBox_video")->isChecked());
     QVERIFY(find<QCheckBox>("checkBox_data")->isChecked());

@@ -2,11 +2,15 @@
 // folder read back with real readers (a CSV parser, Qt's PNG decoder,
 // ffprobe, the HDF5 C API); bad arguments, device refusals, interruption;
 // and how its progress is printed.
+#include "FrameRenderer.h"
 #include "Hdf5Id.h"
 #include "ProgressPrinter.h"
+#include "ReferenceFile.h"
 
 #include <QDir>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -15,7 +19,12 @@
 
 #include <QtTest>
 
+#include <cerrno>
+#include <cmath>
 #include <csignal>
+#include <cstring>
+
+#include <unistd.h>
 
 #include <hdf5.h>
 
@@ -120,6 +129,8 @@ private slots:
     void helpAndClosedOutput();
     void progress_data();
     void progress();
+    void summaryAndReferences_data();
+    void summaryAndReferences();
 };
 
 void TestCliTool::capture_data()
@@ -154,7 +165,10 @@ void TestCliTool::capture()
     if (options.contains(QStringLiteral("--quiet"))) {
         QCOMPARE(progress, QStringList());
     } else {
-        QVERIFY2(progress.size() <= 6, qPrintable(run.err)); // a handful of lines, not one per frame
+        QVERIFY2(progress.size() <= 8, qPrintable(run.err)); // a handful of lines, not one per frame
+        // At connect: the battery, then what the range means for the frame rate.
+        QCOMPARE(progress.at(0), QStringLiteral("Battery: 1.93 V."));
+        QVERIFY2(progress.at(1).startsWith(QStringLiteral("100 nA: integration ")), qPrintable(run.err));
         QVERIFY2(progress.last().startsWith(QStringLiteral("5 of 5 frames")), qPrintable(run.err));
     }
 
@@ -205,6 +219,10 @@ void TestCliTool::badArguments_data()
                                  << "--vbias2 must be a number from -15 to 15 V.";
     QTest::newRow("frames 1001") << QStringList{"--frames", "1001"} + run << frames;
     QTest::newRow("frames missing") << run << "--frames is required: a whole number from 1 to 1000.";
+    QTest::newRow("every required option missing")
+        << QStringList{"--quiet"}
+        << "--frames (a whole number from 1 to 1000), --out (the folder the run folder is made in) and --name "
+           "(the run's name) are required.";
     QTest::newRow("out missing") << QStringList{"--frames", "2", "--name", "run"}
                                  << "--out is required: the folder the run folder is made in.";
     QTest::newRow("name with a slash") << QStringList{"--frames", "2", "--out", "OUT", "--name", "a/b"}
@@ -238,14 +256,23 @@ void TestCliTool::runRefused_data()
     QTest::addColumn<bool>("folderMade");
     QTest::newRow("no handshake") << QStringList{} << "no-handshake" << 3
                                   << "The device ZK128 did not answer the handshake." << false;
+    QTest::newRow("corrupt handshake acknowledgement")
+        << QStringList{} << "bad-checksum" << 3
+        << "The device ZK128 answered the handshake with a corrupt acknowledgement: AE CC 00 7B 0A." << false;
     QTest::newRow("unknown serial") << QStringList{"--serial", "ZK999"} << QString() << 3
-                                    << "No device with serial number ZK999 could be opened: none is connected, "
-                                       "or another program holds it."
+                                    << "No device with serial number ZK999 is attached; the attached devices are: "
+                                       "ZK128."
                                     << false;
     QTest::newRow("frames never come") << QStringList{} << "stop-answering" << 3
                                        << "Saved 0 of 2 frames: the device stopped answering." << true;
     QTest::newRow("folder cannot be made") << QStringList{"--out", "/dev/null/runs"} << QString() << 4
                                            << "The folder /dev/null/runs could not be created." << false;
+    // The system's own reason: root may write anywhere but /proc takes no files.
+    QTest::newRow("folder cannot be written")
+        << QStringList{"--out", "/proc"} << QString() << 4
+        << QStringLiteral("The folder /proc cannot be written: %1.")
+               .arg(QString::fromLocal8Bit(std::strerror(::geteuid() == 0 ? ENOENT : EACCES)))
+        << false;
 }
 
 void TestCliTool::runRefused()
@@ -393,6 +420,124 @@ void TestCliTool::progress()
     QVERIFY2(printed.count('\r') <= redrawsAtMost, printed.constData());
     if (style != ProgressPrinter::Style::Quiet)
         QVERIFY2(printed.contains("1000 of 1000 frames, 1000.0 frames/s"), printed.constData());
+}
+
+namespace {
+
+// A dataset of the file, read whole as `type`.
+template <typename T>
+std::vector<T> readDataset(hid_t file, const char *path, hid_t type, std::size_t count)
+{
+    std::vector<T> values(count);
+    const Hdf5Id dataset(H5Dopen2(file, path, H5P_DEFAULT));
+    if (!dataset.valid() || H5Dread(dataset.get(), type, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) < 0)
+        values.clear();
+    return values;
+}
+
+double rootAttribute(hid_t file, const char *name)
+{
+    double value = std::nan("");
+    const Hdf5Id attribute(H5Aopen(file, name, H5P_DEFAULT));
+    const Hdf5Id stored(H5Aget_type(attribute.get()));
+    if (H5Tget_class(stored.get()) == H5T_ENUM) { // the booleans
+        std::int8_t flag = -1;
+        H5Aread(attribute.get(), stored.get(), &flag);
+        return flag;
+    }
+    H5Aread(attribute.get(), H5T_NATIVE_DOUBLE, &value);
+    return value;
+}
+
+} // namespace
+
+void TestCliTool::summaryAndReferences_data()
+{
+    QTest::addColumn<bool>("references");
+    QTest::addColumn<QString>("faults");
+    QTest::newRow("calibrated with saved references") << true << QString();
+    QTest::newRow("uncalibrated, battery answer cut") << false << QStringLiteral("battery-bytes:4");
+}
+
+// The summary's fields against the run folder; with --references, the saved
+// gray levels are the window's calibration of the saved currents.
+void TestCliTool::summaryAndReferences()
+{
+    QFETCH(bool, references);
+    QFETCH(QString, faults);
+    constexpr int frames = 3;
+    constexpr double range = 800.0;
+    ToolProcess tool({{"TESSIVO_SIM_FAULTS", faults}});
+    const QString work = QFileInfo(tool.out()).path(); // beside the output folder
+    const QString referencePath = work + QStringLiteral("/references.h5");
+    ReferenceSet saved;
+    saved.fullOff.assign(16384, 30.0);
+    saved.fullOn.resize(16384);
+    for (std::size_t i = 0; i < saved.fullOn.size(); ++i)
+        saved.fullOn[i] = 400.0 + double(i % 128); // every column its own scale
+    saved.fullOffTaken = std::chrono::system_clock::time_point(std::chrono::seconds(1800000000));
+    saved.fullOnTaken = std::chrono::system_clock::time_point(std::chrono::seconds(1800000060));
+    saved.currentRangeNa = range;
+    QString error;
+    QVERIFY2(ReferenceFile::save(referencePath, saved, &error), qPrintable(error));
+
+    QStringList arguments{"--frames", QString::number(frames), "--data", "--hdf5", "--out", "OUT", "--name", "run",
+                          "--summary", work + QStringLiteral("/summary.json"), "--quiet"};
+    if (references)
+        arguments << "--references" << referencePath;
+    const Finished run = tool.run(arguments);
+    QCOMPARE(run.exitCode, 0);
+    const QString folder = tool.out() + QStringLiteral("/run");
+
+    QFile file(work + QStringLiteral("/summary.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject summary = QJsonDocument::fromJson(file.readAll()).object();
+    QCOMPARE(summary.keys(), QStringList({"backend", "battery_V", "calibrated", "current_range_nA", "exit_code",
+                                          "frames_per_second", "frames_requested", "frames_saved", "integration_ms",
+                                          "outcome", "run_folder", "serial", "vbias1_V", "vbias2_V", "voff_V",
+                                          "von_V"}));
+    QCOMPARE(summary["run_folder"].toString() + QLatin1Char('\n'), run.out);
+    QCOMPARE(summary["frames_requested"].toInt(), frames);
+    QCOMPARE(summary["frames_saved"].toInt(), wholeCsvFrames(folder + QStringLiteral("/run_current.csv")));
+    QCOMPARE(summary["outcome"].toString(), QStringLiteral("success"));
+    QCOMPARE(summary["exit_code"].toInt(), 0);
+    QVERIFY(summary["frames_per_second"].toDouble() > 1.0);
+    QCOMPARE(summary["integration_ms"].toDouble(), 7180 * 12.5 * 128 / 1e6);
+    QCOMPARE(summary["serial"].toString(), QStringLiteral("ZK128"));
+    QCOMPARE(summary["backend"].toString(), QStringLiteral("simulator"));
+    QCOMPARE(summary["calibrated"].toBool(), references);
+    if (faults.isEmpty())
+        QCOMPARE(summary["battery_V"].toDouble(), 2400 * 3.3 / 4096);
+    else
+        QVERIFY(summary["battery_V"].isNull()); // a cut answer is no reading
+
+    const Hdf5Id h5(H5Fopen(QFile::encodeName(folder + QStringLiteral("/run.h5")).constData(), H5F_ACC_RDONLY,
+                            H5P_DEFAULT));
+    QVERIFY(h5.valid());
+    QCOMPARE(summary["current_range_nA"].toDouble(), rootAttribute(h5.get(), "current_range_nA"));
+    for (const char *volts : {"vbias1_V", "vbias2_V", "von_V", "voff_V"})
+        QCOMPARE(summary[QLatin1String(volts)].toDouble(), rootAttribute(h5.get(), volts));
+    QCOMPARE(rootAttribute(h5.get(), "calibrated"), references ? 1.0 : 0.0);
+    QCOMPARE(rootAttribute(h5.get(), "calibrated_frames"), references ? double(frames) : 0.0);
+    if (references) {
+        QCOMPARE(rootAttribute(h5.get(), "full_off_taken_unix_s"), 1800000000.0);
+        QCOMPARE(rootAttribute(h5.get(), "full_on_taken_unix_s"), 1800000060.0);
+    } else {
+        QVERIFY(std::isnan(rootAttribute(h5.get(), "full_on_taken_unix_s")));
+    }
+
+    const std::size_t values = std::size_t(frames) * 16384;
+    const auto currents = readDataset<double>(h5.get(), "frames/current", H5T_NATIVE_DOUBLE, values);
+    const auto gray = readDataset<std::uint8_t>(h5.get(), "frames/gray", H5T_NATIVE_UINT8, values);
+    QCOMPARE(gray.size(), values);
+    int agree = 0;
+    for (std::size_t i = 0; i < values; ++i) {
+        const std::size_t pixel = i % 16384;
+        const double level = FrameRenderer::level(
+            FrameRenderer::normalise(currents[i], saved.fullOff[pixel], saved.fullOn[pixel], references, int(range)));
+        agree += FrameRenderer::grayLevel(level) == gray[i];
+    }
+    QCOMPARE(agree, int(values));
 }
 
 QTEST_GUILESS_MAIN(TestCliTool)

@@ -1,5 +1,6 @@
 #include "AcknowledgementWait.h"
 #include "BatteryQuery.h"
+#include "BatteryReport.h"
 #include "DeviceProtocol.h"
 #include "FakeD2xxBackend.h"
 #include "RecordingBackend.h"
@@ -84,8 +85,8 @@ private slots:
     void simulatorExchange_data();
     void simulatorExchange();
     void frameInTheQueueNeverOverrunsTheReplyBuffer();
-    void batteryAnswerOfAnyLengthGivesAReading_data();
-    void batteryAnswerOfAnyLengthGivesAReading();
+    void batteryReadingOnlyFromACompleteAnswer_data();
+    void batteryReadingOnlyFromACompleteAnswer();
     void batteryQueryWithNothingQueuedGivesNoReading();
 };
 
@@ -268,6 +269,7 @@ void AcknowledgementTest::simulatorExchange()
         parameterCommand ? wait.sendParameterCommand(command) : wait.handshake();
 
     QCOMPARE(result.acknowledged, acknowledged);
+    QCOMPARE(result.corrupt, corrupt); // a garbled answer is told from silence
     if (acknowledged) {
         const auto code = parameterCommand ? DeviceProtocol::Code::Parameters : DeviceProtocol::Code::Handshake;
         QCOMPARE(bytes(result.reply), bytes(DeviceProtocol::acknowledgement(code)));
@@ -319,20 +321,18 @@ void AcknowledgementTest::frameInTheQueueNeverOverrunsTheReplyBuffer()
     QVERIFY(bytes(result.reply) != hex("AE CC 00 7A 0A"));
 }
 
-void AcknowledgementTest::batteryAnswerOfAnyLengthGivesAReading_data()
+void AcknowledgementTest::batteryReadingOnlyFromACompleteAnswer_data()
 {
     QTest::addColumn<int>("answerLength");
     QTest::addColumn<int>("reading");
-    // Reading 0x0A10; the device's answer is AE CC 04 0A 10 followed by more.
-    QTest::newRow("1 byte") << 1 << 0;
-    QTest::newRow("2 bytes") << 2 << 0;
-    QTest::newRow("3 bytes") << 3 << 0;
-    QTest::newRow("4 bytes: low byte counts as zero") << 4 << 0x0A00;
-    QTest::newRow("5 bytes") << 5 << 0x0A10;
+    // Reading 0x0A10 in the answer AE CC 04 0A 10 98 0A, cut or whole; -1: unknown.
+    QTest::newRow("1 byte") << 1 << -1;
+    QTest::newRow("4 bytes") << 4 << -1;
+    QTest::newRow("6 bytes") << 6 << -1;
     QTest::newRow("full answer") << 7 << 0x0A10;
 }
 
-void AcknowledgementTest::batteryAnswerOfAnyLengthGivesAReading()
+void AcknowledgementTest::batteryReadingOnlyFromACompleteAnswer()
 {
     QFETCH(int, answerLength);
     QFETCH(int, reading);
@@ -348,9 +348,13 @@ void AcknowledgementTest::batteryAnswerOfAnyLengthGivesAReading()
             std::this_thread::sleep_for(d);
         }).run();
 
-    QVERIFY(result.hasReading);
+    QCOMPARE(result.hasReading, reading >= 0);
     QCOMPARE(int(result.received), answerLength);
-    QCOMPARE(int(result.reading), reading);
+    if (reading >= 0)
+        QCOMPARE(int(result.reading), reading);
+    QCOMPARE(BatteryReport::text(BatteryReport::volts(result)),
+             reading >= 0 ? QStringLiteral("2.08 V") : QStringLiteral("unknown"));
+    QVERIFY(BatteryReport::logLine(result).startsWith(reading >= 0 ? "Battery: 2.08 V" : "Battery: unknown: "));
     QCOMPARE(result.lastStatus, FT_OK);
     QCOMPARE(int(sleeps.size()), 1);
     QCOMPARE(sleeps.front(), 100ms);
@@ -371,7 +375,7 @@ void AcknowledgementTest::batteryQueryWithNothingQueuedGivesNoReading()
 
     // More queued than the 10-byte buffer: one read of 10, the rest left queued.
     FakeD2xxBackend busy;
-    busy.arrivals = {hex("AE CC 04 0A 10 00 00") + QByteArray(20, '\x55')};
+    busy.arrivals = {hex("AE CC 04 0A 10 98 0A") + QByteArray(20, '\x55')};
     const BatteryQuery::Result answered =
         BatteryQuery(busy, busy.handle(), [](std::chrono::milliseconds) {}).run();
     QVERIFY(answered.hasReading);

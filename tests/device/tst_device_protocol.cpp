@@ -211,17 +211,17 @@ void DeviceProtocolTest::batteryReadingTakesBytesThreeAndFour_data()
 {
     QTest::addColumn<QByteArray>("received");
     QTest::addColumn<int>("reading"); // -1: no reading
-    // The device's answer AE CC 04 0A 10 FF FF, cut after some bytes, or
-    // behind another answer that was still queued.
-    QTest::newRow("1 byte") << QByteArray::fromHex("ae") << 0;
-    QTest::newRow("2 bytes") << QByteArray::fromHex("aecc") << 0;
-    QTest::newRow("3 bytes") << QByteArray::fromHex("aecc04") << 0;
-    QTest::newRow("4 bytes: low byte missing counts as zero") << QByteArray::fromHex("aecc040a") << 0x0A00;
-    QTest::newRow("5 bytes") << QByteArray::fromHex("aecc040a10") << 0x0A10;
-    QTest::newRow("7 bytes: the tail is not examined") << QByteArray::fromHex("aecc040a10ffff") << 0x0A10;
+    // The device's answer AE CC 04 0A 10 98 0A, whole, cut after some bytes,
+    // garbled, or behind another answer that was still queued. A cut answer
+    // must never read as a (lower) voltage.
+    QTest::newRow("complete") << QByteArray::fromHex("aecc040a10980a") << 0x0A10;
+    QTest::newRow("1 byte") << QByteArray::fromHex("ae") << -1;
+    QTest::newRow("4 bytes") << QByteArray::fromHex("aecc040a") << -1;
+    QTest::newRow("6 bytes: no terminator") << QByteArray::fromHex("aecc040a1098") << -1;
+    QTest::newRow("wrong checksum") << QByteArray::fromHex("aecc040a10990a") << -1;
     QTest::newRow("a stale stop answer is no reading") << QByteArray::fromHex("aecc037d0a") << -1;
     QTest::newRow("a stale stop answer before the battery answer")
-        << QByteArray::fromHex("aecc037d0aaecc040a10") << 0x0A10;
+        << QByteArray::fromHex("aecc037d0aaecc040a10980a") << 0x0A10;
     QTest::newRow("stray bytes") << QByteArray::fromHex("0a10ffff") << -1;
 }
 

@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -33,6 +34,18 @@ struct WindowRig
         sim.device->setBatteryReading(2400);
         window = std::make_unique<MainWindow>(context);
         window->show();
+        // A fresh store holds no voltages; give it those of a returning
+        // operator, so that Connect sends them. Stored ones stay as they are.
+        bool noneStored = true;
+        for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
+            noneStored = noneStored && find<QLineEdit>(field)->text().isEmpty();
+        if (noneStored)
+            setVoltages(QStringLiteral("0"));
+    }
+    void setVoltages(const QString &volts)
+    {
+        for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
+            find<QLineEdit>(field)->setText(volts);
     }
 
     QString detectFolder() const { return context.paths().detectFolder; }

@@ -30,6 +30,7 @@ struct CaptureRig
         runner.worker.useDevice(sim.open());
         runner.worker.setCurrentRange(800);
         state.connected = true;
+        state.configured = true;
     }
     int count(DeviceProtocol::Code code) const
     {
@@ -59,7 +60,8 @@ class TestFlowsCapture : public QObject
     Q_OBJECT
 
 private slots:
-    void playWhileDisconnected();
+    void playRefused_data();
+    void playRefused();
     void playStartsAndPlayAgainStops();
     void stopWhileIdleStillResets();
     void calibrationButton_data();
@@ -68,12 +70,24 @@ private slots:
     void referenceReports();
 };
 
-void TestFlowsCapture::playWhileDisconnected()
+void TestFlowsCapture::playRefused_data()
 {
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("disconnected") << false << "No Devices Connected.";
+    QTest::newRow("no parameters acknowledged")
+        << true << "The device is not configured: set the parameters and press Setting.";
+}
+
+void TestFlowsCapture::playRefused()
+{
+    QFETCH(bool, connected);
+    QFETCH(QString, message);
     CaptureRig rig;
-    rig.state.connected = false;
+    rig.state.connected = connected;
+    rig.state.configured = false;
     rig.control.playClicked();
-    QCOMPARE(rig.messages.texts, QStringList{"No Devices Connected."});
+    QCOMPARE(rig.messages.texts, QStringList{message});
     QVERIFY(!rig.state.running);
     QVERIFY(!rig.fpsTimer.isActive());
     QVERIFY(rig.set.isEnabled());

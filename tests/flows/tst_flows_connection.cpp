@@ -250,11 +250,13 @@ void TestFlowsConnection::batteryGauge_data()
     QTest::addColumn<int>("reading");
     QTest::addColumn<int>("answerBytes");
     QTest::addColumn<int>("width");
-    QTest::newRow("empty at 2048") << 2048 << 7 << 0;
-    QTest::newRow("full at 2576") << 2576 << 7 << 16;
-    QTest::newRow("2400") << 2400 << 7 << 10;
-    QTest::newRow("low byte missing") << 2400 << 4 << 7;   // 0x09 00
-    QTest::newRow("both bytes missing") << 2400 << 3 << 0;
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("empty at 2048") << 2048 << 7 << 0 << "Battery: 1.65 V";
+    QTest::newRow("full at 2576") << 2576 << 7 << 16 << "Battery: 2.08 V";
+    QTest::newRow("2400") << 2400 << 7 << 10 << "Battery: 1.93 V";
+    // A cut answer is no reading: the gauge keeps its width, the voltage is unknown.
+    QTest::newRow("cut to 4 bytes") << 2400 << 4 << 5 << "Battery: unknown";
+    QTest::newRow("cut to 1 byte") << 2400 << 1 << 5 << "Battery: unknown";
 }
 
 void TestFlowsConnection::batteryGauge()
@@ -262,6 +264,7 @@ void TestFlowsConnection::batteryGauge()
     QFETCH(int, reading);
     QFETCH(int, answerBytes);
     QFETCH(int, width);
+    QFETCH(QString, tip);
     ConnectionRig rig;
     rig.gauge.setFixedSize(5, 10);
     rig.sim.device->setBatteryReading(std::uint16_t(reading));
@@ -270,6 +273,8 @@ void TestFlowsConnection::batteryGauge()
     QVERIFY(rig.state.connected);
     QCOMPARE(rig.gauge.size(), QSize(width, 10));
     QCOMPARE(rig.gauge.minimumSize(), rig.gauge.maximumSize());
+    QCOMPARE(rig.battery.toolTip(), tip);
+    QCOMPARE(rig.connection.batteryVolts().has_value(), !tip.endsWith(QLatin1String("unknown")));
 }
 
 void TestFlowsConnection::batteryPollNeedsConnection()

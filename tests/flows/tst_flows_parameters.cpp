@@ -11,6 +11,7 @@
 #include "SimulatorBackend.h"
 #include "ZK128Device.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -35,7 +36,7 @@ struct PanelRig
         for (QRadioButton *b : {&r800, &r100, &r10, &r1, &typed})
             QObject::connect(b, &QRadioButton::toggled, &panel, [this, b](bool on) { panel.rangeToggled(b, on); });
         rangeField.hide();
-        panel.selectRange(800.0);
+        panel.chooseRange(800.0);
         session.open();
         session.configure();
         for (QLineEdit *e : {&vc, &vd, &von, &voff})
@@ -43,7 +44,7 @@ struct PanelRig
     }
     ParameterWidgets widgets()
     {
-        return ParameterWidgets{&r800, &r100, &r10, &r1, &typed, &rangeField, &gear, &vc, &vd, &von, &voff};
+        return ParameterWidgets{&r800, &r100, &r10, &r1, &typed, &rangeField, &gear, &vc, &vd, &von, &voff, &timing};
     }
     std::vector<Bytes> parameterCommands() const
     {
@@ -60,6 +61,7 @@ struct PanelRig
         typed{"Optional gear", &page};
     QWidget rangeField;
     QLineEdit gear, vc, vd, von, voff;
+    QLabel timing;
     ConsoleState state;
     ReceiverThread worker;
     DeviceSession session;
@@ -131,10 +133,12 @@ void TestFlowsParameters::rangeButtons_data()
     QTest::addColumn<int>("button");
     QTest::addColumn<double>("range");
     QTest::addColumn<bool>("fieldShown");
-    QTest::newRow("100") << 1 << 100.0 << false;
-    QTest::newRow("10") << 2 << 10.0 << false;
-    QTest::newRow("1") << 3 << 1.0 << false;
-    QTest::newRow("optional keeps the range") << 4 << 800.0 << true;
+    QTest::addColumn<QString>("timing"); // shown beside the range
+    QTest::newRow("100") << 1 << 100.0 << false << "100 nA: integration 30.6 ms, about 31.4 frames/s";
+    QTest::newRow("10") << 2 << 10.0 << false << "10 nA: integration 76.6 ms, about 12.9 frames/s";
+    QTest::newRow("1") << 3 << 1.0 << false << "1 nA: integration 765.9 ms, about 1.30 frames/s";
+    QTest::newRow("optional keeps the range")
+        << 4 << 800.0 << true << "250 nA: integration 12.3 ms, about 74.2 frames/s";
 }
 
 void TestFlowsParameters::rangeButtons()
@@ -142,11 +146,13 @@ void TestFlowsParameters::rangeButtons()
     QFETCH(int, button);
     QFETCH(double, range);
     QFETCH(bool, fieldShown);
+    QFETCH(QString, timing);
     PanelRig rig;
     rig.gear.setText(QStringLiteral("250"));
     QRadioButton *buttons[] = {&rig.r800, &rig.r100, &rig.r10, &rig.r1, &rig.typed};
     buttons[button]->setChecked(true);
-    QCOMPARE(rig.panel.selectedRange(), range);
+    QCOMPARE(rig.panel.chosenRange(), range);
+    QCOMPARE(rig.timing.text(), timing);
     QCOMPARE(!rig.rangeField.isHidden(), fieldShown);
     if (fieldShown) {
         rig.r800.setChecked(true); // and leaving it hides the field again
@@ -244,7 +250,7 @@ void TestFlowsParameters::refusals()
     QVERIFY(rig.parameterCommands().empty());
     QCOMPARE(rig.summary, QStringLiteral("before"));
     QCOMPARE(rig.worker.currentRangeValue(), rangeBefore);
-    QCOMPARE(rig.panel.selectedRange(), 800.0);
+    QCOMPARE(rig.panel.chosenRange(), 800.0);
 }
 
 void TestFlowsParameters::typedRangeTakesEffectOnSetting()
@@ -252,9 +258,9 @@ void TestFlowsParameters::typedRangeTakesEffectOnSetting()
     PanelRig rig;
     rig.typed.setChecked(true);
     rig.gear.setText(QStringLiteral("250"));
-    QCOMPARE(rig.panel.selectedRange(), 800.0); // typing alone changes nothing
+    QCOMPARE(rig.panel.chosenRange(), 800.0); // typing alone changes nothing
     rig.panel.applySettings();
-    QCOMPARE(rig.panel.selectedRange(), 250.0);
+    QCOMPARE(rig.panel.chosenRange(), 250.0);
     QVERIFY(rig.summary.startsWith(QStringLiteral("Current:250\n")));
 }
 

@@ -4,6 +4,7 @@
 
 #include "ConsoleState.h"
 #include "SaveFolderNamer.h"
+#include "RunFolderLink.h"
 #include "SavePanel.h"
 
 #include <QCheckBox>
@@ -14,8 +15,12 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -25,8 +30,8 @@ struct SaveRig
 {
     SaveRig()
         : worker(test.context)
-        , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &hdf5, &progress, &stateLabel}, state,
-                worker.saveRuns(), summary, {}, messages.sink())
+        , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &hdf5, &progress, &stateLabel, &runFolder},
+                state, worker.saveRuns(), summary, {}, messages.sink())
     {
         frames.setEditable(true);
         frames.addItems({"1", "5", "30", "50", "100", "500", "1000"});
@@ -54,6 +59,7 @@ struct SaveRig
     QCheckBox data, picture, video, hdf5;
     QProgressBar progress;
     QLabel stateLabel;
+    RunFolderLink runFolder;
     ConsoleState state;
     TestContext test;
     ReceiverThread worker;
@@ -113,6 +119,11 @@ void TestFlowsSave::refusals_data()
     QTest::newRow("control character") << true << "3" << "run\tone" << badName;
     QTest::newRow("too long") << true << "3" << QString(228, QLatin1Char('x'))
                               << "The name is too long: the run's file names would pass 255 bytes.";
+    QTest::newRow("folder cannot be written")
+        << true << "3" << "run"
+        << QStringLiteral("The folder %1 cannot be written: %2.")
+               .arg(QDir::toNativeSeparators(QStringLiteral("/proc")),
+                    QString::fromLocal8Bit(std::strerror(::geteuid() == 0 ? ENOENT : EACCES)));
 }
 
 void TestFlowsSave::refusals()
@@ -125,6 +136,8 @@ void TestFlowsSave::refusals()
     rig.state.running = running;
     rig.frames.setCurrentText(count);
     rig.name.setText(name);
+    if (message.contains(QLatin1String("cannot be written")))
+        rig.path.setText(QStringLiteral("/proc"));
     rig.panel.saveClicked();
     QCOMPARE(rig.messages.texts, QStringList{message});
     QVERIFY(!rig.worker.isSaveRunArmed());
@@ -343,6 +356,16 @@ void TestFlowsSave::outcome()
     QCOMPARE(rig.progress.value(), bar);
     QCOMPARE(rig.stateLabel.text(), label);
     QCOMPARE(rig.messages.texts, messages);
+    // Where the frames went, with a way to open it.
+    QCOMPARE(rig.runFolder.folder(), outcome.folder);
+    QVERIFY(rig.runFolder.text().contains(QDir::toNativeSeparators(outcome.folder)));
+    QStringList opened;
+    rig.runFolder.setOpener([&](const QString &folder) {
+        opened << folder;
+        return true;
+    });
+    emit rig.runFolder.linkActivated(rig.runFolder.text());
+    QCOMPARE(opened, QStringList{outcome.folder});
 }
 
 void TestFlowsSave::saveFailureIsShownAndResets()

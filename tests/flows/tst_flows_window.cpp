@@ -3,7 +3,12 @@
 // files are the test's own.
 #include "WindowRig.h"
 
+#include "CaptureControl.h"
+#include "ColourScaleBar.h"
 #include "DeviceConnection.h"
+#include "DeviceStatusStrip.h"
+#include "FrameRenderer.h"
+#include "RunFolderLink.h"
 #include "DeviceProtocol.h"
 #include "DisplayPipeline.h"
 #include "DisplayTransform.h"
@@ -114,6 +119,10 @@ private slots:
     void unplugDuringCapture();
     void workerErrorThenConnectAgain();
     void simulatorControls();
+    void configuredStateAndStatus_data();
+    void configuredStateAndStatus();
+    void colourScaleFollowsLevels_data();
+    void colourScaleFollowsLevels();
 };
 
 void TestFlowsWindow::operatorSession()
@@ -337,6 +346,110 @@ void TestFlowsWindow::simulatorControls()
     // Opening again raises the same window.
     rig.window->openSimulatorControls();
     QCOMPARE(rig.window->simulatorControls(), controls);
+}
+
+void TestFlowsWindow::configuredStateAndStatus_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("valid stored parameters") << "0";
+    QTest::newRow("invalid stored parameters") << "-";
+}
+
+// Connect sends valid stored parameters without a word; without them Play
+// refuses. The status strip follows, and a stopped or lost capture leaves
+// its picture and figures marked as not live.
+void TestFlowsWindow::configuredStateAndStatus()
+{
+    QFETCH(QString, stored);
+    const bool valid = stored == QLatin1String("0");
+    WindowRig rig;
+    rig.setVoltages(stored);
+    DeviceStatusStrip &strip = rig.window->statusStrip();
+    QCOMPARE(strip.stateShown(), QStringLiteral("disconnected"));
+    QVERIFY(rig.connectDevice());
+    QCOMPARE(rig.boxes.texts, QStringList()); // no message box either way
+    QCOMPARE(rig.window->isDeviceConfigured(), valid);
+    int parameterCommands = 0;
+    for (const auto &command : rig.sim.device->receivedCommands())
+        parameterCommands += command.size() == DeviceProtocol::ParameterCommandLength;
+    QCOMPARE(parameterCommands, valid ? 1 : 0);
+    rig.window->refreshStatus();
+    QCOMPARE(strip.stateShown(), valid ? QStringLiteral("connected") : QStringLiteral("not configured"));
+    QCOMPARE(strip.deviceText(), QStringLiteral("Simulator ZK128"));
+    QCOMPARE(strip.batteryText(), QStringLiteral("battery 1.93 V"));
+    QCOMPARE(strip.timingText(), valid ? QStringLiteral("800 nA, 11.5 ms, 78.6 fps") : QStringLiteral("range not set"));
+
+    if (!valid) {
+        QVERIFY(!rig.play());
+        QCOMPARE(rig.boxes.texts, QStringList{CaptureControl::notConfiguredMessage()});
+        rig.setVoltages(QStringLiteral("0"));
+        rig.find<QPushButton>("pushButton_set")->click();
+        QVERIFY(rig.window->isDeviceConfigured());
+    }
+    QVERIFY(rig.play());
+    QVERIFY(!rig.nextShownFrame().isNull());
+    rig.window->refreshStatus();
+    QCOMPARE(strip.stateShown(), QStringLiteral("capturing"));
+    QVERIFY(rig.window->displayPipeline().isLive());
+
+    rig.find<QPushButton>("pushButton_play")->click(); // stop
+    rig.window->refreshStatus();
+    QCOMPARE(strip.stateShown(), QStringLiteral("connected"));
+    QTRY_VERIFY(!rig.window->displayPipeline().isLive());
+    QVERIFY(rig.window->findChild<QLabel *>(QStringLiteral("label_not_live"))->isVisible());
+    QCOMPARE(rig.find<QLabel>("label_fps")->styleSheet(), DisplayPipeline::notLiveFigureSheet());
+
+    QVERIFY(rig.play());
+    QVERIFY(!rig.nextShownFrame().isNull());
+    QVERIFY(rig.window->displayPipeline().isLive());
+    rig.sim.device->unplug();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.boxes.texts.contains(QStringLiteral("Device disconnected.")), 5000);
+    rig.window->refreshStatus();
+    QCOMPARE(strip.stateShown(), QStringLiteral("disconnected"));
+    QVERIFY(!rig.window->displayPipeline().isLive());
+    QVERIFY(!rig.window->isDeviceConfigured()); // a new connection must be configured again
+}
+
+void TestFlowsWindow::colourScaleFollowsLevels_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QStringList>("ticks");
+    QTest::addColumn<QString>("unit");
+    QTest::newRow("gray on the range") << "gray" << "range" << QStringList{"800", "600", "400", "200", "0"} << "nA";
+    QTest::newRow("rgb with levels")
+        << "rgb" << "levels" << QStringList{"300", "250", "200", "150", "100"} << "nA";
+    QTest::newRow("heat calibrated")
+        << "heat" << "calibrated" << QStringList{"100", "75", "50", "25", "0"} << "%";
+}
+
+// The scale beside the live picture names what its colours stand for.
+void TestFlowsWindow::colourScaleFollowsLevels()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, shown);
+    QFETCH(QStringList, ticks);
+    QFETCH(QString, unit);
+    WindowRig rig;
+    QVERIFY(rig.connectAndPlay());
+    rig.find<QRadioButton>(qPrintable(QStringLiteral("radioButton_") + mode))->click();
+    if (shown == QLatin1String("levels"))
+        rig.window->receiver().rendering().setDisplayLevels(DisplayLevels{true, false, 100.0, 300.0});
+    if (shown == QLatin1String("calibrated"))
+        rig.buttonNamed("widget_7", "Open Calibration")->click();
+    ColourScaleBar &scale = rig.window->colourScale();
+    QTRY_COMPARE_WITH_TIMEOUT(scale.tickTexts(), ticks, 5000);
+    QCOMPARE(scale.unitText(), unit);
+    const int modeIndex = mode == QLatin1String("gray") ? 0 : mode == QLatin1String("rgb") ? 1 : 2;
+    QTRY_COMPARE(scale.displayMode(), modeIndex);
+    // The bar's colours are the picture's: level 255 on top, 0 at the bottom.
+    for (const int level : {255, 128, 0}) {
+        uchar painted[3] = {0, 0, 0};
+        FrameRenderer::paint(modeIndex, level, painted);
+        if (modeIndex == 0)
+            painted[1] = painted[2] = painted[0];
+        QCOMPARE(scale.bar().pixel(0, 255 - level), qRgb(painted[0], painted[1], painted[2]));
+    }
 }
 
 FLOWS_TEST_MAIN(TestFlowsWindow)

@@ -637,6 +637,8 @@ void TestSimulatorBackend::environmentConfiguresDevice_data()
     QTest::newRow("noise") << "TESSIVO_SIM_NOISE_NA" << "1.5" << true;
     QTest::newRow("seed") << "TESSIVO_SIM_SEED" << "42" << true;
     QTest::newRow("seed not a number") << "TESSIVO_SIM_SEED" << "x" << false;
+    QTest::newRow("noise seed") << "TESSIVO_SIM_NOISE_SEED" << "9" << true;
+    QTest::newRow("noise seed negative") << "TESSIVO_SIM_NOISE_SEED" << "-1" << false;
     QTest::newRow("faults") << "TESSIVO_SIM_FAULTS" << "no-handshake,read-failures:3" << true;
     QTest::newRow("unknown fault") << "TESSIVO_SIM_FAULTS" << "explode" << false;
 }

@@ -44,6 +44,8 @@ private slots:
     void rawValueIsCurrentOverRange_data();
     void rawValueIsCurrentOverRange();
     void seedFixesTheMatrix();
+    void noiseIsFreshUnlessSeeded_data();
+    void noiseIsFreshUnlessSeeded();
     void digitsAreEmbeddedAndShownCentred();
     void cyclingSceneMovesOn();
     void hotplugCallbackReportsArrivalAndRemoval();
@@ -160,6 +162,28 @@ void TestZK128Device::seedFixesTheMatrix()
     QVERIFY(relativeSpread(gains) > 0.04);
     QVERIFY(mean(offsets) > 0.01 && mean(offsets) < 0.08);
     QVERIFY(*std::max_element(gains.begin(), gains.end()) * 0.6 + 0.08 < 1.0);
+}
+
+void TestZK128Device::noiseIsFreshUnlessSeeded_data()
+{
+    QTest::addColumn<bool>("noiseSeeded");
+    QTest::newRow("two runs differ in noise") << false;
+    QTest::newRow("the noise seed repeats it") << true;
+}
+
+void TestZK128Device::noiseIsFreshUnlessSeeded()
+{
+    QFETCH(bool, noiseSeeded);
+    const auto noiseSeed = noiseSeeded ? std::optional<std::uint32_t>(5) : std::nullopt;
+    SensorModel first(1, noiseSeed), second(1, noiseSeed);
+    const std::vector<float> light(SensorModel::PixelCount, 0.5f);
+    std::vector<std::uint8_t> a(3 * SensorModel::PixelCount), b(a.size());
+    first.sampleFrame(light, 480.0, 800.0, 1.6, a.data());
+    second.sampleFrame(light, 480.0, 800.0, 1.6, b.data());
+    QCOMPARE(a == b, noiseSeeded);
+    // The device itself (offsets and gains) stays the seed's either way.
+    for (int i = 0; i < SensorModel::PixelCount; i += 97)
+        QCOMPARE(first.gain(i), second.gain(i));
 }
 
 void TestZK128Device::digitsAreEmbeddedAndShownCentred()

@@ -81,7 +81,10 @@ int renderLive(MainWindow &window, const QDir &out)
         ++failures;
     }
     window.findChild<QPushButton *>(QStringLiteral("pushButton_play"))->click();
-    waitFor(300);
+    waitFor(600);
+    // Stopped: the last picture stays, marked as not live.
+    if (!window.grab().save(out.filePath(QStringLiteral("live_stopped.png"))))
+        ++failures;
     return failures;
 }
 
