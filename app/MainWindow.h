@@ -135,7 +135,6 @@ private:
     void connectButtons();
     void connectWorker();
     void buildNavigation();
-    void updateNavigationIcons();
     void applyInputConstraints();
     void buildStatusViews();
     void setIconToolTips();
