@@ -1,5 +1,8 @@
 #pragma once
 
+#include "AcquisitionSettings.h"
+#include "CaptureSwitch.h"
+#include "DeviceHandleUser.h"
 #include "FrameAssembler.h"
 #include "FrameHealth.h"
 #include "FramePacer.h"
@@ -46,12 +49,16 @@ class D2xxBackend;
 // rendering(), ...). The loop reports only through signals; none is sent per
 // frame except the save-run progress, which only the capture tool listens to.
 //
+// Controllers get the narrow side they need: AcquisitionSettings (the
+// parameter flow), DeviceHandleUser (the connect flow), CaptureSwitch (Play
+// and Stop) or one consumer.
+//
 // Thread contract: the GUI thread calls the operations; the loop runs on the
 // worker thread. `paused`, `quitRequested`, `parked` and `running` change
 // under `mutex`, and the loop waits on `pauseCondition` under it; the device
 // handle and the last status are atomics (useDevice writes the handle while
 // the loop is parked); the settings below are atomics.
-class ReceiverThread : public QObject
+class ReceiverThread : public QObject, public AcquisitionSettings, public DeviceHandleUser, public CaptureSwitch
 {
     Q_OBJECT
 
@@ -81,7 +88,7 @@ public:
     // ---- Device (GUI thread) -----------------------------------------------
     // The device the loop reads from now on (null: none); call while it is
     // parked. The only way a handle reaches the loop.
-    void useDevice(FT_HANDLE handle, FT_STATUS status = FT_OK)
+    void useDevice(FT_HANDLE handle, FT_STATUS status = FT_OK) override
     {
         m_lastStatus.store(status);
         m_deviceHandle.store(handle);
@@ -93,10 +100,10 @@ public:
     // ---- Settings (GUI thread) ---------------------------------------------
     // The current range in nA: the one owner of it. Every frame is converted
     // on the range set when it arrived; the full-on reference follows it.
-    void setCurrentRange(int range);
-    int currentRangeValue() const { return currentRange.load(); }
-    void setIntegralTime(double value);
-    void setIntegralCurrent(double value);
+    void setCurrentRange(int range) override;
+    int currentRangeValue() const override { return currentRange.load(); }
+    void setIntegralTime(double value) override;
+    void setIntegralCurrent(double value) override;
     double integralTimeValue() const { return integralTime.load(); }
     double integralCurrentValue() const { return integralCurrent.load(); }
 
@@ -131,8 +138,8 @@ public:
     // Play and Stop as one operation each: resume then start; request the stop
     // then pause (the loop finishes the frame in flight, sends the stop
     // command, consumes its answer and parks).
-    void startCapture();
-    void stopCapture();
+    void startCapture() override;
+    void stopCapture() override;
 
     // Blocks the calling (GUI) thread until the loop sits on its wait condition,
     // at most timeoutMs; true when it is parked.

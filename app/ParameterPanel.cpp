@@ -5,7 +5,7 @@
 #include "FrameTiming.h"
 #include "Log.h"
 #include "ParameterSet.h"
-#include "ReceiverThread.h"
+#include "AcquisitionSettings.h"
 #include "WorkerGate.h"
 
 #include <QLabel>
@@ -13,7 +13,7 @@
 #include <QRadioButton>
 #include <QWidget>
 
-ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, AcquisitionSettings &worker,
                                DeviceSession &session, WorkerGate &gate, QString &summary,
                                OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)

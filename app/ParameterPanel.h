@@ -13,12 +13,13 @@
 #include <optional>
 #include <vector>
 
+class AcquisitionSettings;
 class DeviceSession;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QWidget;
-class ReceiverThread;
+class AcquisitionSettings;
 class WorkerGate;
 struct ParameterSet;
 
@@ -53,7 +54,7 @@ class ParameterPanel : public QObject
 
 public:
     // summary is the window's parameter summary, rewritten by each Setting.
-    ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+    ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, AcquisitionSettings &worker,
                    DeviceSession &session, WorkerGate &gate, QString &summary,
                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
 
@@ -110,7 +111,7 @@ private:
 
     ParameterWidgets ui;
     ConsoleState &state;
-    ReceiverThread &worker;
+    AcquisitionSettings &worker; // the capture loop's settings
     DeviceSession &session;
     WorkerGate &gate;
     QString &summary;
