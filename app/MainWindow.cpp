@@ -108,7 +108,9 @@ void MainWindow::buildControllers()
     gate = new WorkerGate(worker, workerThread, this);
     buildLiveView();
     capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set, ui->widget_7},
-                                 state, worker, *gate, *fpsTimer, batteryTimer, [this] { recognitionPage->reset(); },
+                                 state,
+                                 CaptureTargets{worker, worker.saveRuns(), worker.rendering(), worker.references()},
+                                 *gate, *fpsTimer, batteryTimer, [this] { recognitionPage->reset(); },
                                  OperatorMessage::modalBox(), this);
     deviceConnection = new DeviceConnection(
         ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},

@@ -19,7 +19,10 @@ struct CaptureRig
     CaptureRig()
         : runner(sim.context())
         , gate(runner.worker, runner.thread)
-        , control(CaptureWidgets{&play, &playArea, &set, &calibrationArea}, state, runner.worker, gate, fpsTimer,
+        , control(CaptureWidgets{&play, &playArea, &set, &calibrationArea}, state,
+                  CaptureTargets{runner.worker, runner.worker.saveRuns(), runner.worker.rendering(),
+                                 runner.worker.references()},
+                  gate, fpsTimer,
                   batteryTimer, [this] { ++recognitionResets; }, messages.sink())
         , calibration(*control.calibrationButton())
         , fullOn(*control.fullOnButton())
