@@ -1,7 +1,10 @@
 #include "CaptureControl.h"
 
 #include "Log.h"
-#include "ReceiverThread.h"
+#include "CaptureSwitch.h"
+#include "FrameRendering.h"
+#include "ReferenceCalibration.h"
+#include "SaveRunFeeder.h"
 #include "WorkerGate.h"
 
 #include <QHBoxLayout>
@@ -10,7 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
-CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, const CaptureTargets &worker,
                                WorkerGate &gate, QTimer &fpsTimer, QTimer &batteryTimer,
                                std::function<void()> resetRecognitionPage, OperatorMessage::Sink message,
                                QObject *parent)
@@ -105,7 +108,7 @@ void CaptureControl::start()
     // before the worker's loop is let go.
     gate.whenParked(WorkerGate::Job::StartCapture, [this] {
         if (state.running)
-            worker.startCapture();
+            worker.loop.startCapture();
     });
     fpsTimer.start(FpsIntervalMs);
     ui.set->setEnabled(false);
@@ -119,8 +122,8 @@ void CaptureControl::stop()
     // A start still waiting for the last capture to finish is called off.
     gate.withdraw(WorkerGate::Job::StartCapture);
     // An armed save run keeps the frames gathered so far.
-    worker.endSaveRun(QStringLiteral("capture was stopped"));
-    worker.stopCapture();
+    worker.saveRuns.end(QStringLiteral("capture was stopped"));
+    worker.loop.stopCapture();
     logLine("Stop Capture data.");
     batteryTimer.start();
     ui.play->setStyleSheet(playButtonStoppedSheet());
@@ -141,7 +144,7 @@ void CaptureControl::calibrationClicked()
         return;
     }
     const bool open = !state.calibrationOpen;
-    worker.setCalibrationEnabled(open);
+    worker.rendering.setCalibrationEnabled(open);
     fullOn->setEnabled(open);
     fullOff->setEnabled(open);
     calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
@@ -151,12 +154,12 @@ void CaptureControl::calibrationClicked()
 
 void CaptureControl::requestFullOn()
 {
-    worker.requestFullOn();
+    worker.references.requestFullOn();
 }
 
 void CaptureControl::requestFullOff()
 {
-    worker.requestFullOff();
+    worker.references.requestFullOff();
 }
 
 void CaptureControl::fullOnDone()

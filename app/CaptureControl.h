@@ -7,10 +7,13 @@
 
 #include <functional>
 
+class CaptureSwitch;
+class FrameRendering;
 class QPushButton;
 class QTimer;
 class QWidget;
-class ReceiverThread;
+class ReferenceCalibration;
+class SaveRunFeeder;
 class WorkerGate;
 
 // The widgets of capture control: three of the form's, and the area where
@@ -21,6 +24,16 @@ struct CaptureWidgets
     QWidget *playArea = nullptr;        // widget_play
     QPushButton *set = nullptr;         // pushButton_set
     QWidget *calibrationArea = nullptr; // widget_7
+};
+
+// What capture control drives: the capture loop's Play and Stop, the save
+// run a Stop ends, calibration on or off, the reference requests.
+struct CaptureTargets
+{
+    CaptureSwitch &loop;
+    SaveRunFeeder &saveRuns;
+    FrameRendering &rendering;
+    ReferenceCalibration &references;
 };
 
 // Starting and stopping a capture, the calibration controls, the full-on and
@@ -43,7 +56,7 @@ public:
     // Builds "Open Calibration" and, below it, "Full-On" and "Full-Off"
     // (disabled) inside the calibration area. resetRecognitionPage is run by
     // every stop (the recognition page's reset).
-    CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, ReceiverThread &worker, WorkerGate &gate,
+    CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, const CaptureTargets &worker, WorkerGate &gate,
                    QTimer &fpsTimer, QTimer &batteryTimer,
                    std::function<void()> resetRecognitionPage,
                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
@@ -77,7 +90,7 @@ private:
     QPushButton *fullOn = nullptr;      // "Full-On"
     QPushButton *fullOff = nullptr;     // "Full-Off"
     ConsoleState &state;
-    ReceiverThread &worker;
+    CaptureTargets worker;
     WorkerGate &gate;
     QTimer &fpsTimer;
     QTimer &batteryTimer;

@@ -7,7 +7,7 @@
 #include "DeviceSession.h"
 #include "DeviceWatcher.h"
 #include "Log.h"
-#include "ReceiverThread.h"
+#include "DeviceHandleUser.h"
 #include "WorkerGate.h"
 
 #include <QComboBox>
@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QWidget>
 
-DeviceConnection::DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+DeviceConnection::DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, DeviceHandleUser &worker,
                                    DeviceSession &session, WorkerGate &gate, QTimer &batteryTimer,
                                    std::function<void()> stopSequence, OperatorMessage::Sink message,
                                    QObject *parent)

@@ -19,7 +19,7 @@ class QComboBox;
 class QPushButton;
 class QTimer;
 class QWidget;
-class ReceiverThread;
+class DeviceHandleUser;
 
 // The widgets of the connection flow.
 struct ConnectionWidgets
@@ -49,7 +49,7 @@ public:
 
     // stopSequence is the capture control's stop sequence (device loss and
     // worker errors run it).
-    DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+    DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, DeviceHandleUser &worker,
                      DeviceSession &session, WorkerGate &gate, QTimer &batteryTimer,
                      std::function<void()> stopSequence, OperatorMessage::Sink message = OperatorMessage::modalBox(),
                      QObject *parent = nullptr);
@@ -98,7 +98,7 @@ private:
 
     ConnectionWidgets ui;
     ConsoleState &state;
-    ReceiverThread &worker;
+    DeviceHandleUser &worker; // the capture loop, which reads the open device
     DeviceSession &session;
     WorkerGate &gate;
     QTimer &batteryTimer;

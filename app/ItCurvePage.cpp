@@ -1,8 +1,7 @@
 #include "ItCurvePage.h"
 
 #include "CurrentDialog.h"
-#include "CurrentRange.h"
-#include "ReceiverThread.h"
+#include "PixelReadout.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -77,12 +76,13 @@ ItCurveWidgets buildWidgets(QWidget *container)
 
 } // namespace
 
-ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, ReceiverThread &worker,
-                         OperatorMessage::Sink message, QObject *parent)
+ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, PixelReadout &worker,
+                         std::function<double()> range, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , ui(buildWidgets(container))
     , state(state)
     , worker(worker)
+    , range(std::move(range))
     , message(std::move(message))
 {
     for (int k = 1; k <= Channels; ++k)
@@ -135,7 +135,7 @@ CurrentDialog *ItCurvePage::openWindow()
         return nullptr;
     }
     ui.openCurve->setText(QStringLiteral("It-Curve"));
-    curveDialog = new CurrentDialog(nullptr, int(CurrentRange::value()));
+    curveDialog = new CurrentDialog(nullptr, int(range()));
     curveDialog->setWindowTitle(QStringLiteral("It"));
     // Closing the main window ends the application even while the plot is open.
     curveDialog->setAttribute(Qt::WA_QuitOnClose, false);

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -17,7 +18,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QWidget;
-class ReceiverThread;
+class PixelReadout;
 
 // The widgets of the It-curve page (built inside widget_9): three channel rows
 // and the three buttons.
@@ -51,7 +52,8 @@ public:
     // Builds the page's widgets inside `container` (widget_9): "Open
     // It-Curve", the three channel rows (CH1 checked with 0, 0) and "Start
     // Capture" / "Stop Capture" (disabled).
-    ItCurvePage(QWidget *container, const ConsoleState &state, ReceiverThread &worker,
+    // range: the chosen current range in nA, which scales the plot.
+    ItCurvePage(QWidget *container, const ConsoleState &state, PixelReadout &worker, std::function<double()> range,
                 OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
     const ItCurveWidgets &widgets() const { return ui; }
     ~ItCurvePage() override;
@@ -85,7 +87,8 @@ private:
 
     ItCurveWidgets ui;
     const ConsoleState &state;
-    ReceiverThread &worker;
+    PixelReadout &worker; // the capture loop's pixel readout
+    std::function<double()> range;
     OperatorMessage::Sink message;
 
     int clickedRow = 0;     // the cell of the last double-click

@@ -38,7 +38,7 @@ LiveAnalysisPage::LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSect
 
 LiveAnalysisPage::~LiveAnalysisPage()
 {
-    m_worker.setLiveFramePublishing(false);
+    m_worker.liveFrames().setPublishing(false);
     delete m_window.data();
 }
 
@@ -52,10 +52,10 @@ void LiveAnalysisPage::openWindow()
     if (!m_window) {
         m_window = new LiveAnalysisWindow(m_source, m_settings);
         m_window->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_window.data(), &QObject::destroyed, this, [this] { m_worker.setLiveFramePublishing(false); });
+        connect(m_window.data(), &QObject::destroyed, this, [this] { m_worker.liveFrames().setPublishing(false); });
     }
     // The worker copies its newest frame only while someone looks at it.
-    m_worker.setLiveFramePublishing(true);
+    m_worker.liveFrames().setPublishing(true);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

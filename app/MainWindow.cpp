@@ -6,7 +6,6 @@
 #include "RunFolderLink.h"
 #include "ComboBoxDelegate.h"
 #include "ConsoleContext.h"
-#include "CurrentRange.h"
 #include "DeviceConnection.h"
 #include "DisplayPipeline.h"
 #include "ItCurvePage.h"
@@ -23,6 +22,8 @@
 #include "ResourceBundle.h"
 #include "VoltageDetails.h"
 #include "WindowAccessibility.h"
+#include "WindowForm.h"
+#include "WindowSettings.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
@@ -37,9 +38,13 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -56,35 +61,6 @@ const char *const RestoreSheet =
 const char *const ExitBoxSheet =
     "QMessageBox {  background-color: #F0F3F6;  color:black;  padding:20px;  border-style: solid;  "
     "border-width: 1px;  border-color: grey;  border-radius: 5px;}";
-
-// Whole numbers 1 to 800.
-const char *const GearPattern = "^(?:[1-9]|[1-9]\\d|[1-7]\\d{2}|800)$";
-// -15 to 15: the ends with optional zero decimals, 1..14 either sign with any
-// decimals, and 0 with any decimals (the validator matches the whole text).
-const char *const VoltagePattern =
-    "^-15(\\.0+)?|15(\\.0+)?|-?1[0-4](\\.\\d+)?|-?[1-9](\\.\\d+)?|0(\\.\\d+)?$";
-const char *const FrameCountPattern = "^[0-9]+$";
-
-struct NavigationRow {
-    const char *text;
-    const char *icon;
-    const char *selectedIcon;
-};
-
-const NavigationRow NavigationRows[] = {
-    {"System", ":/image/image_resource/control_1.png", ":/image/image_resource/control_2.png"},
-    {"Settings", ":/image/image_resource/current_1.png", ":/image/image_resource/current_2.png"},
-    {"Display", ":/image/image_resource/calibration_1.png", ":/image/image_resource/calibration_2.png"},
-    {"Save", ":/image/image_resource/save_table.png", ":/image/image_resource/save_table_1.png"},
-    {"About", ":/image/image_resource/about_1.png", ":/image/image_resource/about_2.png"},
-};
-
-// Boolean keys act only when their text form is exactly "true"; a missing key
-// reads as the empty string and so leaves the widget alone.
-bool storedTrue(const QSettings &settings, const QString &key)
-{
-    return settings.value(key, QString()).toString() == QLatin1String("true");
-}
 
 } // namespace
 
@@ -134,7 +110,9 @@ void MainWindow::buildControllers()
     gate = new WorkerGate(worker, workerThread, this);
     buildLiveView();
     capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set, ui->widget_7},
-                                 state, worker, *gate, *fpsTimer, batteryTimer, [this] { recognitionPage->reset(); },
+                                 state,
+                                 CaptureTargets{worker, worker.saveRuns(), worker.rendering(), worker.references()},
+                                 *gate, *fpsTimer, batteryTimer, [this] { recognitionPage->reset(); },
                                  OperatorMessage::modalBox(), this);
     deviceConnection = new DeviceConnection(
         ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
@@ -149,10 +127,11 @@ void MainWindow::buildControllers()
     savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
                                           ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
                                           ui->checkBox_hdf5, ui->progressBar, ui->label_savestate, m_runFolder},
-                              state, worker, parameterSummary, [this] { return runMetadata(); },
+                              state, worker.saveRuns(), parameterSummary, [this] { return runMetadata(); },
                               OperatorMessage::modalBox(), this);
-    curvePage = new ItCurvePage(ui->widget_9, state, worker, OperatorMessage::modalBox(), this);
-    recognitionPage = new RecognitionPage(ui->widget_24, state, worker, context.paths(),
+    curvePage = new ItCurvePage(ui->widget_9, state, worker.readout(),
+                                [this] { return parameterPanel->chosenRange(); }, OperatorMessage::modalBox(), this);
+    recognitionPage = new RecognitionPage(ui->widget_24, state, worker.templatePicture(), context.paths(),
                                           [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
                                           this);
     connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
@@ -174,7 +153,8 @@ void MainWindow::buildLiveView()
 
     pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
                                                   ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
-                                   display, worker, context.paths().scratchFolder, this);
+                                   display, worker.rendering(), worker.readout(), context.paths().scratchFolder,
+                                   this);
     connect(pipeline, &DisplayPipeline::frameShown, this, &MainWindow::showColourScale);
 }
 
@@ -194,21 +174,12 @@ void MainWindow::buildStatusViews()
 
 void MainWindow::setIconToolTips()
 {
-    // The play button's tip follows the capture (CaptureControl); the
-    // battery's carries its voltage (DeviceConnection).
-    ui->pushButton_rotate->setToolTip(QStringLiteral("Rotate the picture by 90 degrees"));
-    ui->pushButton_mirrorHorizontal->setToolTip(QStringLiteral("Mirror the picture left to right"));
-    ui->pushButton_mirrorVertical->setToolTip(QStringLiteral("Mirror the picture top to bottom"));
-    ui->pushButton_voltage_about->setToolTip(QStringLiteral("What the bias voltages do"));
-    ui->pushButton_minimize->setToolTip(QStringLiteral("Minimise"));
-    ui->pushButton_maxsize->setToolTip(QStringLiteral("Maximise"));
-    ui->pushButton_close->setToolTip(QStringLiteral("Close"));
-    ui->widget_bat->setToolTip(QStringLiteral("Battery: unknown"));
+    WindowForm::setIconToolTips(*ui);
 }
 
 void MainWindow::showColourScale()
 {
-    m_colourScale->showScale(worker.shownScale(), pipeline->displayMode());
+    m_colourScale->showScale(worker.rendering().shownScale(), pipeline->displayMode());
 }
 
 void MainWindow::refreshStatus()
@@ -223,7 +194,7 @@ void MainWindow::refreshStatus()
         else
             status.state = state.running ? DeviceStatus::State::Capturing : DeviceStatus::State::Connected;
         if (state.configured) {
-            status.rangeNa = CurrentRange::value();
+            status.rangeNa = worker.currentRangeValue();
             status.integrationCount = std::uint32_t(parameterPanel->searchState().integrationCount);
         }
     }
@@ -297,67 +268,49 @@ void MainWindow::connectWorker()
 {
     worker.moveToThread(&workerThread);
     connect(&workerThread, &QThread::started, &worker, &ReceiverThread::process);
-    connect(&worker, &ReceiverThread::sendImagetoMain, this, &MainWindow::receive_displayImage);
     connect(&worker, &ReceiverThread::errorOccurred, this, &MainWindow::receive_errorOccurred);
     connect(&worker, &ReceiverThread::deviceFailed, deviceConnection, &DeviceConnection::workerDeviceFailure);
-    connect(&worker, &ReceiverThread::savemessage, this, &MainWindow::handleSaveMessage);
-    connect(&worker, &ReceiverThread::onCellclicked, this, &MainWindow::handleCellClicked);
     connect(&worker, &ReceiverThread::setMaxSuccess, this, &MainWindow::handleSetMaxSuccess);
     connect(&worker, &ReceiverThread::setMinSuccess, this, &MainWindow::handleSetMinSuccess);
-    connect(&worker, &ReceiverThread::pixelCurrentDataUpdated, this, &MainWindow::savedata);
     connect(&worker, &ReceiverThread::saveFailed, savePanel, &SavePanel::showFailure);
     connect(&worker, &ReceiverThread::saveFinished, savePanel, &SavePanel::showOutcome);
     workerThread.start();
     // The loop must not touch the device before the first capture: the
     // connect handshake reads the same handle from this thread.
     worker.pause();
+    refreshTimer.setInterval(refreshIntervalMs());
+    connect(&refreshTimer, &QTimer::timeout, this, &MainWindow::refreshFromCapture);
+    refreshTimer.start();
+}
+
+int MainWindow::refreshIntervalMs() const
+{
+    const QScreen *screen = this->screen();
+    const double rate = screen ? screen->refreshRate() : 0.0;
+    const double hertz = rate > 0.0 ? std::min(rate, kMaxRefreshHz) : kMaxRefreshHz;
+    return int(std::ceil(1000.0 / hertz));
+}
+
+void MainWindow::refreshFromCapture()
+{
+    pipeline->refresh();
+    for (PixelReadout::SeriesStep &step : worker.readout().takeSeries())
+        savedata(std::move(step.samples), step.elapsedSeconds);
+    const int gathered = worker.saveRuns().gathered();
+    if (gathered != shownSaveProgress) {
+        shownSaveProgress = gathered;
+        handleSaveMessage(gathered);
+    }
 }
 
 void MainWindow::buildNavigation()
 {
-    for (const NavigationRow &row : NavigationRows) {
-        auto *item = new QListWidgetItem(QIcon(QString::fromLatin1(row.icon)), QString::fromLatin1(row.text));
-        QFont font = item->font();
-        font.setWeight(QFont::Bold);
-        item->setFont(font);
-        ui->listWidget->addItem(item);
-    }
-    ui->listWidget->setFocusPolicy(Qt::NoFocus);
-    ui->listWidget->setCurrentRow(0);
-    ui->stackedWidget->setCurrentIndex(0);
-    ui->listWidget->item(0)->setIcon(QIcon(QString::fromLatin1(NavigationRows[0].selectedIcon)));
-
-    connect(ui->listWidget, &QListWidget::currentRowChanged, ui->stackedWidget, &QStackedWidget::setCurrentIndex);
-    connect(ui->listWidget, &QListWidget::itemSelectionChanged, this, &MainWindow::updateNavigationIcons);
-}
-
-void MainWindow::updateNavigationIcons()
-{
-    for (int i = 0; i < ui->listWidget->count(); ++i) {
-        QListWidgetItem *item = ui->listWidget->item(i);
-        const NavigationRow &row = NavigationRows[i];
-        item->setIcon(QIcon(QString::fromLatin1(item->isSelected() ? row.selectedIcon : row.icon)));
-    }
+    WindowForm::buildNavigation(*ui);
 }
 
 void MainWindow::applyInputConstraints()
 {
-    ui->lineEdit_gear->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(GearPattern)), ui->lineEdit_gear));
-    for (QLineEdit *edit : {ui->lineEdit_vc, ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff}) {
-        edit->setValidator(
-            new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(VoltagePattern)), edit));
-    }
-
-    QComboBox *frames = ui->comboBox_saveframes;
-    frames->addItems({QStringLiteral("1"), QStringLiteral("5"), QStringLiteral("30"), QStringLiteral("50"),
-                      QStringLiteral("100"), QStringLiteral("500"), QStringLiteral("1000")});
-    frames->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QString::fromLatin1(FrameCountPattern)), frames));
-    frames->setFocusPolicy(Qt::StrongFocus);
-    frames->setCompleter(nullptr);
-    frames->setItemDelegate(new ComboBoxDelegate(frames));
-    ui->comboBox->setItemDelegate(new ComboBoxDelegate(ui->comboBox));
+    WindowForm::applyInputConstraints(*ui);
 }
 
 // ---- Window buttons ------------------------------------------------------------
@@ -423,73 +376,12 @@ void MainWindow::handle_voltage_about_button_click()
 
 void MainWindow::loadSettings()
 {
-    const std::unique_ptr<QSettings> stored = context.settings().open();
-    QSettings &settings = *stored;
-
-    ui->comboBox_saveframes->setCurrentText(QString::number(settings.value(QStringLiteral("saveFrames"), 0).toInt()));
-
-    const std::pair<const char *, QLineEdit *> texts[] = {
-        {"saveDirectory", ui->lineEdit_savepath}, {"saveNames", ui->lineEdit_savename},
-        {"lineEdit_vc", ui->lineEdit_vc},         {"lineEdit_vd", ui->lineEdit_vd},
-        {"lineEdit_von", ui->lineEdit_von},       {"lineEdit_voff", ui->lineEdit_voff},
-        {"lineEdit_gear", ui->lineEdit_gear},
-    };
-    for (const auto &[key, edit] : texts)
-        edit->setText(settings.value(QString::fromLatin1(key), QString()).toString());
-
-    const std::vector<ParameterPanel::FixedRange> ranges = parameterPanel->fixedRanges();
-    bool rangeRestored = false;
-    for (const auto &[button, range] : ranges) {
-        if (storedTrue(settings, button->objectName())) {
-            button->setChecked(true);
-            CurrentRange::set(range);
-            rangeRestored = true;
-        }
-    }
-    if (storedTrue(settings, QStringLiteral("radioButton_optional_gear"))) {
-        ui->radioButton_optional_gear->setChecked(true);
-        CurrentRange::set(ui->lineEdit_gear->text().toInt());
-        rangeRestored = true;
-    }
-    // With no stored range the form shows 800 nA checked; the range the first
-    // Setting sends must be the one the operator sees, not the start value.
-    if (!rangeRestored) {
-        for (const auto &[button, range] : ranges) {
-            if (button->isChecked())
-                CurrentRange::set(range);
-        }
-    }
-
-    parameterSummary += ParameterSummary::compose(CurrentRange::value(), ui->lineEdit_vc->text(),
-                                                  ui->lineEdit_vd->text(), ui->lineEdit_von->text(),
-                                                  ui->lineEdit_voff->text());
-
-    for (QCheckBox *box : {ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video, ui->checkBox_hdf5}) {
-        if (storedTrue(settings, box->objectName()))
-            box->setChecked(true);
-    }
-
-    // Show the beginning of a long path rather than its end.
-    ui->lineEdit_savepath->setCursorPosition(0);
-    ui->lineEdit_savename->setCursorPosition(0);
+    WindowSettings::load(*ui, *parameterPanel, context.settings(), parameterSummary);
 }
 
 void MainWindow::saveSettings()
 {
-    const std::unique_ptr<QSettings> stored = context.settings().open();
-    QSettings &settings = *stored;
-
-    settings.setValue(QStringLiteral("saveFrames"), ui->comboBox_saveframes->currentText().toInt());
-    settings.setValue(QStringLiteral("saveDirectory"), ui->lineEdit_savepath->text());
-    settings.setValue(QStringLiteral("saveNames"), ui->lineEdit_savename->text());
-    for (QLineEdit *edit : {ui->lineEdit_vc, ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff, ui->lineEdit_gear})
-        settings.setValue(edit->objectName(), edit->text());
-    for (QAbstractButton *button :
-         std::initializer_list<QAbstractButton *>{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10,
-                                                  ui->radioButton_1, ui->radioButton_optional_gear, ui->checkBox_data,
-                                                  ui->checkBox_picture, ui->checkBox_video, ui->checkBox_hdf5}) {
-        settings.setValue(button->objectName(), button->isChecked());
-    }
+    WindowSettings::save(*ui, context.settings());
 }
 
 // ---- Parameter panel -----------------------------------------------------------
@@ -505,11 +397,6 @@ void MainWindow::handle_set_button_click()
 }
 
 // ---- The flows behind the slots ---------------------------------------------------
-
-void MainWindow::handleCellClicked(double current)
-{
-    pipeline->showCellCurrent(current);
-}
 
 void MainWindow::handleSetMaxSuccess()
 {
@@ -559,11 +446,6 @@ void MainWindow::getBattery()
 void MainWindow::handle_save_path_button_click()
 {
     savePanel->choosePath();
-}
-
-void MainWindow::receive_displayImage(QImage displayImage)
-{
-    pipeline->receiveImage(displayImage);
 }
 
 void MainWindow::receive_errorOccurred(QString errormessage)

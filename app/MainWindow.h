@@ -84,7 +84,6 @@ public:
     void openSimulatorControls();
 
 public slots:
-    void handleCellClicked(double current);
     void handleSetMaxSuccess();
     void handleSetMinSuccess();
     void handleSaveMessage(int index);
@@ -100,7 +99,6 @@ public slots:
     void handle_set_full_on_click();
     void getBattery();
     void handle_save_path_button_click();
-    void receive_displayImage(QImage displayImage);
     void receive_errorOccurred(QString errormessage);
     void updateFPS();
     void handle_display_image_rotate();
@@ -137,17 +135,26 @@ private:
     void connectButtons();
     void connectWorker();
     void buildNavigation();
-    void updateNavigationIcons();
     void applyInputConstraints();
     void buildStatusViews();
     void setIconToolTips();
     void showColourScale();
+    // The screen's refresh interval, at most kMaxRefreshHz.
+    int refreshIntervalMs() const;
+    // Takes what the capture loop's consumers hold for the window: the newest
+    // picture, the selected cell's current, the It-curve steps and the save
+    // progress.
+    void refreshFromCapture();
+
+    static constexpr double kMaxRefreshHz = 60.0;
 
     const ConsoleContext &context;
     Ui::MainWindow *ui;
     QThread workerThread;           // no parent; started in the constructor, joined in the destructor
     QTimer batteryTimer;            // 300000 ms, drives getBattery
     QTimer *fpsTimer = nullptr;     // child of the window, drives updateFPS
+    QTimer refreshTimer;            // at the screen's refresh rate, drives refreshFromCapture
+    int shownSaveProgress = 0;      // the save progress last shown
     ReceiverThread worker;          // moved to workerThread
     DeviceSession session;          // the window's own device exchanges and the held handle
     QString parameterSummary;

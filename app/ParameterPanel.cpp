@@ -1,12 +1,11 @@
 #include "ParameterPanel.h"
 
 #include "BiasVoltages.h"
-#include "CurrentRange.h"
 #include "DeviceSession.h"
 #include "FrameTiming.h"
 #include "Log.h"
 #include "ParameterSet.h"
-#include "ReceiverThread.h"
+#include "AcquisitionSettings.h"
 #include "WorkerGate.h"
 
 #include <QLabel>
@@ -14,7 +13,7 @@
 #include <QRadioButton>
 #include <QWidget>
 
-ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, AcquisitionSettings &worker,
                                DeviceSession &session, WorkerGate &gate, QString &summary,
                                OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
@@ -71,7 +70,7 @@ void ParameterPanel::rangeToggled(QObject *sender, bool checked)
     for (const auto &[button, range] : fixedRanges()) {
         if (sender == button) {
             ui.typedRangeField->hide();
-            CurrentRange::set(range);
+            chooseRange(range);
         }
     }
 }
@@ -135,7 +134,7 @@ void ParameterPanel::apply(bool quiet)
         refuse(refusal);
         return;
     }
-    double range = CurrentRange::value();
+    double range = chosenRange();
     if (ui.typedRange->isChecked()) {
         // An empty or zero range would make the search divide by zero.
         const std::optional<double> typed = parseTypedRange(ui.gear->text());
@@ -150,7 +149,6 @@ void ParameterPanel::apply(bool quiet)
     if (!chosen.integrationFound)
         logLine("No suitable integration time found within the specified range.");
     command = chosen.command;
-    worker.setVideoFps(18);
     logHexBytes(command.data(), int(command.size()));
 
     // The worker may still be finishing the frame of the last stop.
@@ -173,7 +171,7 @@ void ParameterPanel::send(const ParameterSet &chosen, bool quiet)
     state.configured = true;
     search = chosen.integration;
     sent = chosen.voltages;
-    CurrentRange::set(chosen.rangeNa);
+    chooseRange(chosen.rangeNa);
     chosen.applyTo(worker, table);
     summary = chosen.summary();
     logLine("Parameter setting successful.");

@@ -13,12 +13,13 @@
 #include <optional>
 #include <vector>
 
+class AcquisitionSettings;
 class DeviceSession;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QWidget;
-class ReceiverThread;
+class AcquisitionSettings;
 class WorkerGate;
 struct ParameterSet;
 
@@ -53,7 +54,7 @@ class ParameterPanel : public QObject
 
 public:
     // summary is the window's parameter summary, rewritten by each Setting.
-    ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, ReceiverThread &worker,
+    ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, AcquisitionSettings &worker,
                    DeviceSession &session, WorkerGate &gate, QString &summary,
                    OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
 
@@ -66,6 +67,12 @@ public:
 
     // A range radio button toggled; sender is that button.
     void rangeToggled(QObject *sender, bool checked);
+    // The range the operator chose: the last fixed button checked, or the
+    // typed range once a Setting carried it (200 nA before either). The
+    // device converts with the range it acknowledged last, which the capture
+    // loop holds (ReceiverThread::currentRangeValue).
+    double chosenRange() const { return m_chosenRange; }
+    void chooseRange(double nanoAmperes) { m_chosenRange = nanoAmperes; }
     // The Setting button.
     void applySettings();
     // Connect: sends the parameters the fields hold when they are valid, and
@@ -104,7 +111,7 @@ private:
 
     ParameterWidgets ui;
     ConsoleState &state;
-    ReceiverThread &worker;
+    AcquisitionSettings &worker; // the capture loop's settings
     DeviceSession &session;
     WorkerGate &gate;
     QString &summary;
@@ -115,4 +122,5 @@ private:
     DeviceProtocol::Frame command;
     AcknowledgementWait::Result answer;
     BiasVoltages sent;
+    double m_chosenRange = 200.0; // nA
 };

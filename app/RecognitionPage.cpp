@@ -2,7 +2,7 @@
 
 #include "RecognitionAnswerWindow.h"
 #include "RecognitionEngine.h"
-#include "ReceiverThread.h"
+#include "TemplatePicture.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -64,7 +64,7 @@ RecognitionWidgets buildWidgets(QWidget *container, QObject *timerParent)
 
 } // namespace
 
-RecognitionPage::RecognitionPage(QWidget *container, const ConsoleState &state, ReceiverThread &worker,
+RecognitionPage::RecognitionPage(QWidget *container, const ConsoleState &state, TemplatePicture &worker,
                                  const ConsolePaths &paths, std::function<void()> requestTestPicture,
                                  OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
@@ -104,7 +104,7 @@ void RecognitionPage::collectTemplate()
         return;
     }
     // The worker writes its next frame as the template and clears the flag.
-    worker.requestTemplatePicture();
+    worker.request();
     ui.offsetEnable->setEnabled(true);
     ui.offsetDisable->setEnabled(true);
 }

@@ -15,7 +15,7 @@ class QLabel;
 class QPushButton;
 class QTimer;
 class QWidget;
-class ReceiverThread;
+class TemplatePicture;
 class RecognitionAnswerWindow;
 struct DetectionResult;
 
@@ -43,7 +43,7 @@ struct RecognitionWidgets
 // never ends the application.
 //
 // Thread contract: GUI thread only, including the engine's inference. The
-// worker is asked for a template through its atomic modePictureRequested flag.
+// capture loop is asked for a template through its TemplatePicture consumer.
 class RecognitionPage : public QObject
 {
     Q_OBJECT
@@ -57,7 +57,7 @@ public:
     // Template", the two offset buttons and the two answer labels.
     // requestTestPicture asks the display pipeline to write its next frame
     // as the test picture.
-    RecognitionPage(QWidget *container, const ConsoleState &state, ReceiverThread &worker, const ConsolePaths &paths,
+    RecognitionPage(QWidget *container, const ConsoleState &state, TemplatePicture &worker, const ConsolePaths &paths,
                     std::function<void()> requestTestPicture,
                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
     const RecognitionWidgets &widgets() const { return ui; }
@@ -96,7 +96,7 @@ private:
 
     RecognitionWidgets ui;
     const ConsoleState &state;
-    ReceiverThread &worker;
+    TemplatePicture &worker; // the capture loop's recognition template
     std::function<void()> requestTestPicture;
     OperatorMessage::Sink message;
 

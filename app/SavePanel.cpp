@@ -1,8 +1,8 @@
 #include "SavePanel.h"
 
 #include "Log.h"
-#include "ReceiverThread.h"
 #include "RunFolderLink.h"
+#include "SaveRunFeeder.h"
 #include "SaveRequest.h"
 
 #include <QCheckBox>
@@ -17,7 +17,7 @@
 
 #include <cmath>
 
-SavePanel::SavePanel(const SaveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker,
+SavePanel::SavePanel(const SaveWidgets &widgets, const ConsoleState &state, SaveRunFeeder &worker,
                      const QString &summary, MetadataSource metadata, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , ui(widgets)
@@ -63,10 +63,10 @@ void SavePanel::saveClicked()
         message(QStringLiteral("The number of frames to save must be at least 1."));
         return;
     }
-    if (worker.isSaveRunArmed()) {
+    if (worker.isArmed()) {
         if (!ask(runInProgressQuestion()))
             return;
-        worker.endSaveRun(QStringLiteral("a new save run was started"));
+        worker.end(QStringLiteral("a new save run was started"));
     }
 
     SaveRequest request;
@@ -96,7 +96,8 @@ void SavePanel::saveClicked()
     folder = plan->folder;
     outcomeShown = false;
     resetProgress();
-    worker.armSaveRun(*plan);
+    if (!worker.arm(*plan, &refusal))
+        showFailure(refusal);
 }
 
 void SavePanel::choosePath()

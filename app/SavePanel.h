@@ -15,8 +15,8 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
-class ReceiverThread;
 class RunFolderLink;
+class SaveRunFeeder;
 
 // The widgets of the save page.
 struct SaveWidgets
@@ -54,7 +54,7 @@ public:
     using MetadataSource = std::function<RunMetadata()>;
 
     // summary is the window's parameter summary, written as the parameter file.
-    SavePanel(const SaveWidgets &widgets, const ConsoleState &state, ReceiverThread &worker, const QString &summary,
+    SavePanel(const SaveWidgets &widgets, const ConsoleState &state, SaveRunFeeder &worker, const QString &summary,
               MetadataSource metadata, OperatorMessage::Sink message = OperatorMessage::modalBox(),
               QObject *parent = nullptr);
 
@@ -83,7 +83,7 @@ private:
 
     SaveWidgets ui;
     const ConsoleState &state;
-    ReceiverThread &worker;
+    SaveRunFeeder &worker; // the capture loop's save runs
     const QString &summary;
     MetadataSource metadata;
     OperatorMessage::Sink message;

@@ -14,7 +14,7 @@ WorkerAnalysisSource::WorkerAnalysisSource(ReceiverThread &worker, const Console
 
 bool WorkerAnalysisSource::newestFrame(std::uint64_t after, LiveFrame &frame)
 {
-    return m_worker.newestFrame(after, frame.currents, frame.sequence, frame.timeMs);
+    return m_worker.liveFrames().newestFrame(after, frame.currents, frame.sequence, frame.timeMs);
 }
 
 FrameHealth WorkerAnalysisSource::frameHealth() const
@@ -34,7 +34,7 @@ double WorkerAnalysisSource::currentRangeNa() const
 
 ReferenceSet WorkerAnalysisSource::references() const
 {
-    const RunReferences held = m_worker.referencesSnapshot();
+    const RunReferences held = m_worker.references().snapshot();
     const BiasVoltages &voltages = m_sentVoltages();
     ReferenceSet set;
     set.fullOff = held.fullOff;
@@ -51,10 +51,10 @@ ReferenceSet WorkerAnalysisSource::references() const
 
 void WorkerAnalysisSource::applyReferences(const ReferenceSet &references)
 {
-    m_worker.setReferences(SavedReferences::applied(m_worker.referencesSnapshot(), references));
+    m_worker.references().setReferences(SavedReferences::applied(m_worker.references().snapshot(), references));
 }
 
 void WorkerAnalysisSource::setDisplayLevels(const DisplayLevels &levels)
 {
-    m_worker.setDisplayLevels(levels);
+    m_worker.rendering().setDisplayLevels(levels);
 }

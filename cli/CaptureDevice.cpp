@@ -32,8 +32,7 @@ bool CaptureDevice::connect(const QString &serial, QString *refusal)
         return false;
     }
     logHexBytes(greeting.reply.data(), int(greeting.reply.size()));
-    m_worker.lastStatus.store(m_session.lastStatus());
-    m_worker.deviceHandle.store(m_session.handle());
+    m_worker.useDevice(m_session.handle(), m_session.lastStatus());
     logLine("Device connection successful.");
     return true;
 }
@@ -68,7 +67,6 @@ std::optional<double> CaptureDevice::readBatteryVolts()
 
 bool CaptureDevice::set(const ParameterSet &parameters, QString *refusal)
 {
-    m_worker.setVideoFps(18);
     logHexBytes(parameters.command.data(), int(parameters.command.size()));
     const AcknowledgementWait::Result answer = m_session.sendParameters(parameters.command);
     if (!answer.acknowledged) {
@@ -93,6 +91,6 @@ void CaptureDevice::close()
     if (!m_session.isOpen())
         return;
     m_session.close();
-    m_worker.deviceHandle.store(nullptr);
+    m_worker.useDevice(nullptr);
     logLine("Device disconnected.");
 }

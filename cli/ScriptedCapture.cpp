@@ -99,8 +99,8 @@ void ScriptedCapture::applyReferences()
     if (const QString warning = SavedReferences::rangeWarning(*m_references, m_worker.currentRangeValue());
         !warning.isEmpty())
         m_streams.problem(warning);
-    m_worker.setReferences(SavedReferences::applied(m_worker.referencesSnapshot(), *m_references));
-    m_worker.setCalibrationEnabled(true);
+    m_worker.references().setReferences(SavedReferences::applied(m_worker.references().snapshot(), *m_references));
+    m_worker.rendering().setCalibrationEnabled(true);
     m_summary.calibrated = true;
     logLine(QStringLiteral("References from %1 applied; calibration on.").arg(m_options.referencesPath).toUtf8());
 }

@@ -9,6 +9,7 @@ ConsoleContext::ConsoleContext(std::shared_ptr<D2xxBackend> backend, ConsolePath
     , m_paths(std::move(paths))
     , m_settings(std::move(settings))
     , m_simulator(std::move(simulator))
-    , m_frameView(frameView ? frameView : &SharedFrameView::instance())
+    , m_ownFrameView(frameView ? nullptr : std::make_shared<SharedFrameView>(SharedFrameView::Name))
+    , m_frameView(frameView ? frameView : m_ownFrameView.get())
 {
 }

@@ -16,6 +16,8 @@ class ZK128Device;
 // controller and the command-line tool: the device backend, the console's
 // own paths, the settings identity and the shared-memory block its frames
 // are published in. Nothing in the console looks any of these up globally.
+// The context outlives everything built with it (the window, the capture
+// loop), so the block is never written after it is closed.
 //
 // Thread contract: built before any thread starts and read-only afterwards;
 // the backend it holds is itself safe to call from any thread.
@@ -24,8 +26,9 @@ class ConsoleContext
 public:
     // simulator: the simulated device behind the backend when the backend is
     // the built-in simulator (it gives the simulator controls their device).
-    // frameView: where frames are published; the process-wide "MemoryShare"
-    // when null (tests give a private block).
+    // frameView: where frames are published; when null the context opens
+    // "MemoryShare" itself and owns it (tests give a private block, which
+    // must outlive the context).
     ConsoleContext(std::shared_ptr<D2xxBackend> backend, ConsolePaths paths, SettingsIdentity settings = {},
                    std::shared_ptr<ZK128Device> simulator = {}, SharedFrameView *frameView = nullptr);
 
@@ -44,5 +47,7 @@ private:
     ConsolePaths m_paths;
     SettingsIdentity m_settings;
     std::shared_ptr<ZK128Device> m_simulator;
-    SharedFrameView *m_frameView; // never null; outlives the context
+    // Declared before m_frameView: the block the context opened itself, if any.
+    std::shared_ptr<SharedFrameView> m_ownFrameView;
+    SharedFrameView *m_frameView; // never null
 };

@@ -1,7 +1,7 @@
 #include "ParameterSet.h"
 
 #include "ParameterSummary.h"
-#include "ReceiverThread.h"
+#include "AcquisitionSettings.h"
 
 ParameterSet ParameterSet::choose(double rangeNa, const BiasVoltages &voltages, const IntegrationSearch::State &previous,
                                   const std::vector<double> &table)
@@ -24,7 +24,7 @@ ParameterSet ParameterSet::choose(double rangeNa, const BiasVoltages &voltages, 
     return set;
 }
 
-void ParameterSet::applyTo(ReceiverThread &worker, const std::vector<double> &table) const
+void ParameterSet::applyTo(AcquisitionSettings &worker, const std::vector<double> &table) const
 {
     worker.setCurrentRange(int(rangeNa));
     worker.setIntegralCurrent(IntegrationSearch::integralCurrent(table, integration));

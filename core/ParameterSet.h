@@ -8,7 +8,7 @@
 
 #include <vector>
 
-class ReceiverThread;
+class AcquisitionSettings;
 
 // The parameters one parameter command sets: the current range, the four
 // bias voltages and the integration the search chose for the range, with the
@@ -28,7 +28,7 @@ struct ParameterSet
                                const std::vector<double> &table = IntegrationSearch::defaultTable());
     // The acknowledged values reach the worker: range (and the full-on
     // reference with it), integral current and integral time.
-    void applyTo(ReceiverThread &worker, const std::vector<double> &table = IntegrationSearch::defaultTable()) const;
+    void applyTo(AcquisitionSettings &worker, const std::vector<double> &table = IntegrationSearch::defaultTable()) const;
     // The parameter summary of these values, as the parameter file records them.
     QString summary() const;
 };

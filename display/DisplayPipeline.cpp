@@ -2,23 +2,22 @@
 
 #include "FrameTypes.h"
 #include "KeepRatioWidget.h"
-#include "ReceiverThread.h"
+#include "PixelReadout.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QRadioButton>
 
 DisplayPipeline::DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget *display,
-                                 ReceiverThread &worker, const QString &testPictureFolder, QObject *parent)
+                                 FrameRendering &rendering, PixelReadout &readout, const QString &testPictureFolder,
+                                 QObject *parent)
     : QObject(parent)
     , ui(widgets)
     , display(display)
-    , worker(worker)
+    , rendering(rendering)
+    , readout(readout)
     , testPictureWriter(testPictureFolder)
 {
-    drawTimer.setSingleShot(true);
-    drawTimer.setInterval(0);
-    connect(&drawTimer, &QTimer::timeout, this, &DisplayPipeline::drawPending);
     connect(display, &KeepRatioWidget::regionDragged, this, &DisplayPipeline::regionDragged);
     connect(display, &KeepRatioWidget::regionCleared, this, &DisplayPipeline::regionCleared);
 
@@ -42,6 +41,7 @@ void DisplayPipeline::markNotLive()
 {
     if (!m_live)
         return;
+    refresh(); // what arrived before the capture ended is shown first
     m_live = false;
     m_notLiveBadge->show();
     m_notLiveBadge->raise();
@@ -56,28 +56,48 @@ QString DisplayPipeline::notLiveFigureSheet()
     return QStringLiteral("QLabel { color: #A0A0A0; font-style: italic; }");
 }
 
-void DisplayPipeline::receiveImage(const QImage &image)
+void DisplayPipeline::refresh()
 {
-    if (!meter.frameArrived()) {
+    FrameRendering::Picture picture;
+    if (rendering.newestPicture(m_pictureIndex, picture))
+        showPicture(picture);
+    double current = 0.0;
+    if (readout.selectedCurrent(m_currentIndex, current, m_currentIndex))
+        showCellCurrent(current);
+}
+
+void DisplayPipeline::showPicture(const FrameRendering::Picture &picture)
+{
+    const bool first = m_pictureIndex == 0;
+    countFrames(picture);
+    if (first) {
         // The first frame of the run only starts the clock.
         ui.fps->setText(FrameRateMeter::firstFrameText());
         return;
     }
-    ++receivedCount;
-    newestFrame = image;
-    if (!drawTimer.isActive())
-        drawTimer.start();
+    m_shownArrival = picture.arrived;
+    draw(picture.image);
 }
 
-void DisplayPipeline::drawPending()
+void DisplayPipeline::countFrames(const FrameRendering::Picture &picture)
 {
-    drawTimer.stop();
-    if (newestFrame.isNull())
-        return;
-    const QImage shown = transform.apply(newestFrame);
+    // The frames between the last picture taken and this one arrived too:
+    // each counts, over the time they took together.
+    if (m_pictureIndex > 0 && picture.index > m_pictureIndex) {
+        const auto frames = picture.index - m_pictureIndex;
+        const qint64 spanNs = std::chrono::duration_cast<std::chrono::nanoseconds>(picture.arrived - m_lastArrival).count();
+        meter.addFrames(int(frames), spanNs);
+        receivedCount += int(frames);
+    }
+    m_pictureIndex = picture.index;
+    m_lastArrival = picture.arrived;
+}
+
+void DisplayPipeline::draw(const QImage &image)
+{
+    const QImage shown = transform.apply(image);
     if (testPictureRequested)
         writeTestPicture(shown);
-    newestFrame = QImage();
     m_shownTransform = transform;
     display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
     display->setImage(shown);
@@ -125,14 +145,14 @@ void DisplayPipeline::showMode(QObject *sender, bool checked)
         else if (sender == ui.heat)
             mode = 2;
     }
-    worker.setDisplayMode(mode);
+    rendering.setDisplayMode(mode);
 }
 
 void DisplayPipeline::selectCell(int x, int y)
 {
     const QPoint cell = sensorCell(x, y);
     ui.clickedLocate->setText(QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(cell.x()).arg(cell.y()));
-    worker.setSelectedPixel(cell.x() + Zk128::Side * cell.y());
+    readout.setSelectedPixel(cell.x() + Zk128::Side * cell.y());
 }
 
 void DisplayPipeline::regionDragged(const QRect &displayedCells)

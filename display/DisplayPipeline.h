@@ -2,17 +2,20 @@
 
 #include "DisplayTransform.h"
 #include "FrameRateMeter.h"
+#include "FrameRendering.h"
 #include "TestPictureWriter.h"
 
 #include <QImage>
 #include <QObject>
 #include <QRect>
-#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
 
 class KeepRatioWidget;
 class QLabel;
+class PixelReadout;
 class QRadioButton;
-class ReceiverThread;
 
 // The widgets of the live display the pipeline writes or reads.
 struct DisplayWidgets
@@ -36,23 +39,27 @@ struct DisplayWidgets
 // sensor cell drawn under the pointer. The region is drawn over every picture
 // where its sensor cells are shown.
 //
-// Frames are counted as they arrive, but drawn from a single-shot timer: when
-// the device delivers faster than the window draws, only the newest frame is
-// drawn and no queue of pending frames builds up.
+// The window calls refresh at the screen's pace: it takes the newest rendered
+// picture and the selected cell's current from the capture loop's consumers.
+// Every frame is counted for the rate (by the frames' numbers and arrival
+// times), but only the newest is drawn; nothing queues up when the device
+// delivers faster than the screen shows.
 //
-// Thread contract: GUI thread only; the worker's frames and currents arrive
-// through queued signals.
+// Thread contract: GUI thread only; the consumers guard what they share.
 class DisplayPipeline : public QObject
 {
     Q_OBJECT
 
 public:
     // testPictureFolder: where the recognition test picture goes (the detect folder).
-    DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget *display, ReceiverThread &worker,
-                    const QString &testPictureFolder, QObject *parent = nullptr);
+    DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget *display, FrameRendering &rendering,
+                    PixelReadout &readout, const QString &testPictureFolder, QObject *parent = nullptr);
 
-    // A frame from the worker.
-    void receiveImage(const QImage &image);
+    // Takes and shows what arrived since the last call: the newest picture
+    // and the selected cell's current.
+    void refresh();
+    // Counts the frames up to this picture's and draws it.
+    void showPicture(const FrameRendering::Picture &picture);
     // The frame-rate readout, every 2 s while a capture runs.
     void updateFps();
     void rotate() { transform.rotate(); }
@@ -67,7 +74,7 @@ public:
     QPoint sensorCell(int x, int y) const { return m_shownTransform.sensorCell(QPoint(x, y)); }
     // The region in sensor cells; null for the whole matrix.
     QRect region() const { return m_region; }
-    // The selected cell's current, sent by the worker with every frame.
+    // The selected cell's current.
     void showCellCurrent(double current);
     // The capture ended (stop, unplug, error): the picture and the figures on
     // screen are the last ones, not live; marked so until the next frame.
@@ -83,14 +90,12 @@ public:
     void setTestPictureWriter(const TestPictureWriter &writer) { testPictureWriter = writer; }
     const TestPictureWriter &testPicture() const { return testPictureWriter; }
 
-    // Draws the newest frame now if one is waiting (the timer does it otherwise).
-    void drawPending();
-    bool drawPendingNow() const { return drawTimer.isActive(); }
-
     int displayMode() const { return mode; }
     const DisplayTransform &currentTransform() const { return transform; }
     int framesDrawn() const { return drawnCount; }
     int framesCounted() const { return receivedCount; }
+    // When the frame on screen arrived (steady clock); for latency figures.
+    std::chrono::steady_clock::time_point shownArrival() const { return m_shownArrival; }
 
 signals:
     // A frame was handed to the live view (after rotation and mirroring).
@@ -108,9 +113,13 @@ private:
     void regionCleared();
     void showRegion();
 
+    void countFrames(const FrameRendering::Picture &picture);
+    void draw(const QImage &image);
+
     DisplayWidgets ui;
     KeepRatioWidget *display;
-    ReceiverThread &worker;
+    FrameRendering &rendering;
+    PixelReadout &readout;
 
     DisplayTransform transform;        // applied to the next drawn frame
     DisplayTransform m_shownTransform; // the one the picture on screen was drawn with
@@ -121,8 +130,10 @@ private:
     bool m_testPictureFailureTold = false;
     int mode = 0;                 // 0 gray, 1 rgb, 2 heat: the value last sent to the worker
 
-    QImage newestFrame;           // waiting to be drawn; null when drawn
-    QTimer drawTimer;             // single shot, 0 ms: one draw per burst of frames
+    std::uint64_t m_pictureIndex = 0; // number of the newest frame taken
+    std::uint64_t m_currentIndex = 0; // frame of the cell current shown
+    std::chrono::steady_clock::time_point m_lastArrival;
+    std::chrono::steady_clock::time_point m_shownArrival;
     int drawnCount = 0;
     int receivedCount = 0;
     bool m_live = false;            // a frame was drawn since the last markNotLive

@@ -1,21 +1,15 @@
 #include "FrameRateMeter.h"
 
-bool FrameRateMeter::frameArrived()
-{
-    if (!frameTimer.isValid()) {
-        frameTimer.start();
-        return false;
-    }
-    const qint64 elapsed = frameTimer.nsecsElapsed();
-    frameTimer.start();
-    addIntervalNs(elapsed);
-    return true;
-}
-
 void FrameRateMeter::addIntervalNs(qint64 elapsedNs)
 {
     frameTimeSum += elapsedNs;
     ++frameCount;
+}
+
+void FrameRateMeter::addFrames(int frames, qint64 spanNs)
+{
+    frameTimeSum += spanNs;
+    frameCount += frames;
 }
 
 QString FrameRateMeter::takeReading()

@@ -1,21 +1,20 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include <QtGlobal>
 #include <QString>
 
 // Counts live frames and turns the mean interval of one readout period into
-// the frame-rate text. The very first frame of the program run only starts
-// the clock (it is neither counted nor shown). GUI thread only.
+// the frame-rate text. The caller hands it the frames with the time they
+// took (from the frames' own arrival times). GUI thread only.
 class FrameRateMeter
 {
 public:
-    // Counts a frame. Returns false for the first frame of the run, which only
-    // starts the clock.
-    bool frameArrived();
     // Counts a frame that arrived elapsedMs after the previous one (for tests
     // and benchmarks that supply their own clock).
     void addInterval(qint64 elapsedMs) { addIntervalNs(elapsedMs * 1000000); }
     void addIntervalNs(qint64 elapsedNs);
+    // Counts `frames` frames that together took spanNs after the last one counted.
+    void addFrames(int frames, qint64 spanNs);
 
     // "FPS: 0" without frames, else "FPS: %1" with one decimal; starts a new period.
     QString takeReading();
@@ -24,7 +23,6 @@ public:
     static QString firstFrameText() { return QStringLiteral("FPS : N/A"); }
 
 private:
-    QElapsedTimer frameTimer; // started by the first frame, never invalidated again
     int frameCount = 0;
     // Sum of the intervals counted this period, in nanoseconds: summing whole
     // milliseconds would drop the fraction of every interval and overstate

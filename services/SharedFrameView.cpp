@@ -17,10 +17,6 @@
 
 namespace {
 
-// Opened during static initialisation: the worker may publish its first frame
-// without ever having asked for the block.
-[[maybe_unused]] const SharedFrameView &openedBeforeMain = SharedFrameView::instance();
-
 std::string systemError(int error)
 {
     return qt_error_string(error).toStdString();
@@ -95,12 +91,6 @@ bool writeAll(int fd, const char *bytes, std::size_t length, off_t offset)
 #endif
 
 } // namespace
-
-SharedFrameView &SharedFrameView::instance()
-{
-    static SharedFrameView *const view = new SharedFrameView(Name);
-    return *view;
-}
 
 SharedFrameView::SharedFrameView(const char *name)
     : m_name(name)

@@ -13,7 +13,7 @@ class QString;
 // lock) for other programs. On Linux it is the POSIX object "/MemoryShare",
 // 131072 bytes, owned by this user with mode 0600; readers map
 // /dev/shm/MemoryShare read-only. On Windows it is a paging-file mapping of
-// the same name. It is opened once during static initialisation; two console
+// the same name. The console's context opens it at start; two console
 // instances share it.
 //
 // On Linux the console never maps the object: another program may shrink it
@@ -21,9 +21,8 @@ class QString;
 // Frames go out through the descriptor with pwrite instead, which fails or
 // regrows the object rather than faulting.
 //
-// Thread contract: the constructor runs once (instance(): during static
-// initialisation); afterwards isOpen() and error() may be read from any
-// thread. publish() is called by the acquisition worker; it touches only the
+// Thread contract: after the constructor, isOpen() and error() may be read
+// from any thread. publish() is called by the acquisition worker; it touches only the
 // descriptor and the atomic m_failing, so a second publishing thread would be
 // safe too.
 class SharedFrameView
@@ -33,12 +32,7 @@ public:
     static constexpr std::size_t Size = 131072;
     static constexpr std::size_t kMaxValues = Size / sizeof(double);
 
-    // The process-wide block "MemoryShare". It is never destroyed, so a worker
-    // still publishing while the process exits never writes to a closed
-    // (or reused) descriptor.
-    static SharedFrameView &instance();
-
-    // The block of another name (tests use private names so that they never
+    // The block of this name (tests use private names so that they never
     // disturb a running console). Name without the leading slash. A block that
     // cannot be opened, or that belongs to another user or has a mode other
     // than 0600, is not used: one warning says why, error() keeps the reason

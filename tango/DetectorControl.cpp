@@ -20,19 +20,20 @@ QString sentence(QString clause)
 } // namespace
 
 DetectorControl::DetectorControl(const ConsoleContext &context, QString serial,
-                                 ReceiverThread::FrameObserver observer)
+                                 FrameTap::Observer observer)
     : m_context(context)
     , m_serial(std::move(serial))
     , m_worker(context)
     , m_device(context.backend(), m_worker)
+    , m_tap(m_worker.rendering(), [this, observer = std::move(observer)](const CurrentFrame &currents,
+                                                                         const std::vector<std::uint8_t> &gray) {
+        m_frameSeen.store(true);
+        observer(currents, gray);
+    })
 {
     m_status = QStringLiteral("No device is open.");
     m_settings.save.data = true; // as the capture tool saves by default
-    m_worker.setFrameObserver([this, observer = std::move(observer)](const CurrentFrame &currents,
-                                                                     const std::vector<std::uint8_t> &gray) {
-        m_frameSeen.store(true);
-        observer(currents, gray);
-    });
+    m_worker.addConsumer(m_tap);
     // Direct connections: the handlers run on the worker's and the writer's
     // threads and touch only atomics and the outcome.
     QObject::connect(&m_worker, &ReceiverThread::deviceFailed, [this](const QString &failure) {
@@ -68,7 +69,7 @@ DetectorControl::~DetectorControl()
         stopCaptureLocked();
     }
     m_worker.waitForSaveRuns();
-    m_worker.setFrameObserver({});
+    m_tap.clear();
     m_worker.shutdown();
     m_thread.quit();
     m_thread.wait();
@@ -185,9 +186,9 @@ QString DetectorControl::takeReference(bool fullOn)
     if (m_state != State::Running)
         return refusal(fullOn ? "TakeFullOn" : "TakeFullOff");
     if (fullOn)
-        m_worker.requestFullOn();
+        m_worker.references().requestFullOn();
     else
-        m_worker.requestFullOff();
+        m_worker.references().requestFullOff();
     return {};
 }
 
@@ -247,7 +248,7 @@ void DetectorControl::setCalibrated(bool calibrated)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_settings.calibrated = calibrated;
-    m_worker.setCalibrationEnabled(calibrated);
+    m_worker.rendering().setCalibrationEnabled(calibrated);
 }
 
 void DetectorControl::setSave(const SaveRequest &save)

@@ -2,6 +2,7 @@
 
 #include "BiasVoltages.h"
 #include "CaptureDevice.h"
+#include "FrameTap.h"
 #include "IntegrationSearch.h"
 #include "ParameterSet.h"
 #include "ReceiverThread.h"
@@ -49,7 +50,7 @@ public:
     static constexpr int kParkMs = 10000;  // longest wait for the worker to park after the stop
 
     // serial: the ZK128 to open (empty: the first one).
-    DetectorControl(const ConsoleContext &context, QString serial, ReceiverThread::FrameObserver observer);
+    DetectorControl(const ConsoleContext &context, QString serial, FrameTap::Observer observer);
     // A save run in progress ends as partial ("the run was interrupted"), the
     // capture stops and the device is closed.
     ~DetectorControl();
@@ -98,6 +99,7 @@ private:
     QThread m_thread;
     ReceiverThread m_worker; // declared after its thread: destroyed before it
     CaptureDevice m_device;
+    FrameTap m_tap; // a consumer of m_worker's frames, added before its loop starts
 
     mutable std::mutex m_mutex;
     std::atomic<State> m_state{State::Off}; // written under m_mutex, read by anyone

@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     const ConsoleContext context(nullptr,
                                  ConsolePaths{detect, detect, work.path() + "/result", work.path() + "/log.txt"});
     ReceiverThread worker(context);
-    RecognitionPage recognition(&page, state, worker, context.paths(), nullptr,
+    RecognitionPage recognition(&page, state, worker.templatePicture(), context.paths(), nullptr,
                                 [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
 
     constexpr int Attempts = 30;

@@ -229,7 +229,7 @@ private:
         find<QCheckBox>("checkBox_data")->setChecked(true);
         if (fullDisk) {
             const int room = m_random.bounded(1, 60);
-            m_window->receiver().setSinkFactory([room](const SaveRunPlan &plan) {
+            m_window->receiver().saveRuns().setSinkFactory([room](const SaveRunPlan &plan) {
                 std::vector<std::unique_ptr<RunSink>> sinks = makeRunSinks(plan);
                 sinks.front() = std::make_unique<FullDiskSink>(std::move(sinks.front()), room);
                 return sinks;
@@ -237,7 +237,7 @@ private:
         }
         const QString before = m_window->saves().lastFolder();
         find<QPushButton>("pushButton_save")->click();
-        m_window->receiver().setSinkFactory({});
+        m_window->receiver().saveRuns().setSinkFactory({});
         if (m_window->saves().lastFolder() != before && !m_window->saves().lastFolder().isEmpty())
             ++m_figures.runsStarted;
     }

@@ -47,7 +47,7 @@ BenchCapture::BenchCapture(int rangeNa, std::uint32_t integrationCount)
 
     m_worker = new ReceiverThread(m_context);
     m_worker->setCurrentRange(rangeNa);
-    m_worker->deviceHandle.store(handle);
+    m_worker->useDevice(handle);
     m_worker->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::started, m_worker, &ReceiverThread::process);
     m_thread.start();
@@ -88,17 +88,13 @@ double BenchCapture::peakResidentMiB()
 
 double BenchCapture::frameRate(double seconds)
 {
-    std::atomic<long> frames{0};
-    const QMetaObject::Connection counting = QObject::connect(
-        m_worker, &ReceiverThread::sendImagetoMain, m_worker, [&frames](const QImage &) { ++frames; },
-        Qt::DirectConnection);
+    const std::uint64_t before = m_worker->frameHealth().received;
     QElapsedTimer clock;
     clock.start();
     QThread::msleep(static_cast<unsigned long>(seconds * 1000));
-    const long counted = frames.load();
+    const std::uint64_t counted = m_worker->frameHealth().received - before;
     const double elapsed = clock.nsecsElapsed() / 1e9;
-    QObject::disconnect(counting);
-    return counted / elapsed;
+    return double(counted) / elapsed;
 }
 
 double BenchCapture::busiestThreadCpu(double seconds, double *framesPerSecond, BenchCapture *capture)

@@ -1,7 +1,6 @@
 #include "AppTestSupport.h"
 
 #include "ComboBoxDelegate.h"
-#include "CurrentRange.h"
 #include "FramelessHelper.h"
 #include "MainWindow.h"
 #include "SimulatorBackend.h"
@@ -95,7 +94,6 @@ void TestMainWindow::init()
     QSettings store(QStringLiteral("Velmoray"), QStringLiteral("Tessivo_128"));
     store.clear();
     store.sync();
-    CurrentRange::set(200.0);
     window = std::make_unique<MainWindow>(m_context.context);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -113,7 +111,7 @@ void TestMainWindow::startWorkerLoop()
 {
     // The loop reads a device that answers; it is opened behind the window's back.
     QCOMPARE(m_context.context.backend().openEx("ZK128", FT_OPEN_BY_SERIAL_NUMBER, &m_handle), FT_STATUS(FT_OK));
-    window->receiver().deviceHandle.store(m_handle);
+    window->receiver().useDevice(m_handle);
     window->receiver().resume();
     window->receiver().startAcquisition();
     QTRY_VERIFY(!window->receiver().isParked());

@@ -1,7 +1,7 @@
 #include "AppTestSupport.h"
 
-#include "CurrentRange.h"
 #include "MainWindow.h"
+#include "ParameterPanel.h"
 #include "TestContext.h"
 
 #include <QCheckBox>
@@ -66,7 +66,6 @@ private:
 void TestSettings::init()
 {
     writeStore({});
-    CurrentRange::set(200.0);
 }
 
 void TestSettings::cleanup()
@@ -132,7 +131,7 @@ void TestSettings::load()
 
     for (const char *name : RangeButtons)
         QCOMPARE(find<QRadioButton>(name)->isChecked(), checkedRange == QLatin1String(name));
-    QCOMPARE(CurrentRange::value(), range);
+    QCOMPARE(window->parameters().chosenRange(), range);
     QCOMPARE(!find<QWidget>("widget_range")->isHidden(), rangeFieldShown);
     QCOMPARE(find<QComboBox>("comboBox_saveframes")->currentText(), frames);
     QCOMPARE(find<QCheckBox>("checkBox_data")->isChecked(), saveKinds[0]);
@@ -163,7 +162,6 @@ void TestSettings::loadRestoresTextsIntoTheSummary()
 
     // First run: exactly the five bare lines, with the range the form shows checked.
     writeStore({});
-    CurrentRange::set(200.0);
     window = std::make_unique<MainWindow>(m_context.context);
     QCOMPARE(window->parameterSummaryText(), QStringLiteral("Current:800\nVbias1:\nVbias2:\nVon:\nVoff:\n"));
     for (const char *edit : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff", "lineEdit_gear",
@@ -225,11 +223,10 @@ void TestSettings::roundTrip()
     find<QComboBox>("comboBox_saveframes")->setCurrentText(QStringLiteral("100"));
     window.reset();
 
-    CurrentRange::set(200.0);
     window = std::make_unique<MainWindow>(m_context.context);
     QVERIFY(find<QRadioButton>("radioButton_optional_gear")->isChecked());
     QVERIFY(!find<QWidget>("widget_range")->isHidden());
-    QCOMPARE(CurrentRange::value(), 640.0);
+    QCOMPARE(window->parameters().chosenRange(), 640.0);
     QCOMPARE(find<QLineEdit>("lineEdit_von")->text(), QStringLiteral("12"));
     QVERIFY(find<QCheckBox>("checkBox_video")->isChecked());
     QVERIFY(find<QCheckBox>("checkBox_data")->isChecked());

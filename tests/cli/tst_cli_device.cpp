@@ -178,7 +178,7 @@ void TestCliDevice::conversation()
     switch (step) {
     case Step::Connect:
         done = rig.capture.connect(serial, &refusal);
-        QCOMPARE(rig.worker.deviceHandle.load() != nullptr, accepted);
+        QCOMPARE(rig.worker.device() != nullptr, accepted);
         break;
     case Step::Battery: {
         const std::optional<double> volts = rig.capture.readBatteryVolts();
@@ -195,7 +195,7 @@ void TestCliDevice::conversation()
     }
     case Step::Close:
         rig.capture.close();
-        QCOMPARE(rig.worker.deviceHandle.load(), FT_HANDLE(nullptr));
+        QCOMPARE(rig.worker.device(), FT_HANDLE(nullptr));
         break;
     }
     QCOMPARE(done, accepted);

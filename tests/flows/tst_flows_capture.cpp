@@ -19,7 +19,10 @@ struct CaptureRig
     CaptureRig()
         : runner(sim.context())
         , gate(runner.worker, runner.thread)
-        , control(CaptureWidgets{&play, &playArea, &set, &calibrationArea}, state, runner.worker, gate, fpsTimer,
+        , control(CaptureWidgets{&play, &playArea, &set, &calibrationArea}, state,
+                  CaptureTargets{runner.worker, runner.worker.saveRuns(), runner.worker.rendering(),
+                                 runner.worker.references()},
+                  gate, fpsTimer,
                   batteryTimer, [this] { ++recognitionResets; }, messages.sink())
         , calibration(*control.calibrationButton())
         , fullOn(*control.fullOnButton())
@@ -27,7 +30,7 @@ struct CaptureRig
     {
         batteryTimer.setInterval(300000);
         sim.device->setUsbBytesPerSecond(0);
-        runner.worker.deviceHandle.store(sim.open());
+        runner.worker.useDevice(sim.open());
         runner.worker.setCurrentRange(800);
         state.connected = true;
         state.configured = true;
@@ -98,7 +101,6 @@ void TestFlowsCapture::playStartsAndPlayAgainStops()
 {
     CaptureRig rig;
     rig.batteryTimer.start();
-    QSignalSpy frames(&rig.runner.worker, &ReceiverThread::sendImagetoMain);
     rig.control.playClicked();
 
     QVERIFY(rig.state.running);
@@ -111,7 +113,7 @@ void TestFlowsCapture::playStartsAndPlayAgainStops()
     QVERIFY(!rig.set.isEnabled());
     QCOMPARE(rig.set.toolTip(), QStringLiteral("Please stop collecting first!"));
     QCOMPARE(rig.count(DeviceProtocol::Code::Start), 1);
-    QTRY_VERIFY(frames.count() >= 3); // frames flow
+    QTRY_VERIFY(rig.runner.worker.frameHealth().received >= 3); // frames flow
 
     rig.control.playClicked();
     QVERIFY(!rig.state.running);
@@ -200,11 +202,11 @@ void TestFlowsCapture::referenceReports()
         rig.control.requestFullOn();
     else
         rig.control.requestFullOff();
-    QVERIFY(fullOn ? rig.runner.worker.fullOnPending.load() : rig.runner.worker.fullOffPending.load());
+    QVERIFY(fullOn ? rig.runner.worker.references().fullOnPending() : rig.runner.worker.references().fullOffPending());
     const QString report = fullOn ? QStringLiteral("Full on success.") : QStringLiteral("Full off success.");
     QTRY_COMPARE_WITH_TIMEOUT(rig.messages.texts, QStringList{report}, 10000);
-    QVERIFY(!rig.runner.worker.fullOnPending.load());
-    QVERIFY(!rig.runner.worker.fullOffPending.load());
+    QVERIFY(!rig.runner.worker.references().fullOnPending());
+    QVERIFY(!rig.runner.worker.references().fullOffPending());
     rig.control.stop();
 }
 

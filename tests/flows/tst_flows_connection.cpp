@@ -214,7 +214,7 @@ void TestFlowsConnection::connectOutcome()
     QCOMPARE(rig.batteryTimer.isActive(), connected);
     if (connected) {
         QVERIFY(rig.session.handle());
-        QCOMPARE(rig.worker.deviceHandle.load(), rig.session.handle());
+        QCOMPARE(rig.worker.device(), rig.session.handle());
         QCOMPARE(rig.batteryTimer.interval(), 300000);
         QVERIFY(rig.sent(DeviceProtocol::Code::BatteryQuery)); // polled once right away
     } else if (fault != "unplugged") {

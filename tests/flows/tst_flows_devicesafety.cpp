@@ -144,7 +144,7 @@ void TestFlowsDeviceSafety::failedSettingChangesNothing()
     rig.find<QPushButton>("pushButton_set")->click();
     QCOMPARE(rig.boxes.texts.last(), QStringLiteral("Parameter setting failed."));
     QCOMPARE(rig.window->receiver().currentRangeValue(), 800);
-    QCOMPARE(rig.window->receiver().fullOnReferenceSnapshot().front(), 800.0);
+    QCOMPARE(rig.window->receiver().references().snapshot().fullOn.front(), 800.0);
     QCOMPARE(rig.window->parameterSummaryText(), summary);
 }
 

@@ -4,6 +4,7 @@
 
 #include "DisplayPipeline.h"
 #include "DisplayTransform.h"
+#include "FramePool.h"
 #include "FrameRateMeter.h"
 #include "KeepRatioWidget.h"
 #include "TestPictureWriter.h"
@@ -100,7 +101,7 @@ struct PipelineRig
 {
     PipelineRig()
         : worker(test.context)
-        , pipeline(widgets(), &view, worker, test.scratchFolder())
+        , pipeline(widgets(), &view, worker.rendering(), worker.readout(), test.scratchFolder())
     {
         view.resize(300, 300);
         view.show();
@@ -109,11 +110,27 @@ struct PipelineRig
     {
         return DisplayWidgets{&fps, &locate, &current, &gray, &rgb, &heat};
     }
-    // Frames go through the event loop as the worker's queued frames would.
+    // Each picture as the window's refresh would take it: one new frame each.
     void feed(const QImage &image, int count = 1)
     {
         for (int i = 0; i < count; ++i)
-            pipeline.receiveImage(image);
+            pipeline.showPicture(FrameRendering::Picture{image, ++index, std::chrono::steady_clock::now()});
+    }
+    // A frame as the capture loop publishes it, every pixel at `raw`.
+    void publish(std::uint32_t raw)
+    {
+        std::shared_ptr<Frame> frame = pool.acquire();
+        for (int i = 0; i < Zk128::PixelCount; ++i) {
+            frame->raw[std::size_t(3 * i)] = std::uint8_t(raw >> 16);
+            frame->raw[std::size_t(3 * i + 1)] = std::uint8_t(raw >> 8);
+            frame->raw[std::size_t(3 * i + 2)] = std::uint8_t(raw);
+        }
+        frame->range = 100;
+        frame->index = ++index;
+        frame->arrivedSteady = std::chrono::steady_clock::now();
+        decodeCurrents(*frame);
+        worker.rendering().consume(frame);
+        worker.readout().consume(frame);
     }
 
     QLabel fps, locate, current;
@@ -122,6 +139,8 @@ struct PipelineRig
     TestContext test;
     ReceiverThread worker;
     DisplayPipeline pipeline;
+    FramePool pool;
+    std::uint64_t index = 0;
 };
 
 } // namespace
@@ -413,22 +432,25 @@ void TestFlowsDisplay::displayModeFollowsButtons()
     buttons[(button + 1) % 3]->setChecked(true);
     buttons[button]->setChecked(true);
     QCOMPARE(rig.pipeline.displayMode(), mode);
-    QCOMPARE(rig.worker.displayModeValue(), mode); // the last write carries the new mode
+    QCOMPARE(rig.worker.rendering().displayMode(), mode); // the last write carries the new mode
 }
 
 void TestFlowsDisplay::burstOfFramesDrawsNewestOnce()
 {
     PipelineRig rig;
-    rig.feed(gradientPicture()); // starts the clock
-    QImage newest(128, 128, QImage::Format_Grayscale8);
-    newest.fill(200);
-    rig.feed(gradientPicture(), 49);
-    rig.feed(newest);
+    rig.publish(0);
+    rig.pipeline.refresh(); // starts the clock
+    rig.pipeline.selectCell(3, 4);
+    for (int i = 0; i < 49; ++i)
+        rig.publish(100000);
+    rig.publish(800000); // 80 % of the range: level 204
+    rig.pipeline.refresh();
     QCOMPARE(rig.pipeline.framesCounted(), 50); // every frame counts for the rate
-    QTRY_COMPARE(rig.pipeline.framesDrawn(), 1);
-    QCoreApplication::processEvents();
-    QCOMPARE(rig.pipeline.framesDrawn(), 1); // and only the newest was drawn
-    QCOMPARE(rig.view.lastImage(), newest);
+    QCOMPARE(rig.pipeline.framesDrawn(), 1);    // and only the newest was drawn
+    rig.pipeline.refresh();
+    QCOMPARE(rig.pipeline.framesDrawn(), 1);
+    QCOMPARE(rig.view.lastImage().pixelColor(0, 0), QColor(204, 204, 204));
+    QCOMPARE(rig.current.text(), QStringLiteral(" Current: 80.0000 nA "));
 }
 
 void TestFlowsDisplay::testPictureWaitsForNextFrame()

@@ -3,7 +3,6 @@
 #include "FlowsTestSupport.h"
 
 #include "ConsoleState.h"
-#include "CurrentRange.h"
 #include "DeviceProtocol.h"
 #include "DeviceSession.h"
 #include "WorkerGate.h"
@@ -37,7 +36,7 @@ struct PanelRig
         for (QRadioButton *b : {&r800, &r100, &r10, &r1, &typed})
             QObject::connect(b, &QRadioButton::toggled, &panel, [this, b](bool on) { panel.rangeToggled(b, on); });
         rangeField.hide();
-        CurrentRange::set(800.0);
+        panel.chooseRange(800.0);
         session.open();
         session.configure();
         for (QLineEdit *e : {&vc, &vd, &von, &voff})
@@ -152,7 +151,7 @@ void TestFlowsParameters::rangeButtons()
     rig.gear.setText(QStringLiteral("250"));
     QRadioButton *buttons[] = {&rig.r800, &rig.r100, &rig.r10, &rig.r1, &rig.typed};
     buttons[button]->setChecked(true);
-    QCOMPARE(CurrentRange::value(), range);
+    QCOMPARE(rig.panel.chosenRange(), range);
     QCOMPARE(rig.timing.text(), timing);
     QCOMPARE(!rig.rangeField.isHidden(), fieldShown);
     if (fieldShown) {
@@ -251,7 +250,7 @@ void TestFlowsParameters::refusals()
     QVERIFY(rig.parameterCommands().empty());
     QCOMPARE(rig.summary, QStringLiteral("before"));
     QCOMPARE(rig.worker.currentRangeValue(), rangeBefore);
-    QCOMPARE(CurrentRange::value(), 800.0);
+    QCOMPARE(rig.panel.chosenRange(), 800.0);
 }
 
 void TestFlowsParameters::typedRangeTakesEffectOnSetting()
@@ -259,9 +258,9 @@ void TestFlowsParameters::typedRangeTakesEffectOnSetting()
     PanelRig rig;
     rig.typed.setChecked(true);
     rig.gear.setText(QStringLiteral("250"));
-    QCOMPARE(CurrentRange::value(), 800.0); // typing alone changes nothing
+    QCOMPARE(rig.panel.chosenRange(), 800.0); // typing alone changes nothing
     rig.panel.applySettings();
-    QCOMPARE(CurrentRange::value(), 250.0);
+    QCOMPARE(rig.panel.chosenRange(), 250.0);
     QVERIFY(rig.summary.startsWith(QStringLiteral("Current:250\n")));
 }
 
@@ -293,7 +292,7 @@ void TestFlowsParameters::unacknowledgedSettingFails()
     // The device kept its parameters, and so does the console: range,
     // references and summary are those of before.
     QCOMPARE(rig.worker.currentRangeValue(), 250);
-    QCOMPARE(rig.worker.fullOnReferenceSnapshot().front(), 250.0);
+    QCOMPARE(rig.worker.references().snapshot().fullOn.front(), 250.0);
     QCOMPARE(rig.summary, QStringLiteral("before"));
     QCOMPARE(int(rig.parameterCommands().size()), fault == "corrupt" ? 1 : 0); // sent once, never again
     QVERIFY(rig.session.lastStatus() != FT_OK || fault == "corrupt");

@@ -17,10 +17,10 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include <unistd.h>
 #include <mutex>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -31,8 +31,7 @@ struct SaveRig
     SaveRig()
         : worker(test.context)
         , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &hdf5, &progress, &stateLabel, &runFolder},
-                state,
-                worker, summary, {}, messages.sink())
+                state, worker.saveRuns(), summary, {}, messages.sink())
     {
         frames.setEditable(true);
         frames.addItems({"1", "5", "30", "50", "100", "500", "1000"});
@@ -141,7 +140,7 @@ void TestFlowsSave::refusals()
         rig.path.setText(QStringLiteral("/proc"));
     rig.panel.saveClicked();
     QCOMPARE(rig.messages.texts, QStringList{message});
-    QVERIFY(!rig.worker.isRecording());
+    QVERIFY(!rig.worker.isSaveRunArmed());
     QVERIFY(!QDir(rig.dir.path() + "/out").exists()); // nothing is created for a refused request
 }
 
@@ -151,7 +150,7 @@ void TestFlowsSave::countLimitIsInclusive()
     rig.frames.setCurrentText(QStringLiteral("1000"));
     rig.panel.saveClicked();
     QVERIFY(rig.messages.texts.isEmpty());
-    QVERIFY(rig.worker.isRecording());
+    QVERIFY(rig.worker.isSaveRunArmed());
     QCOMPARE(rig.panel.requestedFrames(), 1000);
 }
 
@@ -235,11 +234,11 @@ void TestFlowsSave::requestReachesWorker()
 
     QVERIFY(rig.messages.texts.isEmpty());
     QVERIFY(QDir(rig.dir.path() + "/deeper/still/out/run").exists());
-    QVERIFY(rig.worker.isRecording());
+    QVERIFY(rig.worker.isSaveRunArmed());
     QCOMPARE(rig.panel.requestedFrames(), 3);
-    QCOMPARE(rig.worker.saveCsvOnCompletion.load(), data);
-    QCOMPARE(rig.worker.savePictures.load(), picture);
-    QCOMPARE(rig.worker.saveVideo.load(), video);
+    QCOMPARE(rig.worker.saveRuns().armedPlan().data, data);
+    QCOMPARE(rig.worker.saveRuns().armedPlan().pictures, picture);
+    QCOMPARE(rig.worker.saveRuns().armedPlan().video, video);
     QCOMPARE(rig.progress.value(), 0); // a new request starts from nothing
 }
 
@@ -262,7 +261,7 @@ void TestFlowsSave::secondSaveAsksFirst()
     rig.panel.saveClicked();
     QCOMPARE(rig.questions, QStringList{SavePanel::runInProgressQuestion()});
     QCOMPARE(QDir(rig.dir.path() + "/out/run_1").exists(), agree);
-    QCOMPARE(rig.worker.saveVideo.load(), agree);
+    QCOMPARE(rig.worker.saveRuns().armedPlan().video, agree);
     QVERIFY(rig.worker.isSaveRunArmed());
 }
 
@@ -277,8 +276,8 @@ void TestFlowsSave::uncreatableFolderIsNotArmed()
     QCOMPARE(rig.messages.texts.size(), 1);
     QVERIFY(rig.messages.texts.first().startsWith(QStringLiteral("The folder ")));
     QVERIFY(rig.messages.texts.first().endsWith(QStringLiteral(" could not be created.")));
-    QVERIFY(!rig.worker.isRecording());
-    QVERIFY(!rig.worker.saveCsvOnCompletion.load());
+    QVERIFY(!rig.worker.isSaveRunArmed());
+    QVERIFY(!rig.worker.saveRuns().armedPlan().data);
 }
 
 void TestFlowsSave::progress_data()

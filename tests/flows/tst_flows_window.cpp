@@ -434,7 +434,7 @@ void TestFlowsWindow::colourScaleFollowsLevels()
     QVERIFY(rig.connectAndPlay());
     rig.find<QRadioButton>(qPrintable(QStringLiteral("radioButton_") + mode))->click();
     if (shown == QLatin1String("levels"))
-        rig.window->receiver().setDisplayLevels(DisplayLevels{true, false, 100.0, 300.0});
+        rig.window->receiver().rendering().setDisplayLevels(DisplayLevels{true, false, 100.0, 300.0});
     if (shown == QLatin1String("calibrated"))
         rig.buttonNamed("widget_7", "Open Calibration")->click();
     ColourScaleBar &scale = rig.window->colourScale();

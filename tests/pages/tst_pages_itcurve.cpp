@@ -172,7 +172,7 @@ void TestPagesItCurve::startCollect()
 
     QCOMPARE(rig.boxes.texts, messages);
     const bool started = messages.isEmpty();
-    QCOMPARE(rig.window->receiver().seriesEnabled.load(), started);
+    QCOMPARE(rig.window->receiver().readout().seriesEnabled(), started);
     QCOMPARE(rows.start->isEnabled(), !started);
     QVERIFY(rows.stop->isEnabled());
     if (started)
@@ -255,11 +255,11 @@ void TestPagesItCurve::closeWhileCollecting()
     rows.open->click();
     QPointer<CurrentDialog> first = rig.window->itCurve().window();
     rows.start->click();
-    QVERIFY(rig.window->receiver().seriesEnabled.load());
+    QVERIFY(rig.window->receiver().readout().seriesEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(first && first->graph(0)->dataCount() > 0, 5000);
 
     first->close();
-    QVERIFY(!rig.window->receiver().seriesEnabled.load());
+    QVERIFY(!rig.window->receiver().readout().seriesEnabled());
     QVERIFY(!rows.start->isEnabled());
     QVERIFY(!rows.stop->isEnabled());
     QCOMPARE(rows.open->text(), QStringLiteral("Open It-Curve"));
@@ -284,24 +284,24 @@ void TestPagesItCurve::stopHoldsTheClock()
     CurveRows rows(rig);
     QVERIFY(rig.connectAndPlay());
     rows.open->click();
-    QSignalSpy series(&rig.window->receiver(), &ReceiverThread::pixelCurrentDataUpdated);
+    QCPGraph *samples = rig.window->itCurve().window()->graph(0);
     rows.start->click();
-    QTRY_VERIFY_WITH_TIMEOUT(series.count() >= 5, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(samples->dataCount() >= 5, 5000);
 
     rows.stop->click();
-    // The spy records on the worker thread as the series are emitted, so its
-    // last entry is where the clock stood at the stop.
-    const double heldTime = series.last().at(1).toDouble();
-    QVERIFY(!rig.window->receiver().seriesEnabled.load());
+    QVERIFY(!rig.window->receiver().readout().seriesEnabled());
     QVERIFY(rows.start->isEnabled());
     QVERIFY(rows.stop->isEnabled());
 
-    // The pause is wall time that must not show on the time axis.
+    // The pause is wall time that must not show on the time axis. The window
+    // draws the steps sampled before the stop meanwhile; the last is where
+    // the clock stood.
     QTest::qWait(700);
-    const int restartedAt = series.count();
+    const int restartedAt = samples->dataCount();
+    const double heldTime = (samples->data()->constEnd() - 1)->key;
     rows.start->click();
-    QTRY_VERIFY_WITH_TIMEOUT(series.count() >= restartedAt + 2, 5000);
-    const double resumedTime = series.at(restartedAt).at(1).toDouble();
+    QTRY_VERIFY_WITH_TIMEOUT(samples->dataCount() >= restartedAt + 2, 5000);
+    const double resumedTime = samples->data()->at(restartedAt)->key;
     const QString times = QStringLiteral("%1 after %2").arg(resumedTime).arg(heldTime);
     QVERIFY2(resumedTime >= heldTime - 0.05, qPrintable(times));
     QVERIFY2(resumedTime < heldTime + 0.5, qPrintable(times));

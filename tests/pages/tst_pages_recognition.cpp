@@ -246,7 +246,7 @@ void TestPagesRecognition::needsCapture()
     QVERIFY(!page.enable->isEnabled());
     QVERIFY(!page.disable->isEnabled());
     QVERIFY(!rig.window->recognition().isRunning());
-    QVERIFY(!rig.window->receiver().modePictureRequested.load());
+    QVERIFY(!rig.window->receiver().templatePicture().pending());
     QCOMPARE(rig.window->recognition().attemptsRun(), 0);
 }
 
@@ -274,7 +274,7 @@ void TestPagesRecognition::offsetModes()
     QVERIFY(page.enable->isEnabled());
     QVERIFY(page.disable->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(scratch + "/mode.png"), 5000);
-    QVERIFY(!rig.window->receiver().modePictureRequested.load());
+    QVERIFY(!rig.window->receiver().templatePicture().pending());
 
     QPushButton *own = withTemplate ? page.enable : page.disable;
     QPushButton *other = withTemplate ? page.disable : page.enable;

@@ -1,3 +1,4 @@
+#include "ConsoleContext.h"
 #include "SharedFrameReader.h"
 #include "SharedFrameView.h"
 
@@ -79,7 +80,7 @@ class SharedFrameViewTest : public QObject
 private slots:
     void init();
     void cleanup();
-    void processWideBlockIsOpenedBeforeMainWithMode0600();
+    void consoleContextOpensTheBlockWithMode0600();
     void frameWrittenByOneProcessIsReadByAnother_data();
     void frameWrittenByOneProcessIsReadByAnother();
     void existingBlockIsGrownOnlyWhenSmaller_data();
@@ -106,13 +107,14 @@ void SharedFrameViewTest::cleanup()
     shm_unlink(("/" + m_name).c_str());
 }
 
-void SharedFrameViewTest::processWideBlockIsOpenedBeforeMainWithMode0600()
+void SharedFrameViewTest::consoleContextOpensTheBlockWithMode0600()
 {
-    // Opened by static initialisation: the object exists before this test asks.
+    // The console's own block belongs to its context, opened when the context is built.
+    const ConsoleContext context(nullptr, ConsolePaths{QString(), QString(), QString()});
+    QVERIFY(context.frameView().isOpen());
+    QVERIFY(context.frameView().error().empty());
     QCOMPARE(SharedFrameReader::sizeOf(SharedFrameView::Name), static_cast<long long>(SharedFrameView::Size));
     QCOMPARE(modeOf(SharedFrameView::Name), 0600u);
-    QVERIFY(SharedFrameView::instance().isOpen());
-    QVERIFY(SharedFrameView::instance().error().empty());
 }
 
 void SharedFrameViewTest::frameWrittenByOneProcessIsReadByAnother_data()

@@ -14,6 +14,7 @@
 #include <hdf5.h>
 
 #include <cstdint>
+#include <vector>
 
 // The files of a save run read back with real readers: a CSV parser, the
 // HDF5 API, ffprobe and a PNG decoder. Each answers -1 for a file it cannot
@@ -50,6 +51,32 @@ inline int wholeCsvFrames(const QString &path, int blockLines = kLinesPerFrame)
             return -1;
     }
     return lines.size() / blockLines;
+}
+
+// The frames of a frames CSV file: each one's time ("Time: " line) and its
+// 16384 values; empty when the file is not whole frames.
+struct CsvFrame
+{
+    QString time;
+    std::vector<double> values;
+};
+
+inline std::vector<CsvFrame> csvFrames(const QString &path)
+{
+    std::vector<CsvFrame> frames;
+    QFile file(path);
+    if (wholeCsvFrames(path) < 0 || !file.open(QIODevice::ReadOnly))
+        return frames;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (int start = 0; start + kLinesPerFrame <= lines.size(); start += kLinesPerFrame) {
+        CsvFrame frame;
+        frame.time = QString::fromUtf8(lines[start].mid(6));
+        for (int row = 1; row <= 128; ++row)
+            for (const QByteArray &value : lines[start + row].split(','))
+                frame.values.push_back(value.toDouble());
+        frames.push_back(std::move(frame));
+    }
+    return frames;
 }
 
 struct Hdf5Run

@@ -18,17 +18,14 @@ WorkerRig::WorkerRig(const Options &options)
     m_worker = new ReceiverThread(m_context.context);
     m_worker->setFrameTimeoutMs(options.frameTimeoutMs);
     m_worker->setCurrentRange(options.rangeNa);
+    m_worker->addConsumer(m_tap);
     m_worker->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::started, m_worker, &ReceiverThread::process);
-    QObject::connect(m_worker, &ReceiverThread::onCellclicked, &m_signals, &WorkerSignals::onCellclicked);
     QObject::connect(m_worker, &ReceiverThread::errorOccurred, &m_signals, &WorkerSignals::errorOccurred);
-    QObject::connect(m_worker, &ReceiverThread::sendImagetoMain, &m_signals, &WorkerSignals::sendImagetoMain);
     QObject::connect(m_worker, &ReceiverThread::finished, &m_signals, &WorkerSignals::finished);
     QObject::connect(m_worker, &ReceiverThread::savemessage, &m_signals, &WorkerSignals::savemessage);
     QObject::connect(m_worker, &ReceiverThread::setMaxSuccess, &m_signals, &WorkerSignals::setMaxSuccess);
     QObject::connect(m_worker, &ReceiverThread::setMinSuccess, &m_signals, &WorkerSignals::setMinSuccess);
-    QObject::connect(m_worker, &ReceiverThread::pixelCurrentDataUpdated, &m_signals,
-                     &WorkerSignals::pixelCurrentDataUpdated);
     QObject::connect(m_worker, &ReceiverThread::saveFailed, &m_signals, &WorkerSignals::saveFailed);
     QObject::connect(m_worker, &ReceiverThread::saveFinished, &m_signals, &WorkerSignals::saveFinished);
     QObject::connect(m_worker, &ReceiverThread::deviceFailed, &m_signals, &WorkerSignals::deviceFailed);
@@ -70,7 +67,7 @@ bool WorkerRig::start()
 {
     if (!configureDevice())
         return false;
-    m_worker->deviceHandle.store(m_handle);
+    m_worker->useDevice(m_handle);
     m_thread.start();
     if (m_options.pauseAfterStart)
         m_worker->pause();
@@ -120,4 +117,21 @@ std::vector<std::uint8_t> WorkerRig::parameterCommand(int rangeNa, std::uint32_t
     bytes.push_back(std::uint8_t(sum & 0xFF));
     bytes.push_back(0x0A);
     return bytes;
+}
+
+void FrameTap::consume(const FramePtr &frame)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_newest = frame;
+    }
+    if (m_hook)
+        m_hook(*frame);
+    m_count.fetch_add(1);
+}
+
+FramePtr FrameTap::newest() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_newest;
 }

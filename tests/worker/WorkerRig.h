@@ -8,9 +8,29 @@
 
 #include <QThread>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <memory>
 #include <vector>
+
+// The frames the loop publishes, as one more consumer sees them: counted,
+// the newest kept, and a hook (set before Play) run on the capture thread.
+class FrameTap : public FrameConsumer
+{
+public:
+    void consume(const FramePtr &frame) override;
+    int count() const { return m_count.load(); }
+    FramePtr newest() const;
+    void setHook(std::function<void(const Frame &)> hook) { m_hook = std::move(hook); }
+
+private:
+    std::atomic<int> m_count{0};
+    mutable std::mutex m_mutex;
+    FramePtr m_newest;
+    std::function<void(const Frame &)> m_hook;
+};
 
 // One worker in its own thread in front of a simulated ZK128, wired the way
 // the main window wires it: started paused, driven by direct calls, reporting
@@ -41,6 +61,8 @@ public:
     ProbeBackend &probe() { return *m_probe; }
     ReceiverThread &worker() { return *m_worker; }
     WorkerSignals &relay() { return m_signals; }
+    FrameTap &tap() { return m_tap; }
+    int frames() const { return m_tap.count(); } // published since the rig was built
     QThread &thread() { return m_thread; }
     const ConsoleContext &context() const { return m_context.context; }
     QString scratchFolder() const { return m_context.scratchFolder(); }
@@ -61,6 +83,7 @@ private:
     TestContext m_context;
     FT_HANDLE m_handle = nullptr;
     QThread m_thread;
+    FrameTap m_tap;                     // outlives the worker, which calls it
     ReceiverThread *m_worker = nullptr; // lives in m_thread; deleted after it ends
     WorkerSignals m_signals;
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+// Play and Stop of the capture loop, as one operation each: resume then
+// start; request the stop then pause (the loop finishes the frame in flight,
+// sends the stop command, consumes its answer and parks). GUI thread.
+class CaptureSwitch
+{
+public:
+    virtual void startCapture() = 0;
+    virtual void stopCapture() = 0;
+
+protected:
+    ~CaptureSwitch() = default;
+};
