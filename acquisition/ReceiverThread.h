@@ -5,11 +5,13 @@
 #include "DeviceHandleUser.h"
 #include "FrameAssembler.h"
 #include "FrameHealth.h"
+#include "FrameHealthSource.h"
 #include "FramePacer.h"
 #include "FramePool.h"
 #include "FrameRendering.h"
 #include "FrameTypes.h"
 #include "LiveFrameCopy.h"
+#include "LoopParking.h"
 #include "PixelReadout.h"
 #include "ReferenceCalibration.h"
 #include "SaveOutcome.h"
@@ -52,14 +54,20 @@ class D2xxBackend;
 //
 // Controllers get the narrow side they need: AcquisitionSettings (the
 // parameter flow), DeviceHandleUser (the connect flow), CaptureSwitch (Play
-// and Stop) or one consumer.
+// and Stop), LoopParking (the window's own device exchanges),
+// FrameHealthSource (the live analysis) or one consumer.
 //
 // Thread contract: the GUI thread calls the operations; the loop runs on the
 // worker thread. `paused`, `quitRequested`, `parked` and `running` change
 // under `mutex`, and the loop waits on `pauseCondition` under it; the device
 // handle and the last status are atomics (useDevice writes the handle while
 // the loop is parked); the settings below are atomics.
-class ReceiverThread : public QObject, public AcquisitionSettings, public DeviceHandleUser, public CaptureSwitch
+class ReceiverThread : public QObject,
+                       public AcquisitionSettings,
+                       public DeviceHandleUser,
+                       public CaptureSwitch,
+                       public LoopParking,
+                       public FrameHealthSource
 {
     Q_OBJECT
 
@@ -144,15 +152,15 @@ public:
 
     // Blocks the calling (GUI) thread until the loop sits on its wait condition,
     // at most timeoutMs; true when it is parked.
-    bool waitUntilParked(int timeoutMs);
-    bool isParked() const;
+    bool waitUntilParked(int timeoutMs) override;
+    bool isParked() const override;
     bool isRunning() const { return running.load(); }
 
     // A frame request whose frame has not completed after this long is given up:
     // the receive queue is purged and a new request is written.
     void setFrameTimeoutMs(int ms);
     void setWaitStrategy(WaitStrategy strategy) { m_waitStrategy.store(strategy); }
-    FrameHealth frameHealth() const;
+    FrameHealth frameHealth() const override;
 
 public slots:
     // The capture loop; runs on the worker thread until shutdown.

@@ -1,9 +1,11 @@
 #include "ConsoleShutdown.h"
 
 #include "Log.h"
-#include "ReceiverThread.h"
+#include "SaveRunFeeder.h"
 #include "StopSignals.h"
 
+#include <algorithm>
+#include <chrono>
 
 namespace ConsoleShutdown {
 
@@ -18,15 +20,15 @@ void stopOnSignal(StopSignals &stopSignals, std::function<void()> stop)
     });
 }
 
-QString finishSaveRuns(ReceiverThread &worker, int timeoutMs)
+QString finishSaveRuns(SaveRunFeeder &saveRuns, int timeoutMs)
 {
-    worker.endSaveRun(QStringLiteral("the console was closed"));
-    if (worker.waitForSaveRuns(timeoutMs))
+    saveRuns.end(QStringLiteral("the console was closed"));
+    if (saveRuns.waitUntilIdle(std::chrono::milliseconds(std::max(0, timeoutMs))))
         return QString();
     const QString sentence =
         QStringLiteral("The console closed with %1 frames of the save run not written: the disk did not take them "
                        "within %2 s.")
-            .arg(worker.saveFramesPending())
+            .arg(saveRuns.framesPending())
             .arg(timeoutMs / 1000);
     logLine(sentence.toUtf8());
     return sentence;

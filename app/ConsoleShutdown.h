@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class ReceiverThread;
+class SaveRunFeeder;
 class StopSignals;
 
 // How the console ends when the operator does not close it: a stop signal
@@ -23,6 +23,6 @@ void stopOnSignal(StopSignals &stopSignals, std::function<void()> stop);
 // Ends the armed save run ("the console was closed") and waits at most
 // timeoutMs for its files. Empty when everything is on disk and closed;
 // otherwise the sentence that says what stays unwritten (also logged).
-QString finishSaveRuns(ReceiverThread &worker, int timeoutMs = kCloseWaitMs);
+QString finishSaveRuns(SaveRunFeeder &saveRuns, int timeoutMs = kCloseWaitMs);
 
 } // namespace ConsoleShutdown

@@ -2,21 +2,21 @@
 
 #include "DisplayPipeline.h"
 #include "LiveAnalysisWindow.h"
+#include "LiveFrameCopy.h"
 #include "Log.h"
-#include "ReceiverThread.h"
 #include "SavedReferences.h"
 
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
 
-LiveAnalysisPage::LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSection, ReceiverThread &worker,
+LiveAnalysisPage::LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSection, const AnalysisFeeds &feeds,
                                    const ConsoleState &state, WorkerAnalysisSource::Voltages sentVoltages,
                                    DisplayPipeline &pipeline, const SettingsIdentity &settings,
                                    OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
-    , m_worker(worker)
-    , m_source(worker, state, std::move(sentVoltages))
+    , m_liveFrames(feeds.liveFrames)
+    , m_source(feeds, state, std::move(sentVoltages))
     , m_settings(settings)
     , m_message(std::move(message))
 {
@@ -38,7 +38,7 @@ LiveAnalysisPage::LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSect
 
 LiveAnalysisPage::~LiveAnalysisPage()
 {
-    m_worker.liveFrames().setPublishing(false);
+    m_liveFrames.setPublishing(false);
     delete m_window.data();
 }
 
@@ -52,10 +52,10 @@ void LiveAnalysisPage::openWindow()
     if (!m_window) {
         m_window = new LiveAnalysisWindow(m_source, m_settings);
         m_window->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_window.data(), &QObject::destroyed, this, [this] { m_worker.liveFrames().setPublishing(false); });
+        connect(m_window.data(), &QObject::destroyed, this, [this] { m_liveFrames.setPublishing(false); });
     }
     // The worker copies its newest frame only while someone looks at it.
-    m_worker.liveFrames().setPublishing(true);
+    m_liveFrames.setPublishing(true);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

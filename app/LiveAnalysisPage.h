@@ -7,6 +7,7 @@
 #include <QPointer>
 
 class DisplayPipeline;
+class LiveFrameCopy;
 class LiveAnalysisWindow;
 class QPushButton;
 class QVBoxLayout;
@@ -27,7 +28,7 @@ class LiveAnalysisPage : public QObject
 public:
     // The button goes into `pageLayout` (the Display page's column) right
     // after `itCurveSection`.
-    LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSection, ReceiverThread &worker,
+    LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSection, const AnalysisFeeds &feeds,
                      const ConsoleState &state, WorkerAnalysisSource::Voltages sentVoltages,
                      DisplayPipeline &pipeline, const SettingsIdentity &settings,
                      OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
@@ -43,7 +44,7 @@ public:
     LiveAnalysisWindow *window() const;
 
 private:
-    ReceiverThread &m_worker;
+    LiveFrameCopy &m_liveFrames;
     WorkerAnalysisSource m_source;
     const SettingsIdentity &m_settings;
     OperatorMessage::Sink m_message;

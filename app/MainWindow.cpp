@@ -108,6 +108,7 @@ void MainWindow::buildControllers()
 {
     // In dependency order: each controller is built after those it uses.
     gate = new WorkerGate(worker, workerThread, this);
+    connect(&worker, &ReceiverThread::loopParked, gate, &WorkerGate::loopParked, Qt::QueuedConnection);
     buildLiveView();
     capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set, ui->widget_7},
                                  state,
@@ -136,7 +137,8 @@ void MainWindow::buildControllers()
                                           this);
     connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
     analysisPage = new LiveAnalysisPage(
-        ui->verticalLayout_10, ui->widget_9, worker, state,
+        ui->verticalLayout_10, ui->widget_9,
+        AnalysisFeeds{worker.liveFrames(), worker, worker, worker.references(), worker.rendering()}, state,
         [this]() -> const BiasVoltages & { return parameterPanel->sentVoltages(); }, *pipeline, context.settings(),
         OperatorMessage::modalBox(), this);
 }

@@ -70,7 +70,7 @@ public:
     // The range the operator chose: the last fixed button checked, or the
     // typed range once a Setting carried it (200 nA before either). The
     // device converts with the range it acknowledged last, which the capture
-    // loop holds (ReceiverThread::currentRangeValue).
+    // loop holds (AcquisitionSettings::currentRangeValue).
     double chosenRange() const { return m_chosenRange; }
     void chooseRange(double nanoAmperes) { m_chosenRange = nanoAmperes; }
     // The Setting button.

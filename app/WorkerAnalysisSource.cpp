@@ -1,12 +1,16 @@
 #include "WorkerAnalysisSource.h"
 
 #include "BiasVoltages.h"
+#include "AcquisitionSettings.h"
 #include "ConsoleState.h"
-#include "ReceiverThread.h"
+#include "FrameHealthSource.h"
+#include "FrameRendering.h"
+#include "LiveFrameCopy.h"
+#include "ReferenceCalibration.h"
 #include "SavedReferences.h"
 
-WorkerAnalysisSource::WorkerAnalysisSource(ReceiverThread &worker, const ConsoleState &state, Voltages sentVoltages)
-    : m_worker(worker)
+WorkerAnalysisSource::WorkerAnalysisSource(const AnalysisFeeds &feeds, const ConsoleState &state, Voltages sentVoltages)
+    : m_feeds(feeds)
     , m_state(state)
     , m_sentVoltages(std::move(sentVoltages))
 {
@@ -14,12 +18,12 @@ WorkerAnalysisSource::WorkerAnalysisSource(ReceiverThread &worker, const Console
 
 bool WorkerAnalysisSource::newestFrame(std::uint64_t after, LiveFrame &frame)
 {
-    return m_worker.liveFrames().newestFrame(after, frame.currents, frame.sequence, frame.timeMs);
+    return m_feeds.liveFrames.newestFrame(after, frame.currents, frame.sequence, frame.timeMs);
 }
 
 FrameHealth WorkerAnalysisSource::frameHealth() const
 {
-    return m_worker.frameHealth();
+    return m_feeds.health.frameHealth();
 }
 
 bool WorkerAnalysisSource::isCapturing() const
@@ -29,19 +33,19 @@ bool WorkerAnalysisSource::isCapturing() const
 
 double WorkerAnalysisSource::currentRangeNa() const
 {
-    return m_worker.currentRangeValue();
+    return m_feeds.settings.currentRangeValue();
 }
 
 ReferenceSet WorkerAnalysisSource::references() const
 {
-    const RunReferences held = m_worker.references().snapshot();
+    const RunReferences held = m_feeds.references.snapshot();
     const BiasVoltages &voltages = m_sentVoltages();
     ReferenceSet set;
     set.fullOff = held.fullOff;
     set.fullOn = held.fullOn;
     set.fullOffTaken = held.fullOffTaken;
     set.fullOnTaken = held.fullOnTaken;
-    set.currentRangeNa = m_worker.currentRangeValue();
+    set.currentRangeNa = m_feeds.settings.currentRangeValue();
     set.vbias1Volts = voltages.vbias1;
     set.vbias2Volts = voltages.vbias2;
     set.vonVolts = voltages.von;
@@ -51,10 +55,10 @@ ReferenceSet WorkerAnalysisSource::references() const
 
 void WorkerAnalysisSource::applyReferences(const ReferenceSet &references)
 {
-    m_worker.references().setReferences(SavedReferences::applied(m_worker.references().snapshot(), references));
+    m_feeds.references.setReferences(SavedReferences::applied(m_feeds.references.snapshot(), references));
 }
 
 void WorkerAnalysisSource::setDisplayLevels(const DisplayLevels &levels)
 {
-    m_worker.rendering().setDisplayLevels(levels);
+    m_feeds.rendering.setDisplayLevels(levels);
 }

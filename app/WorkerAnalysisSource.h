@@ -4,21 +4,34 @@
 
 #include <functional>
 
-class ReceiverThread;
+class AcquisitionSettings;
+class FrameHealthSource;
+class FrameRendering;
+class LiveFrameCopy;
+class ReferenceCalibration;
 struct BiasVoltages;
 struct ConsoleState;
+
+// The parts of the capture loop the live analysis reads and sets.
+struct AnalysisFeeds {
+    LiveFrameCopy &liveFrames;
+    const FrameHealthSource &health;
+    const AcquisitionSettings &settings; // the current range
+    ReferenceCalibration &references;
+    FrameRendering &rendering;           // display levels
+};
 
 // The live analysis window's view of the running console: the worker's
 // newest frame, frame health, references and display levels, and the
 // voltages the device acknowledged last.
 //
-// Thread contract: GUI thread only; the worker's own locks guard what it shares.
+// Thread contract: GUI thread only; each consumer's own lock guards what it shares.
 class WorkerAnalysisSource : public LiveAnalysisSource
 {
 public:
     using Voltages = std::function<const BiasVoltages &()>;
 
-    WorkerAnalysisSource(ReceiverThread &worker, const ConsoleState &state, Voltages sentVoltages);
+    WorkerAnalysisSource(const AnalysisFeeds &feeds, const ConsoleState &state, Voltages sentVoltages);
 
     bool newestFrame(std::uint64_t after, LiveFrame &frame) override;
     FrameHealth frameHealth() const override;
@@ -30,7 +43,7 @@ public:
     void setDisplayLevels(const DisplayLevels &levels) override;
 
 private:
-    ReceiverThread &m_worker;
+    AnalysisFeeds m_feeds;
     const ConsoleState &m_state;
     Voltages m_sentVoltages;
 };

@@ -1,17 +1,16 @@
 #include "WorkerGate.h"
 
-#include "ReceiverThread.h"
+#include "LoopParking.h"
 
 #include <QThread>
 
 #include <algorithm>
 
-WorkerGate::WorkerGate(ReceiverThread &worker, const QThread &workerThread, QObject *parent)
+WorkerGate::WorkerGate(LoopParking &worker, const QThread &workerThread, QObject *parent)
     : QObject(parent)
     , m_worker(worker)
     , m_workerThread(workerThread)
 {
-    connect(&m_worker, &ReceiverThread::loopParked, this, &WorkerGate::runWaiting, Qt::QueuedConnection);
 }
 
 bool WorkerGate::workerParked() const
@@ -42,7 +41,7 @@ bool WorkerGate::isWaiting(Job kind) const
     return std::any_of(m_waiting.begin(), m_waiting.end(), [kind](const Waiting &waiting) { return waiting.kind == kind; });
 }
 
-void WorkerGate::runWaiting()
+void WorkerGate::loopParked()
 {
     // A job may start a capture (the worker then runs again): the rest wait
     // for its next park.

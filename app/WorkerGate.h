@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
+class LoopParking;
 class QThread;
-class ReceiverThread;
 
 // The window's own device exchanges (battery poll, parameter command,
 // closing the handle, starting a capture) must never overlap the worker's
@@ -18,8 +18,9 @@ class ReceiverThread;
 // Each job has a kind; a newer job of a kind replaces a waiting one, and a
 // waiting job can be withdrawn (a start withdrawn by a stop).
 //
-// Thread contract: GUI thread only; the worker's report arrives through a
-// queued signal.
+// Thread contract: GUI thread only; the worker's report (its loopParked
+// signal) arrives through a queued connection to loopParked(), made by
+// whoever composes the gate with the worker.
 class WorkerGate : public QObject
 {
     Q_OBJECT
@@ -29,7 +30,7 @@ public:
     // The longest the window waits for a worker that is about to park.
     static constexpr int kShortWaitMs = 200;
 
-    WorkerGate(ReceiverThread &worker, const QThread &workerThread, QObject *parent = nullptr);
+    WorkerGate(LoopParking &worker, const QThread &workerThread, QObject *parent = nullptr);
 
     // Runs the job now when the worker is parked, or keeps it until it is.
     // True when it ran now.
@@ -39,14 +40,17 @@ public:
     // True when the worker cannot be reading right now.
     bool workerParked() const;
 
+public slots:
+    // The worker has parked: runs the waiting jobs.
+    void loopParked();
+
 private:
-    void runWaiting();
 
     struct Waiting {
         Job kind;
         std::function<void()> job;
     };
-    ReceiverThread &m_worker;
+    LoopParking &m_worker;
     const QThread &m_workerThread;
     std::vector<Waiting> m_waiting; // in the order they were asked for
 };

@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
         });
     }
     const int result = app.exec();
-    if (!ConsoleShutdown::finishSaveRuns(window->receiver()).isEmpty()) {
+    if (!ConsoleShutdown::finishSaveRuns(window->receiver().saveRuns()).isEmpty()) {
         // The writer is stuck on the disk and would hold the exit for good;
         // the log says what stays unwritten.
         window->saveSettings();

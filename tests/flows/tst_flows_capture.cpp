@@ -28,6 +28,8 @@ struct CaptureRig
         , fullOn(*control.fullOnButton())
         , fullOff(*control.fullOffButton())
     {
+        QObject::connect(&runner.worker, &ReceiverThread::loopParked, &gate, &WorkerGate::loopParked,
+                         Qt::QueuedConnection);
         batteryTimer.setInterval(300000);
         sim.device->setUsbBytesPerSecond(0);
         runner.worker.useDevice(sim.open());

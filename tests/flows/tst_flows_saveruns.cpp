@@ -106,7 +106,7 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
         std::raise(SIGTERM);
         std::raise(SIGTERM);
         QTRY_COMPARE_WITH_TIMEOUT(stops, 1, 2000);
-        QCOMPARE(ConsoleShutdown::finishSaveRuns(rig->window->receiver()), QString());
+        QCOMPARE(ConsoleShutdown::finishSaveRuns(rig->window->receiver().saveRuns()), QString());
         rig->window.reset();
     } else {
         rig->window.reset();
