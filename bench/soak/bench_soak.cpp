@@ -142,6 +142,10 @@ public:
     Drive(int seconds, quint32 seed) : m_seconds(seconds), m_random(seed)
     {
         m_device->setIntegrationCountOverride(0);
+        // Connect sends 0 V at the stored range from these fields, so the
+        // device is configured and Play starts.
+        for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
+            find<QLineEdit>(field)->setText(QStringLiteral("0"));
         m_window->saves().setQuestion([](const QString &) { return true; });
         m_window->show();
         connect(&m_window->receiver(), &ReceiverThread::saveFinished, this,
@@ -389,6 +393,8 @@ int drive(int seconds, quint32 seed, int argc, char **argv)
                 figures.folders);
     for (const QString &problem : figures.problems)
         std::printf("    %s\n", qPrintable(problem));
+    if (figures.runsStarted == 0)
+        std::printf("    no save run started: the drive never reached a capture, so the figures below say little\n");
     std::printf("  longest GUI stall %lld ms (target <= 200 ms); inside Connect's handshake %lld ms\n",
                 static_cast<long long>(soak.stalls().longest), static_cast<long long>(soak.stalls().longestConnect));
     if (!figures.memory.empty())
