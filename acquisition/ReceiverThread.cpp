@@ -3,7 +3,7 @@
 #include "ConsoleContext.h"
 #include "D2xxBackend.h"
 #include "DeviceProtocol.h"
-#include "Log.h"
+#include "EventLog.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -50,7 +50,7 @@ ReceiverThread::ReceiverThread(const ConsoleContext &context, QObject *parent)
     , m_context(context)
     , m_references(currentRange.load())
     , m_rendering(m_references)
-    , m_saveRuns(m_rendering, m_references)
+    , m_saveRuns(m_rendering, m_references, m_context.log())
     , m_sharedMemory(context.frameView())
     , m_template(m_rendering, context.paths().templatePicture())
     , m_consumers{&m_references, &m_readout, &m_rendering, &m_saveRuns, &m_sharedMemory, &m_live, &m_template}
@@ -311,7 +311,7 @@ void ReceiverThread::endCapture()
     // Bytes left over when a capture ends belong to no request any more.
     assembler.clear();
     const FrameHealth health = frameHealth();
-    logLine(QStringLiteral("Capture ended: %1 frames received, %2 timed out, %3 discarded.")
+    m_context.log().line(QStringLiteral("Capture ended: %1 frames received, %2 timed out, %3 discarded.")
                 .arg(health.received)
                 .arg(health.timedOut)
                 .arg(health.discarded)

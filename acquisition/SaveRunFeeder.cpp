@@ -1,7 +1,7 @@
 #include "SaveRunFeeder.h"
 
 #include "FrameRendering.h"
-#include "Log.h"
+#include "EventLog.h"
 #include "ReferenceCalibration.h"
 #include "RunSinks.h"
 
@@ -13,8 +13,10 @@ const char *const kTimestampFormat = "yyyy/MM/dd HH:mm:ss.zzz";
 
 } // namespace
 
-SaveRunFeeder::SaveRunFeeder(const FrameRendering &rendering, const ReferenceCalibration &references)
+SaveRunFeeder::SaveRunFeeder(const FrameRendering &rendering, const ReferenceCalibration &references,
+                             EventLog &log)
     : m_rendering(rendering)
+    , m_log(log)
     , m_references(references)
 {
 }
@@ -41,7 +43,7 @@ bool SaveRunFeeder::arm(const SaveRunPlan &plan, QString *refusal)
     m_gathered.store(0);
     m_run.writerRun = m_writer.begin(plan, m_sinkFactory ? m_sinkFactory(plan) : makeRunSinks(plan),
                                      [this](const SaveOutcome &outcome) {
-                                         logLine(outcome.logLine().toUtf8());
+                                         m_log.line(outcome.logLine().toUtf8());
                                          if (m_finished)
                                              m_finished(outcome);
                                      });

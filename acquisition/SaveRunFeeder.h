@@ -31,6 +31,8 @@ class ReferenceCalibration;
 // receives a frame numbered for another. The progress callback runs on the
 // capture thread, the finished callback on the writer's thread; both are set
 // before the capture starts.
+class EventLog;
+
 class SaveRunFeeder : public FrameConsumer
 {
 public:
@@ -39,7 +41,8 @@ public:
     // Makes the sinks of a run (default: the sinks of the plan's kinds).
     using SinkFactory = std::function<std::vector<std::unique_ptr<RunSink>>(const SaveRunPlan &plan)>;
 
-    SaveRunFeeder(const FrameRendering &rendering, const ReferenceCalibration &references);
+    // Each run's outcome goes to log (from the writer's thread).
+    SaveRunFeeder(const FrameRendering &rendering, const ReferenceCalibration &references, EventLog &log);
     ~SaveRunFeeder() override;
 
     void onProgress(Progress progress) { m_progress = std::move(progress); }
@@ -73,6 +76,7 @@ private:
     void endLocked(const QString &interruption); // m_mutex held
 
     const FrameRendering &m_rendering;
+    EventLog &m_log; // safe from any thread
     const ReferenceCalibration &m_references;
     Progress m_progress;
     Finished m_finished;

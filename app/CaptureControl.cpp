@@ -1,6 +1,6 @@
 #include "CaptureControl.h"
 
-#include "Log.h"
+#include "EventLog.h"
 #include "CaptureSwitch.h"
 #include "FrameRendering.h"
 #include "ReferenceCalibration.h"
@@ -15,9 +15,10 @@
 
 CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, const CaptureTargets &worker,
                                WorkerGate &gate, QTimer &fpsTimer, QTimer &batteryTimer,
-                               std::function<void()> resetRecognitionPage, OperatorMessage::Sink message,
+                               std::function<void()> resetRecognitionPage, EventLog &log, OperatorMessage::Sink message,
                                QObject *parent)
     : QObject(parent)
+    , m_log(log)
     , ui(widgets)
     , state(state)
     , worker(worker)
@@ -100,7 +101,7 @@ void CaptureControl::start()
     ui.play->setStyleSheet(playButtonRunningSheet());
     ui.play->setAccessibleName(QString::fromLatin1(StopCaptureName));
     ui.playArea->setStyleSheet(playAreaRunningSheet());
-    logLine("Start Capture data.");
+    m_log.line("Start Capture data.");
     batteryTimer.stop();
     gate.withdraw(WorkerGate::Job::Battery); // a poll still waiting must not meet the capture
     state.running = true;
@@ -124,7 +125,7 @@ void CaptureControl::stop()
     // An armed save run keeps the frames gathered so far.
     worker.saveRuns.end(QStringLiteral("capture was stopped"));
     worker.loop.stopCapture();
-    logLine("Stop Capture data.");
+    m_log.line("Stop Capture data.");
     batteryTimer.start();
     ui.play->setStyleSheet(playButtonStoppedSheet());
     ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
@@ -148,7 +149,7 @@ void CaptureControl::calibrationClicked()
     fullOn->setEnabled(open);
     fullOff->setEnabled(open);
     calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
-    logLine(open ? "Open calibration." : "Close Calibration.");
+    m_log.line(open ? "Open calibration." : "Close Calibration.");
     state.calibrationOpen = open;
 }
 
@@ -164,12 +165,12 @@ void CaptureControl::requestFullOff()
 
 void CaptureControl::fullOnDone()
 {
-    logLine("Full on success.");
+    m_log.line("Full on success.");
     message(QStringLiteral("Full on success."));
 }
 
 void CaptureControl::fullOffDone()
 {
-    logLine("Full off success.");
+    m_log.line("Full off success.");
     message(QStringLiteral("Full off success."));
 }

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class EventLog;
 class CaptureSwitch;
 class FrameRendering;
 class QPushButton;
@@ -59,7 +60,7 @@ public:
     CaptureControl(const CaptureWidgets &widgets, ConsoleState &state, const CaptureTargets &worker, WorkerGate &gate,
                    QTimer &fpsTimer, QTimer &batteryTimer,
                    std::function<void()> resetRecognitionPage,
-                   OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+                   EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
 
     // Play button: start, or stop when running.
     void playClicked();
@@ -82,6 +83,7 @@ public:
     QPushButton *fullOffButton() const { return fullOff; }
 
 private:
+    EventLog &m_log; // safe from any thread
     void start();
     void buildCalibrationButtons();
 

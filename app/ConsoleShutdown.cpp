@@ -1,6 +1,6 @@
 #include "ConsoleShutdown.h"
 
-#include "Log.h"
+#include "EventLog.h"
 #include "SaveRunFeeder.h"
 #include "StopSignals.h"
 
@@ -9,10 +9,10 @@
 
 namespace ConsoleShutdown {
 
-void stopOnSignal(StopSignals &stopSignals, std::function<void()> stop)
+void stopOnSignal(StopSignals &stopSignals, EventLog &log, std::function<void()> stop)
 {
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals, [stop = std::move(stop)](int signal) {
-        logLine(QStringLiteral("Signal %1 received: stopping; the save run keeps the frames gathered so far.")
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &stopSignals, [&log, stop = std::move(stop)](int signal) {
+        log.line(QStringLiteral("Signal %1 received: stopping; the save run keeps the frames gathered so far.")
                     .arg(signal)
                     .toUtf8());
         StopSignals::stoppingSaid();
@@ -20,7 +20,7 @@ void stopOnSignal(StopSignals &stopSignals, std::function<void()> stop)
     });
 }
 
-QString finishSaveRuns(SaveRunFeeder &saveRuns, int timeoutMs)
+QString finishSaveRuns(SaveRunFeeder &saveRuns, EventLog &log, int timeoutMs)
 {
     saveRuns.end(QStringLiteral("the console was closed"));
     if (saveRuns.waitUntilIdle(std::chrono::milliseconds(std::max(0, timeoutMs))))
@@ -30,7 +30,7 @@ QString finishSaveRuns(SaveRunFeeder &saveRuns, int timeoutMs)
                        "within %2 s.")
             .arg(saveRuns.framesPending())
             .arg(timeoutMs / 1000);
-    logLine(sentence.toUtf8());
+    log.line(sentence.toUtf8());
     return sentence;
 }
 

@@ -6,7 +6,7 @@
 #include "DeviceProtocol.h"
 #include "DeviceSession.h"
 #include "DeviceWatcher.h"
-#include "Log.h"
+#include "EventLog.h"
 #include "DeviceHandleUser.h"
 #include "WorkerGate.h"
 
@@ -17,9 +17,10 @@
 
 DeviceConnection::DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, DeviceHandleUser &worker,
                                    DeviceSession &session, WorkerGate &gate, QTimer &batteryTimer,
-                                   std::function<void()> stopSequence, OperatorMessage::Sink message,
+                                   std::function<void()> stopSequence, EventLog &log, OperatorMessage::Sink message,
                                    QObject *parent)
     : QObject(parent)
+    , m_log(log)
     , ui(widgets)
     , state(state)
     , worker(worker)
@@ -45,7 +46,7 @@ void DeviceConnection::watchDevices(const std::shared_ptr<D2xxBackend> &watched)
     watcher = new DeviceWatcher(watched, this);
     connect(watcher, &DeviceWatcher::deviceChanged, this, [this](bool) { deviceChanged(); });
     if (!watcher->isWatching())
-        logLine(watcher->status().toUtf8());
+        m_log.line(watcher->status().toUtf8());
 }
 
 void DeviceConnection::toggleConnection()
@@ -84,7 +85,7 @@ void DeviceConnection::disconnectDevice()
     forgetDevice();
     showConnected(false);
     closeHandle();
-    logLine("Device disconnected.");
+    m_log.line("Device disconnected.");
 }
 
 void DeviceConnection::connectDevice()
@@ -107,19 +108,19 @@ void DeviceConnection::connectDevice()
         closeHandle();
         forgetDevice();
         showConnected(false);
-        logLine("Device connection failed.");
+        m_log.line("Device connection failed.");
         if (greeting.corrupt)
-            logLine(DeviceSession::corruptAnswer(session.serial(), QStringLiteral("handshake"), greeting).toUtf8());
+            m_log.line(DeviceSession::corruptAnswer(session.serial(), QStringLiteral("handshake"), greeting).toUtf8());
         return;
     }
 
-    logHexBytes(greeting.reply.data(), int(greeting.reply.size()));
+    m_log.hexBytes(greeting.reply.data(), int(greeting.reply.size()));
     ui.connect->setText(QStringLiteral("Disconnect"));
     worker.useDevice(session.handle(), session.lastStatus());
     state.connected = true;
     state.configured = false; // a new connection: the device may run anything
     showConnected(true);
-    logLine("Device connection successful.");
+    m_log.line("Device connection successful.");
     pollBattery();
     batteryTimer.start(BatteryIntervalMs);
     if (onConnected)
@@ -142,7 +143,7 @@ void DeviceConnection::pollBattery()
         if (!state.connected || state.running)
             return;
         const BatteryQuery::Result answer = session.readBattery();
-        logLine(BatteryReport::logLine(answer).toUtf8());
+        m_log.line(BatteryReport::logLine(answer).toUtf8());
         showBattery(BatteryReport::volts(answer));
         if (answer.hasReading)
             ui.gauge->setFixedSize(DeviceProtocol::batteryGaugeWidth(answer.reading), 10);
@@ -170,7 +171,7 @@ void DeviceConnection::deviceLost()
     showConnected(false);
     closeHandle();
     message(QStringLiteral("Device disconnected."));
-    logLine("Device disconnected.");
+    m_log.line("Device disconnected.");
 }
 
 void DeviceConnection::workerDeviceFailure(const QString &failure)
@@ -186,7 +187,7 @@ void DeviceConnection::workerDeviceFailure(const QString &failure)
 
 void DeviceConnection::workerError(const QString &errorMessage)
 {
-    logLine(errorMessage.toUtf8());
+    m_log.line(errorMessage.toUtf8());
     if (!state.connected) {
         // The device was already given up (device loss or disconnect) and the
         // operator told so; the worker's last failing reads only reach the log.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class EventLog;
 class D2xxBackend;
 class DeviceList;
 class DeviceSession;
@@ -51,7 +52,7 @@ public:
     // worker errors run it).
     DeviceConnection(const ConnectionWidgets &widgets, ConsoleState &state, DeviceHandleUser &worker,
                      DeviceSession &session, WorkerGate &gate, QTimer &batteryTimer,
-                     std::function<void()> stopSequence, OperatorMessage::Sink message = OperatorMessage::modalBox(),
+                     std::function<void()> stopSequence, EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(),
                      QObject *parent = nullptr);
     ~DeviceConnection() override;
 
@@ -85,6 +86,7 @@ public:
     DeviceList &deviceListRefresh() { return *list; }
 
 private:
+    EventLog &m_log; // safe from any thread
     void connectDevice();
     void disconnectDevice();
     void configure();

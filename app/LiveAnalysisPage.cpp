@@ -3,7 +3,7 @@
 #include "DisplayPipeline.h"
 #include "LiveAnalysisWindow.h"
 #include "LiveFrameCopy.h"
-#include "Log.h"
+#include "EventLog.h"
 #include "SavedReferences.h"
 
 #include <QPushButton>
@@ -13,8 +13,9 @@
 LiveAnalysisPage::LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSection, const AnalysisFeeds &feeds,
                                    const ConsoleState &state, WorkerAnalysisSource::Voltages sentVoltages,
                                    DisplayPipeline &pipeline, const SettingsIdentity &settings,
-                                   OperatorMessage::Sink message, QObject *parent)
+                                   EventLog &log, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
+    , m_log(log)
     , m_liveFrames(feeds.liveFrames)
     , m_source(feeds, state, std::move(sentVoltages))
     , m_settings(settings)
@@ -65,14 +66,14 @@ void LiveAnalysisPage::loadReferencesAtStart()
 {
     const SavedReferences::StartLoad loaded = SavedReferences::loadAtConsoleStart(m_settings);
     if (!loaded.sentence.isEmpty()) {
-        logLine(loaded.sentence.toUtf8());
+        m_log.line(loaded.sentence.toUtf8());
         m_message(loaded.sentence);
         return;
     }
     if (!loaded.references)
         return;
     m_source.applyReferences(*loaded.references);
-    logLine("Calibration references loaded at start.");
+    m_log.line("Calibration references loaded at start.");
     const QString warning = SavedReferences::rangeWarning(*loaded.references, m_source.currentRangeNa());
     if (!warning.isEmpty())
         m_message(warning);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
+class EventLog;
 class DisplayPipeline;
 class LiveFrameCopy;
 class LiveAnalysisWindow;
@@ -31,7 +32,7 @@ public:
     LiveAnalysisPage(QVBoxLayout *pageLayout, QWidget *itCurveSection, const AnalysisFeeds &feeds,
                      const ConsoleState &state, WorkerAnalysisSource::Voltages sentVoltages,
                      DisplayPipeline &pipeline, const SettingsIdentity &settings,
-                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+                     EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
     ~LiveAnalysisPage() override;
 
     // Raises the open window, or opens it.
@@ -44,6 +45,7 @@ public:
     LiveAnalysisWindow *window() const;
 
 private:
+    EventLog &m_log; // safe from any thread
     LiveFrameCopy &m_liveFrames;
     WorkerAnalysisSource m_source;
     const SettingsIdentity &m_settings;

@@ -11,7 +11,7 @@
 #include "ItCurvePage.h"
 #include "LiveAnalysisPage.h"
 #include "KeepRatioWidget.h"
-#include "Log.h"
+#include "EventLog.h"
 #include "ParameterPanel.h"
 #include "BiasVoltages.h"
 #include "ParameterSummary.h"
@@ -114,22 +114,23 @@ void MainWindow::buildControllers()
                                  state,
                                  CaptureTargets{worker, worker.saveRuns(), worker.rendering(), worker.references()},
                                  *gate, *fpsTimer, batteryTimer, [this] { recognitionPage->reset(); },
-                                 OperatorMessage::modalBox(), this);
+                                 context.log(), OperatorMessage::modalBox(), this);
     deviceConnection = new DeviceConnection(
         ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
-        state, worker, session, *gate, batteryTimer, [this] { capture->stop(); }, OperatorMessage::modalBox(), this);
+        state, worker, session, *gate, batteryTimer, [this] { capture->stop(); }, context.log(),
+        OperatorMessage::modalBox(), this);
     deviceConnection->setOnDeviceGivenUp([this](const QString &reason) { worker.endSaveRun(reason); });
     deviceConnection->setOnConnected([this] { parameterPanel->applyStored(); });
     parameterPanel = new ParameterPanel(
         ParameterWidgets{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
                          ui->radioButton_optional_gear, ui->widget_range, ui->lineEdit_gear, ui->lineEdit_vc,
                          ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff, m_rangeTiming},
-        state, worker, session, *gate, parameterSummary, OperatorMessage::modalBox(), this);
+        state, worker, session, *gate, parameterSummary, context.log(), OperatorMessage::modalBox(), this);
     savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
                                           ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
                                           ui->checkBox_hdf5, ui->progressBar, ui->label_savestate, m_runFolder},
                               state, worker.saveRuns(), parameterSummary, [this] { return runMetadata(); },
-                              OperatorMessage::modalBox(), this);
+                              context.log(), OperatorMessage::modalBox(), this);
     curvePage = new ItCurvePage(ui->widget_9, state, worker.readout(),
                                 [this] { return parameterPanel->chosenRange(); }, OperatorMessage::modalBox(), this);
     recognitionPage = new RecognitionPage(ui->widget_24, state, worker.templatePicture(), context.paths(),
@@ -140,7 +141,7 @@ void MainWindow::buildControllers()
         ui->verticalLayout_10, ui->widget_9,
         AnalysisFeeds{worker.liveFrames(), worker, worker, worker.references(), worker.rendering()}, state,
         [this]() -> const BiasVoltages & { return parameterPanel->sentVoltages(); }, *pipeline, context.settings(),
-        OperatorMessage::modalBox(), this);
+        context.log(), OperatorMessage::modalBox(), this);
 }
 
 void MainWindow::buildLiveView()
@@ -165,7 +166,7 @@ void MainWindow::buildStatusViews()
     m_statusStrip = new DeviceStatusStrip(ui->widget_2);
     ui->verticalLayout_28->addWidget(m_statusStrip);
     m_colourScale = new ColourScaleBar;
-    m_runFolder = new RunFolderLink(ui->widget_53);
+    m_runFolder = new RunFolderLink(context.log(), ui->widget_53);
     ui->verticalLayout_29->addWidget(m_runFolder);
     m_rangeTiming = new QLabel(ui->widget_14);
     m_rangeTiming->setObjectName(QStringLiteral("label_range_timing"));
@@ -213,7 +214,7 @@ SimulatorControlWindow *MainWindow::simulatorControls() const
 void MainWindow::openSimulatorControls()
 {
     if (!context.simulator()) {
-        logLine("The simulator controls are only available with the built-in simulator.");
+        context.log().line("The simulator controls are only available with the built-in simulator.");
         return;
     }
     if (!simulatorWindow)

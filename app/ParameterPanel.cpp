@@ -3,7 +3,7 @@
 #include "BiasVoltages.h"
 #include "DeviceSession.h"
 #include "FrameTiming.h"
-#include "Log.h"
+#include "EventLog.h"
 #include "ParameterSet.h"
 #include "AcquisitionSettings.h"
 #include "WorkerGate.h"
@@ -15,8 +15,9 @@
 
 ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, AcquisitionSettings &worker,
                                DeviceSession &session, WorkerGate &gate, QString &summary,
-                               OperatorMessage::Sink message, QObject *parent)
+                               EventLog &log, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
+    , m_log(log)
     , ui(widgets)
     , state(state)
     , worker(worker)
@@ -117,7 +118,7 @@ void ParameterPanel::apply(bool quiet)
     // On connect nothing is shown; the reason goes to the log instead.
     const auto refuse = [this, quiet](const QString &sentence) {
         if (quiet)
-            logLine(QStringLiteral("The stored parameters were not sent: %1").arg(sentence).toUtf8());
+            m_log.line(QStringLiteral("The stored parameters were not sent: %1").arg(sentence).toUtf8());
         else
             message(sentence);
     };
@@ -147,9 +148,9 @@ void ParameterPanel::apply(bool quiet)
 
     const ParameterSet chosen = ParameterSet::choose(range, *voltages, search, table);
     if (!chosen.integrationFound)
-        logLine("No suitable integration time found within the specified range.");
+        m_log.line("No suitable integration time found within the specified range.");
     command = chosen.command;
-    logHexBytes(command.data(), int(command.size()));
+    m_log.hexBytes(command.data(), int(command.size()));
 
     // The worker may still be finishing the frame of the last stop.
     gate.whenParked(WorkerGate::Job::Parameters, [this, chosen, quiet] { send(chosen, quiet); });
@@ -162,9 +163,9 @@ void ParameterPanel::send(const ParameterSet &chosen, bool quiet)
         // The device kept its parameters, so the console keeps its own.
         if (!quiet)
             message(QStringLiteral("Parameter setting failed."));
-        logLine("Parameter setting failed.");
+        m_log.line("Parameter setting failed.");
         if (answer.corrupt)
-            logLine(DeviceSession::corruptAnswer(session.serial(), QStringLiteral("parameter command"), answer)
+            m_log.line(DeviceSession::corruptAnswer(session.serial(), QStringLiteral("parameter command"), answer)
                         .toUtf8());
         return;
     }
@@ -174,7 +175,7 @@ void ParameterPanel::send(const ParameterSet &chosen, bool quiet)
     chooseRange(chosen.rangeNa);
     chosen.applyTo(worker, table);
     summary = chosen.summary();
-    logLine("Parameter setting successful.");
+    m_log.line("Parameter setting successful.");
     emit configured();
     if (!quiet)
         message(QStringLiteral("Parameter setting successful."));

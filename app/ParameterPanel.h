@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+class EventLog;
 class AcquisitionSettings;
 class DeviceSession;
 class QLabel;
@@ -56,7 +57,7 @@ public:
     // summary is the window's parameter summary, rewritten by each Setting.
     ParameterPanel(const ParameterWidgets &widgets, ConsoleState &state, AcquisitionSettings &worker,
                    DeviceSession &session, WorkerGate &gate, QString &summary,
-                   OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
+                   EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
 
     // The four fixed range buttons with their ranges, 800, 100, 10, 1 nA.
     struct FixedRange {
@@ -105,6 +106,7 @@ signals:
     void configured();
 
 private:
+    EventLog &m_log; // safe from any thread
     bool fieldsComplete() const;
     void apply(bool quiet);
     void send(const ParameterSet &chosen, bool quiet);

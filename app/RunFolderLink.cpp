@@ -1,13 +1,14 @@
 #include "RunFolderLink.h"
 
-#include "Log.h"
+#include "EventLog.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
 
-RunFolderLink::RunFolderLink(QWidget *parent)
+RunFolderLink::RunFolderLink(EventLog &log, QWidget *parent)
     : QLabel(parent)
+    , m_log(log)
     , m_open([](const QString &folder) { return QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); })
 {
     setObjectName(QStringLiteral("label_runfolder"));
@@ -43,5 +44,5 @@ void RunFolderLink::openFolder()
     if (m_folder.isEmpty())
         return;
     if (!m_open(m_folder))
-        logLine(QStringLiteral("The run folder %1 could not be opened.").arg(m_folder).toUtf8());
+        m_log.line(QStringLiteral("The run folder %1 could not be opened.").arg(m_folder).toUtf8());
 }

@@ -9,6 +9,8 @@
 // desktop's file manager.
 //
 // Thread contract: GUI thread only.
+class EventLog;
+
 class RunFolderLink : public QLabel
 {
     Q_OBJECT
@@ -17,7 +19,7 @@ public:
     // Opens a folder; true when the desktop took the request.
     using Opener = std::function<bool(const QString &folder)>;
 
-    explicit RunFolderLink(QWidget *parent = nullptr);
+    explicit RunFolderLink(EventLog &log, QWidget *parent = nullptr);
 
     void showFolder(const QString &folder);
     void clearFolder();
@@ -28,6 +30,7 @@ public:
     void setOpener(Opener opener) { m_open = std::move(opener); }
 
 private:
+    EventLog &m_log; // safe from any thread
     QString m_folder;
     Opener m_open;
 };

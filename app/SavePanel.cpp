@@ -1,6 +1,6 @@
 #include "SavePanel.h"
 
-#include "Log.h"
+#include "EventLog.h"
 #include "RunFolderLink.h"
 #include "SaveRunFeeder.h"
 #include "SaveRequest.h"
@@ -18,8 +18,9 @@
 #include <cmath>
 
 SavePanel::SavePanel(const SaveWidgets &widgets, const ConsoleState &state, SaveRunFeeder &worker,
-                     const QString &summary, MetadataSource metadata, OperatorMessage::Sink message, QObject *parent)
+                     const QString &summary, MetadataSource metadata, EventLog &log, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
+    , m_log(log)
     , ui(widgets)
     , state(state)
     , worker(worker)
@@ -82,12 +83,12 @@ void SavePanel::saveClicked()
     const std::optional<SaveRunPlan> plan =
         SaveRunPreparation::prepare(request, summary, metadata ? metadata() : RunMetadata(), &refusal);
     if (!plan) {
-        logLine(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
+        m_log.line(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
         message(refusal);
         return;
     }
     qDebug() << "Data saved to" << plan->folder + QLatin1Char('/') + parameterFileName(plan->name);
-    logLine(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.")
+    m_log.line(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.")
                 .arg(plan->folder)
                 .arg(plan->frames)
                 .arg(request.kinds().isEmpty() ? QStringLiteral("none") : request.kinds().join(QStringLiteral(", ")))

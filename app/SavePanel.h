@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class EventLog;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -55,7 +56,7 @@ public:
 
     // summary is the window's parameter summary, written as the parameter file.
     SavePanel(const SaveWidgets &widgets, const ConsoleState &state, SaveRunFeeder &worker, const QString &summary,
-              MetadataSource metadata, OperatorMessage::Sink message = OperatorMessage::modalBox(),
+              MetadataSource metadata, EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(),
               QObject *parent = nullptr);
 
     // The Save button.
@@ -79,6 +80,7 @@ public:
     static QString runInProgressQuestion();
 
 private:
+    EventLog &m_log; // safe from any thread
     void resetProgress();
 
     SaveWidgets ui;

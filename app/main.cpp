@@ -43,20 +43,21 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", qPrintable(launch.error));
         return 2;
     }
-    // Before the first line: the desktop's working directory is not the operator's.
-    if (launch.fromDesktop)
-        useLogFile(stateLogFilePath());
     // SIGINT, SIGTERM and SIGHUP close the console as its close button does;
     // a later one, once the log said "stopping", ends it at once.
     StopSignals stopSignals(128 + SIGTERM);
-    ConsoleShutdown::stopOnSignal(stopSignals, [&app] { app.quit(); });
 
     const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
-    logLine(choice.logMessage.toUtf8());
     // Declared before the context and the window, so it goes after them.
     const ScratchFolder scratch;
-    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(scratch.path()), SettingsIdentity(),
-                                 choice.simulator);
+    // The desktop's working directory is not the operator's.
+    const QString logFile = launch.fromDesktop ? stateLogFilePath() : workingDirectoryLogFilePath();
+    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(scratch.path(), logFile),
+                                 SettingsIdentity(), choice.simulator);
+    context.log().line(choice.logMessage.toUtf8());
+    if (scratch.path().isEmpty())
+        context.log().line(ScratchFolder::kUnavailable);
+    ConsoleShutdown::stopOnSignal(stopSignals, context.log(), [&app] { app.quit(); });
 
     // The window holds the worker and its frame buffers inline (several MB), so
     // it lives on the heap rather than on the main thread's stack.
@@ -72,7 +73,7 @@ int main(int argc, char *argv[])
         });
     }
     const int result = app.exec();
-    if (!ConsoleShutdown::finishSaveRuns(window->receiver().saveRuns()).isEmpty()) {
+    if (!ConsoleShutdown::finishSaveRuns(window->receiver().saveRuns(), context.log()).isEmpty()) {
         // The writer is stuck on the disk and would hold the exit for good;
         // the log says what stays unwritten.
         window->saveSettings();

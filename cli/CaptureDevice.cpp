@@ -1,15 +1,17 @@
 #include "CaptureDevice.h"
 
 #include "BatteryReport.h"
-#include "Log.h"
+#include "EventLog.h"
 #include "ParameterSet.h"
 #include "ReceiverThread.h"
 
 #include <QStringList>
 
-CaptureDevice::CaptureDevice(D2xxBackend &backend, ReceiverThread &worker, DeviceSession::Sleeper sleeper)
+CaptureDevice::CaptureDevice(D2xxBackend &backend, ReceiverThread &worker, EventLog &log,
+                             DeviceSession::Sleeper sleeper)
     : m_session(backend, std::move(sleeper))
     , m_worker(worker)
+    , m_log(log)
 {
 }
 
@@ -18,22 +20,22 @@ bool CaptureDevice::connect(const QString &serial, QString *refusal)
     m_serial = serial.isEmpty() ? QString::fromLatin1(DeviceSession::kSerialNumber) : serial;
     if (m_session.open(m_serial) != FT_OK) {
         *refusal = openRefusal();
-        logLine(refusal->toUtf8());
+        m_log.line(refusal->toUtf8());
         return false;
     }
     m_session.configure();
     const AcknowledgementWait::Result greeting = m_session.handshake();
     if (!greeting.acknowledged) {
-        logLine("Device connection failed.");
+        m_log.line("Device connection failed.");
         m_session.close();
         *refusal = greeting.corrupt
                        ? DeviceSession::corruptAnswer(m_serial, QStringLiteral("handshake"), greeting)
                        : QStringLiteral("The device %1 did not answer the handshake.").arg(m_serial);
         return false;
     }
-    logHexBytes(greeting.reply.data(), int(greeting.reply.size()));
+    m_log.hexBytes(greeting.reply.data(), int(greeting.reply.size()));
     m_worker.useDevice(m_session.handle(), m_session.lastStatus());
-    logLine("Device connection successful.");
+    m_log.line("Device connection successful.");
     return true;
 }
 
@@ -61,23 +63,23 @@ QString CaptureDevice::openRefusal()
 std::optional<double> CaptureDevice::readBatteryVolts()
 {
     const BatteryQuery::Result answer = m_session.readBattery();
-    logLine(BatteryReport::logLine(answer).toUtf8());
+    m_log.line(BatteryReport::logLine(answer).toUtf8());
     return BatteryReport::volts(answer);
 }
 
 bool CaptureDevice::set(const ParameterSet &parameters, QString *refusal)
 {
-    logHexBytes(parameters.command.data(), int(parameters.command.size()));
+    m_log.hexBytes(parameters.command.data(), int(parameters.command.size()));
     const AcknowledgementWait::Result answer = m_session.sendParameters(parameters.command);
     if (!answer.acknowledged) {
-        logLine("Parameter setting failed.");
+        m_log.line("Parameter setting failed.");
         *refusal = answer.corrupt
                        ? DeviceSession::corruptAnswer(m_serial, QStringLiteral("parameter command"), answer)
                        : QStringLiteral("The device did not acknowledge the parameter command.");
         return false;
     }
     parameters.applyTo(m_worker);
-    logLine("Parameter setting successful.");
+    m_log.line("Parameter setting successful.");
     return true;
 }
 
@@ -92,5 +94,5 @@ void CaptureDevice::close()
         return;
     m_session.close();
     m_worker.useDevice(nullptr);
-    logLine("Device disconnected.");
+    m_log.line("Device disconnected.");
 }

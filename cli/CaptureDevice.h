@@ -7,6 +7,7 @@
 #include <optional>
 
 struct ParameterSet;
+class EventLog;
 class ReceiverThread;
 
 // The device side of a scripted run, spoken through DeviceSession in the
@@ -21,7 +22,7 @@ class ReceiverThread;
 class CaptureDevice
 {
 public:
-    CaptureDevice(D2xxBackend &backend, ReceiverThread &worker, DeviceSession::Sleeper sleeper = {});
+    CaptureDevice(D2xxBackend &backend, ReceiverThread &worker, EventLog &log, DeviceSession::Sleeper sleeper = {});
 
     // Opens the device with this serial number (empty: the first ZK128),
     // configures it and shakes hands. On a refusal nothing stays open.
@@ -44,5 +45,6 @@ private:
 
     DeviceSession m_session;
     ReceiverThread &m_worker;
+    EventLog &m_log; // safe from any thread
     QString m_serial;
 };

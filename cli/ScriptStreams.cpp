@@ -1,7 +1,8 @@
 #include "ScriptStreams.h"
 
-#include "Log.h"
+#include "EventLog.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include <fcntl.h>
@@ -19,12 +20,16 @@ constexpr const char *kNullDevice = "NUL";
 constexpr const char *kNullDevice = "/dev/null";
 #endif
 
+// The log Qt's messages go to while routeMessagesTo's guard lives.
+std::atomic<EventLog *> messageLog{nullptr};
+
 // Qt's messages belong in the log. The worker's warnings (a frame asked for
 // again, say) are its own business: the tool reports what went wrong itself,
 // in its own sentences; only critical messages also reach standard error.
 void routeMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    logLine(message.toUtf8());
+    if (EventLog *log = messageLog.load())
+        log->line(message.toUtf8());
     if (type != QtCriticalMsg && type != QtFatalMsg)
         return;
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
@@ -54,12 +59,19 @@ ScriptStreams::ScriptStreams()
         m_result.open(kept, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
     m_error.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle);
     m_errorIsTerminal = ::isatty(fileno(stderr)) != 0;
-    qInstallMessageHandler(routeMessage);
 }
 
-ScriptStreams::~ScriptStreams()
+ScriptStreams::~ScriptStreams() = default;
+
+std::shared_ptr<void> ScriptStreams::routeMessagesTo(EventLog &log)
 {
-    qInstallMessageHandler(nullptr);
+    messageLog.store(&log);
+    qInstallMessageHandler(routeMessage);
+    // A null pointer still gets its deleter called.
+    return std::shared_ptr<void>(nullptr, [](void *) {
+        qInstallMessageHandler(nullptr);
+        messageLog.store(nullptr);
+    });
 }
 
 void ScriptStreams::result(const QString &line)

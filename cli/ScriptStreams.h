@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QString>
 
+#include <memory>
+
+class EventLog;
+
 // Where tessivo128-capture's output goes. Standard output belongs to the
 // script: it carries only the tool's results (the serial numbers of --list,
 // the run folder), one per line. The event log copies every line to standard
@@ -11,12 +15,13 @@
 // under a descriptor of its own and descriptor 1 is pointed at the null
 // device, where the log's copy (and anything else printed there) goes. The
 // log file still receives every line. Sentences for the user and the
-// progress go to standard error. Qt's messages go to the log; critical
-// ones also to standard error.
+// progress go to standard error. Qt's messages go to the log once there is
+// one (routeMessagesTo); critical ones also to standard error.
 //
 // Thread contract: built and used on the main thread. The Qt message
-// handler it installs may run on any thread (one logLine and one write to
-// standard error per message).
+// handler it installs may run on any thread (one log line and one write to
+// standard error per message); the log it writes to is held in an atomic
+// pointer, set and cleared on the main thread.
 class ScriptStreams
 {
 public:
@@ -33,6 +38,11 @@ public:
     void progress(const QByteArray &text);
     // Standard error is a terminal: progress may redraw a line in place.
     bool errorIsTerminal() const { return m_errorIsTerminal; }
+
+    // Sends Qt's messages to log until the returned guard goes; before and
+    // after, Qt's own handler writes them to standard error. Qt takes a plain
+    // function as handler, so the log is kept where that function finds it.
+    [[nodiscard]] static std::shared_ptr<void> routeMessagesTo(EventLog &log);
 
 private:
     QFile m_result; // the kept standard output; closed when there was none

@@ -6,7 +6,7 @@
 #include "ReferenceFile.h"
 #include "SavedReferences.h"
 #include "ExitCode.h"
-#include "Log.h"
+#include "EventLog.h"
 #include "ParameterSet.h"
 #include "ProgressPrinter.h"
 #include "SaveRequest.h"
@@ -38,7 +38,7 @@ ScriptedCapture::ScriptedCapture(const ConsoleContext &context, const CaptureOpt
     , m_streams(streams)
     , m_progress(progress)
     , m_worker(context)
-    , m_device(context.backend(), m_worker)
+    , m_device(context.backend(), m_worker, context.log())
 {
 }
 
@@ -102,7 +102,7 @@ void ScriptedCapture::applyReferences()
     m_worker.references().setReferences(SavedReferences::applied(m_worker.references().snapshot(), *m_references));
     m_worker.rendering().setCalibrationEnabled(true);
     m_summary.calibrated = true;
-    logLine(QStringLiteral("References from %1 applied; calibration on.").arg(m_options.referencesPath).toUtf8());
+    m_context.log().line(QStringLiteral("References from %1 applied; calibration on.").arg(m_options.referencesPath).toUtf8());
 }
 
 int ScriptedCapture::connectAndCapture()
@@ -134,7 +134,7 @@ int ScriptedCapture::connectAndCapture()
     const ParameterSet parameters =
         ParameterSet::choose(double(m_options.rangeNa), m_options.voltages, IntegrationSearch::State());
     if (!parameters.integrationFound)
-        logLine("No suitable integration time found within the specified range.");
+        m_context.log().line("No suitable integration time found within the specified range.");
     if (!m_device.set(parameters, &refusal)) {
         m_streams.problem(refusal);
         return ExitCode::kDevice;
@@ -161,11 +161,11 @@ int ScriptedCapture::capture(const ParameterSet &parameters)
         SaveRunPreparation::prepare(m_options.save, parameters.summary(), metadata(parameters), &refusal);
     const QString kinds = m_options.save.kinds().join(QStringLiteral(", "));
     if (!plan) {
-        logLine(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
+        m_context.log().line(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
         m_streams.problem(refusal);
         return ExitCode::kSave;
     }
-    logLine(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.").arg(plan->folder).arg(plan->frames).arg(kinds)
+    m_context.log().line(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.").arg(plan->folder).arg(plan->frames).arg(kinds)
                 .toUtf8());
 
     m_summary.runFolder = plan->folder;
@@ -206,7 +206,7 @@ SaveOutcome ScriptedCapture::gather(const SaveRunPlan &plan)
         m_progress.update(gathered, m_runClock.elapsed());
     });
     const auto workerFailed = [this](const QString &failure) {
-        logLine(failure.toUtf8());
+        m_context.log().line(failure.toUtf8());
         // As the window tells them apart: a device that no longer answers
         // its status query is gone.
         giveUp(m_device.stillAnswers() ? QStringLiteral("the device stopped answering")
@@ -218,7 +218,7 @@ SaveOutcome ScriptedCapture::gather(const SaveRunPlan &plan)
     connect(&tick, &QTimer::timeout, &loop, [this] { watch(); });
     tick.start(kTickMs);
 
-    logLine("Start Capture data.");
+    m_context.log().line("Start Capture data.");
     m_worker.startCapture();
     m_capturing = true;
     SaveRunPlan armed = plan;
@@ -234,7 +234,7 @@ void ScriptedCapture::watch()
 {
     if (!m_interrupted && StopSignals::received()) {
         m_interrupted = true;
-        logLine("The run was interrupted.");
+        m_context.log().line("The run was interrupted.");
         m_worker.endSaveRun(kInterruption);
         m_endClock.start();
         m_streams.problem(kStopping);
@@ -253,7 +253,7 @@ void ScriptedCapture::abandonStalledDisk()
         QStringLiteral("%1 frames of the run stay unwritten: the disk did not take them within %2 s.")
             .arg(m_worker.saveFramesPending())
             .arg(kWriterWaitMs / 1000);
-    logLine(sentence.toUtf8());
+    m_context.log().line(sentence.toUtf8());
     m_streams.problem(sentence);
     std::_Exit(m_interrupted ? ExitCode::kInterrupted : !m_deviceProblem.isEmpty() ? ExitCode::kDevice : ExitCode::kSave);
 }
@@ -302,7 +302,7 @@ void ScriptedCapture::stopCapture()
     m_capturing = false;
     // Sends the stop command after the frame in flight and parks the loop.
     m_worker.stopCapture();
-    logLine("Stop Capture data.");
+    m_context.log().line("Stop Capture data.");
     if (!m_worker.waitUntilParked(kParkMs))
-        logLine("The capture did not come to rest in time; the device is closed once the worker has ended.");
+        m_context.log().line("The capture did not come to rest in time; the device is closed once the worker has ended.");
 }

@@ -4,7 +4,6 @@
 #include "CaptureOptions.h"
 #include "ConsoleContext.h"
 #include "ExitCode.h"
-#include "Log.h"
 #include "ProcessSignals.h"
 #include "ProgressPrinter.h"
 #include "ScriptStreams.h"
@@ -70,7 +69,10 @@ int main(int argc, char *argv[])
     }
 
     const BackendSelector::Choice choice = chooseBackend(*options);
-    logLine(choice.logMessage.toUtf8());
+    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(), ScriptedCapture::settingsIdentity(),
+                                 choice.simulator);
+    const auto messagesLogged = ScriptStreams::routeMessagesTo(context.log());
+    context.log().line(choice.logMessage.toUtf8());
     if (!choice.backend) {
         streams.problem(choice.logMessage);
         return ExitCode::kDevice;
@@ -79,8 +81,6 @@ int main(int argc, char *argv[])
     if (const auto simulator = std::dynamic_pointer_cast<SimulatorBackend>(choice.backend))
         for (const QString &warning : simulator->environmentWarnings())
             streams.problem(warning);
-    const ConsoleContext context(choice.backend, ConsolePaths::forApplication(), ScriptedCapture::settingsIdentity(),
-                                 choice.simulator);
     if (options->action == CaptureOptions::Action::List)
         return listDevices(context.backend(), streams);
 

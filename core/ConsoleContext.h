@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConsolePaths.h"
+#include "EventLog.h"
 #include "SettingsIdentity.h"
 
 #include <QString>
@@ -14,13 +15,15 @@ class ZK128Device;
 // What the console is running with, chosen once by the entry point (or by a
 // test) and handed by constructor to the window, the worker, every
 // controller and the command-line tool: the device backend, the console's
-// own paths, the settings identity and the shared-memory block its frames
-// are published in. Nothing in the console looks any of these up globally.
+// own paths, the settings identity, the shared-memory block its frames
+// are published in and the event log (opened at paths.logFile when the
+// context is made). Nothing in the console looks any of these up globally.
 // The context outlives everything built with it (the window, the capture
 // loop), so the block is never written after it is closed.
 //
 // Thread contract: built before any thread starts and read-only afterwards;
-// the backend it holds is itself safe to call from any thread.
+// the backend and the log it holds are themselves safe to call from any
+// thread.
 class ConsoleContext
 {
 public:
@@ -35,6 +38,8 @@ public:
     D2xxBackend &backend() const { return *m_backend; }
     const std::shared_ptr<D2xxBackend> &sharedBackend() const { return m_backend; }
     const ConsolePaths &paths() const { return m_paths; }
+    // Safe to write from any thread (see EventLog).
+    EventLog &log() const { return m_log; }
     const SettingsIdentity &settings() const { return m_settings; }
     SharedFrameView &frameView() const { return *m_frameView; }
     // The simulated device, or null when a real D2XX library is in use.
@@ -45,6 +50,7 @@ public:
 private:
     std::shared_ptr<D2xxBackend> m_backend; // never null: an absent backend answers every call with an error
     ConsolePaths m_paths;
+    mutable EventLog m_log; // its writer's mutex guards it; logging does not change the context
     SettingsIdentity m_settings;
     std::shared_ptr<ZK128Device> m_simulator;
     // Declared before m_frameView: the block the context opened itself, if any.

@@ -6,13 +6,13 @@
 #include <QDir>
 #include <QFileInfo>
 
-ConsolePaths ConsolePaths::forApplication(const QString &scratchFolder)
+ConsolePaths ConsolePaths::forApplication(const QString &scratchFolder, const QString &logFile)
 {
     ConsolePaths paths;
     paths.shippedFolder = shippedFolderFor(QCoreApplication::applicationDirPath());
     paths.scratchFolder = scratchFolder;
     paths.resultFolder = QDir::current().absoluteFilePath(QStringLiteral("result"));
-    paths.logFile = logFilePath();
+    paths.logFile = logFile.isEmpty() ? workingDirectoryLogFilePath() : QFileInfo(logFile).absoluteFilePath();
     return paths;
 }
 

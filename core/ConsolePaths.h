@@ -9,7 +9,7 @@ struct ConsolePaths
     QString shippedFolder; // the digit model and the answer pictures, only ever read
     QString scratchFolder; // this instance's own test.png, mode.png and 11.png
     QString resultFolder;  // detection_confidences.csv and result.png
-    QString logFile;       // the event log, as opened
+    QString logFile;       // the event log's file, absolute
 
     // The pictures of the scratch folder: the shown frame recognition reads,
     // the template frame it subtracts, the 28 x 28 trace of its preprocessing.
@@ -23,8 +23,9 @@ struct ConsolePaths
 
     // The shipped files of the application directory, the given scratch folder
     // (see ScratchFolder; none for programs that recognise nothing),
-    // <working dir>/result and the log as opened.
-    static ConsolePaths forApplication(const QString &scratchFolder = QString());
+    // <working dir>/result and the log file: logFile, by default "log.txt"
+    // in the working directory.
+    static ConsolePaths forApplication(const QString &scratchFolder = QString(), const QString &logFile = QString());
 
     // Where the shipped files are for an executable in executableFolder: an
     // installed console (<prefix>/bin) reads <prefix>/share/tessivo128; one

@@ -1,6 +1,5 @@
 #include "ScratchFolder.h"
 
-#include "Log.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -30,7 +29,6 @@ ScratchFolder::ScratchFolder()
         if (m_dir)
             return;
     }
-    logLine("No folder for the recognition pictures could be made; digit recognition will not work.");
 }
 
 ScratchFolder::~ScratchFolder() = default;

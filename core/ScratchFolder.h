@@ -24,7 +24,11 @@ public:
     ScratchFolder(const ScratchFolder &) = delete;
     ScratchFolder &operator=(const ScratchFolder &) = delete;
 
-    // Empty when no folder could be made anywhere (the log says so).
+    // What the entry point logs when no folder could be made anywhere.
+    static constexpr char kUnavailable[] =
+        "No folder for the recognition pictures could be made; digit recognition will not work.";
+
+    // Empty when no folder could be made anywhere.
     QString path() const;
 
 private:

@@ -10,7 +10,7 @@
 class QIODevice;
 
 // Formats and writes the event log's two kinds of line to a file and to a
-// console. The process-wide log (Log.h) owns one of these; tests build their
+// console. The event log (EventLog) owns one of these; tests build their
 // own with a fixed clock and in-memory devices.
 //
 // Lines: "[Y-M-D h:m:s] text" to both targets; hex dumps as "ae cc 00 " to the

@@ -2,7 +2,7 @@
 
 #include "ConsoleContext.h"
 #include "DeviceProtocol.h"
-#include "Log.h"
+#include "EventLog.h"
 
 #include <cmath>
 
@@ -24,7 +24,7 @@ DetectorControl::DetectorControl(const ConsoleContext &context, QString serial,
     : m_context(context)
     , m_serial(std::move(serial))
     , m_worker(context)
-    , m_device(context.backend(), m_worker)
+    , m_device(context.backend(), m_worker, context.log())
     , m_tap(m_worker.rendering(), [this, observer = std::move(observer)](const CurrentFrame &currents,
                                                                          const std::vector<std::uint8_t> &gray) {
         m_frameSeen.store(true);
@@ -37,11 +37,11 @@ DetectorControl::DetectorControl(const ConsoleContext &context, QString serial,
     // Direct connections: the handlers run on the worker's and the writer's
     // threads and touch only atomics and the outcome.
     QObject::connect(&m_worker, &ReceiverThread::deviceFailed, [this](const QString &failure) {
-        logLine(failure.toUtf8());
+        m_context.log().line(failure.toUtf8());
         m_workerFailed.store(true);
     });
     QObject::connect(&m_worker, &ReceiverThread::errorOccurred, [this](const QString &failure) {
-        logLine(failure.toUtf8());
+        m_context.log().line(failure.toUtf8());
         m_workerFailed.store(true);
     });
     QObject::connect(&m_worker, &ReceiverThread::savemessage, [this](int gathered) { m_saveProgress.store(gathered); });
@@ -63,7 +63,7 @@ DetectorControl::~DetectorControl()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_worker.isSaveRunArmed()) {
-            logLine("The run was interrupted.");
+            m_context.log().line("The run was interrupted.");
             m_worker.endSaveRun(kInterrupted);
         }
         stopCaptureLocked();
@@ -111,7 +111,7 @@ QString DetectorControl::connect()
     const std::optional<double> volts = m_device.readBatteryVolts();
     m_battery.reset();
     if (volts) {
-        logLine(QStringLiteral("Battery: %1 V.").arg(*volts, 0, 'f', 2).toUtf8());
+        m_context.log().line(QStringLiteral("Battery: %1 V.").arg(*volts, 0, 'f', 2).toUtf8());
         m_battery = int(std::lround(DeviceProtocol::batteryCharge(*volts) * 100.0));
     }
     m_applied.reset();
@@ -139,7 +139,7 @@ QString DetectorControl::applyParameters()
     IntegrationSearch::State search = m_search;
     const ParameterSet parameters = ParameterSet::choose(double(m_settings.rangeNa), m_settings.voltages, search);
     if (!parameters.integrationFound)
-        logLine("No suitable integration time found within the specified range.");
+        m_context.log().line("No suitable integration time found within the specified range.");
     QString problem;
     if (!m_device.set(parameters, &problem)) {
         // A device that no longer answers its status query is gone.
@@ -159,7 +159,7 @@ QString DetectorControl::start()
         return refusal("Start");
     m_workerFailed.store(false);
     m_frameSeen.store(false);
-    logLine("Start Capture data.");
+    m_context.log().line("Start Capture data.");
     m_worker.startCapture();
     m_frameClock.start();
     m_state = State::Running;
@@ -203,10 +203,10 @@ QString DetectorControl::save(QString *folder)
     const std::optional<SaveRunPlan> plan =
         SaveRunPreparation::prepare(m_settings.save, m_applied->summary(), metadataLocked(), &problem);
     if (!plan) {
-        logLine(QStringLiteral("Save run refused: %1").arg(problem).toUtf8());
+        m_context.log().line(QStringLiteral("Save run refused: %1").arg(problem).toUtf8());
         return problem;
     }
-    logLine(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.")
+    m_context.log().line(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.")
                 .arg(plan->folder)
                 .arg(plan->frames)
                 .arg(m_settings.save.kinds().join(QStringLiteral(", ")))
@@ -297,9 +297,9 @@ void DetectorControl::stopCaptureLocked()
         return;
     // Sends the stop command after the frame in flight and parks the loop.
     m_worker.stopCapture();
-    logLine("Stop Capture data.");
+    m_context.log().line("Stop Capture data.");
     if (!m_worker.waitUntilParked(kParkMs))
-        logLine("The capture did not come to rest in time.");
+        m_context.log().line("The capture did not come to rest in time.");
 }
 
 void DetectorControl::closeLocked(State next, const QString &status)
@@ -313,7 +313,7 @@ void DetectorControl::closeLocked(State next, const QString &status)
 
 void DetectorControl::failLocked(const QString &reason)
 {
-    logLine(sentence(reason).toUtf8());
+    m_context.log().line(sentence(reason).toUtf8());
     if (m_worker.isSaveRunArmed())
         m_worker.endSaveRun(reason);
     stopCaptureLocked();
@@ -323,7 +323,7 @@ void DetectorControl::failLocked(const QString &reason)
 
 void DetectorControl::finishSave(const SaveOutcome &outcome)
 {
-    logLine(outcome.logLine().toUtf8());
+    m_context.log().line(outcome.logLine().toUtf8());
     std::lock_guard<std::mutex> lock(m_outcomeMutex);
     m_outcome.folder = outcome.folder;
     m_outcome.sentence = outcome.success() ? outcome.framesClause() : outcome.message();

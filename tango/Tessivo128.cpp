@@ -1,6 +1,6 @@
 #include "Tessivo128.h"
 
-#include "Log.h"
+#include "ConsoleContext.h"
 
 #include <cstdlib>
 
@@ -70,7 +70,7 @@ void Tessivo128::delete_device()
         return;
     const bool pumpEnded = m_pump->finish(); // no more pushes or watches
     if (!pumpEnded)
-        logLine("Image events are held by a client that stopped reading; the device closes without them.");
+        m_context.log().line("Image events are held by a client that stopped reading; the device closes without them.");
     m_control.reset(); // ends a save run as partial, stops the capture, closes the device
     if (pumpEnded) {
         m_pump.reset();
@@ -98,11 +98,11 @@ Tango::ConstDevString Tessivo128::dev_status()
     return TANGO_BASE_CLASS::dev_status();
 }
 
-void Tessivo128::refuseIf(const QString &sentence, const char *origin)
+void Tessivo128::refuseIf(const QString &sentence, const char *origin) const
 {
     if (sentence.isEmpty())
         return;
-    logLine(sentence.toUtf8());
+    m_context.log().line(sentence.toUtf8());
     Tango::Except::throw_exception("Tessivo128_Refused", sentence.toStdString(), origin);
 }
 

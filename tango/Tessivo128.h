@@ -42,8 +42,8 @@ public:
     FrameEventPump &pump() { return *m_pump; }
     double frameRate() const { return m_frameRate.load(); }
 
-    // Throws the sentence as a DevFailed when it is not empty.
-    static void refuseIf(const QString &sentence, const char *origin);
+    // Logs the sentence and throws it as a DevFailed when it is not empty.
+    void refuseIf(const QString &sentence, const char *origin) const;
 
     // Storage the attribute reads point Tango at until the reply is sent.
     struct ReadBuffers {

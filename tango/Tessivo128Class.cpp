@@ -179,7 +179,7 @@ void Tessivo128Class::command_factory()
 {
     const auto simple = [](QString (DetectorControl::*operation)(), const char *origin) {
         return [operation, origin](Tessivo128 &device) {
-            Tessivo128::refuseIf((device.control().*operation)(), origin);
+            device.refuseIf((device.control().*operation)(), origin);
             return QString();
         };
     };
@@ -191,23 +191,23 @@ void Tessivo128Class::command_factory()
     command_list.push_back(new BoundCommand("Start", [](Tessivo128 &device) {
         if (device.control().state() == DetectorControl::State::On)
             device.pump().restart();
-        Tessivo128::refuseIf(device.control().start(), "Tessivo128::Start");
+        device.refuseIf(device.control().start(), "Tessivo128::Start");
         return QString();
     }));
     command_list.push_back(new BoundCommand("Stop", simple(&DetectorControl::stop, "Tessivo128::Stop")));
     command_list.push_back(new BoundCommand("TakeFullOff", [](Tessivo128 &device) {
-        Tessivo128::refuseIf(device.control().takeReference(false), "Tessivo128::TakeFullOff");
+        device.refuseIf(device.control().takeReference(false), "Tessivo128::TakeFullOff");
         return QString();
     }));
     command_list.push_back(new BoundCommand("TakeFullOn", [](Tessivo128 &device) {
-        Tessivo128::refuseIf(device.control().takeReference(true), "Tessivo128::TakeFullOn");
+        device.refuseIf(device.control().takeReference(true), "Tessivo128::TakeFullOn");
         return QString();
     }));
     command_list.push_back(new BoundCommand(
         "Save",
         [](Tessivo128 &device) {
             QString folder;
-            Tessivo128::refuseIf(device.control().save(&folder), "Tessivo128::Save");
+            device.refuseIf(device.control().save(&folder), "Tessivo128::Save");
             return folder;
         },
         true));
@@ -310,7 +310,7 @@ void Tessivo128Class::attribute_factory(std::vector<Tango::Attr *> &attributes)
         [](Tessivo128 &device, Tango::WAttribute &attribute) {
             SaveRequest save = device.control().settings().save;
             save.name = writtenText(attribute);
-            Tessivo128::refuseIf(SaveRunPreparation::checkName(save.name), "Tessivo128::SaveName");
+            device.refuseIf(SaveRunPreparation::checkName(save.name), "Tessivo128::SaveName");
             device.control().setSave(save);
         }));
     attributes.push_back(new BoundAttr(
@@ -318,7 +318,7 @@ void Tessivo128Class::attribute_factory(std::vector<Tango::Attr *> &attributes)
         text(3, [](Tessivo128 &device) { return SaveKinds::format(device.control().settings().save); }),
         [](Tessivo128 &device, Tango::WAttribute &attribute) {
             SaveRequest save = device.control().settings().save;
-            Tessivo128::refuseIf(SaveKinds::parse(writtenText(attribute), &save), "Tessivo128::SaveKinds");
+            device.refuseIf(SaveKinds::parse(writtenText(attribute), &save), "Tessivo128::SaveKinds");
             device.control().setSave(save);
         }));
     attributes.push_back(new BoundAttr(

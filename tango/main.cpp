@@ -7,7 +7,6 @@
 
 #include "BackendSelector.h"
 #include "ConsoleContext.h"
-#include "Log.h"
 #include "ProcessSignals.h"
 #include "SimulatorBackend.h"
 #include "Tessivo128Class.h"
@@ -41,7 +40,9 @@ int main(int argc, char *argv[])
         Tango::Util *tango = Tango::Util::init(argc, argv);
 
         const BackendSelector::Choice choice = BackendSelector::chooseFromEnvironment();
-        logLine(choice.logMessage.toUtf8());
+        const ConsoleContext context(choice.backend, ConsolePaths::forApplication(), settingsIdentity(),
+                                     choice.simulator);
+        context.log().line(choice.logMessage.toUtf8());
         if (!choice.backend) {
             std::cerr << choice.logMessage.toStdString() << std::endl;
             return 3;
@@ -49,8 +50,6 @@ int main(int argc, char *argv[])
         if (const auto simulator = std::dynamic_pointer_cast<SimulatorBackend>(choice.backend))
             for (const QString &warning : simulator->environmentWarnings())
                 std::cerr << warning.toStdString() << std::endl;
-        const ConsoleContext context(choice.backend, ConsolePaths::forApplication(), settingsIdentity(),
-                                     choice.simulator);
         Tessivo128Class::useContext(&context);
 
         tango->server_init(false);

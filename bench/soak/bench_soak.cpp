@@ -298,7 +298,7 @@ private:
             m_device->replug();
         if (m_window->isCaptureRunning())
             find<QPushButton>("pushButton_play")->click();
-        const QString unwritten = ConsoleShutdown::finishSaveRuns(m_window->receiver().saveRuns());
+        const QString unwritten = ConsoleShutdown::finishSaveRuns(m_window->receiver().saveRuns(), m_context.log());
         if (!unwritten.isEmpty())
             m_figures.problems << unwritten;
         runEvents(200); // the last outcomes reach this thread

@@ -322,7 +322,8 @@ void TestFrameConsumers::saveRunGathersItsFrames()
     QList<int> progress;
     QList<SaveOutcome> outcomes; // before the feeder, whose end may still report
     FrameRendering rendering(m_references);
-    SaveRunFeeder feeder(rendering, m_references);
+    TestContext context;
+    SaveRunFeeder feeder(rendering, m_references, context.context.log());
     feeder.onProgress([&progress](int gathered) { progress << gathered; });
     feeder.onFinished([&outcomes](const SaveOutcome &outcome) { outcomes << outcome; });
     QString refusal;
@@ -380,7 +381,8 @@ void TestFrameConsumers::saveRunRefusedOrLost()
     QTemporaryDir dir;
     QList<SaveOutcome> outcomes;
     FrameRendering rendering(m_references);
-    SaveRunFeeder feeder(rendering, m_references);
+    TestContext context;
+    SaveRunFeeder feeder(rendering, m_references, context.context.log());
     feeder.onFinished([&outcomes](const SaveOutcome &outcome) { outcomes << outcome; });
     QString refusal;
     QVERIFY(!feeder.arm(plan(dir.path(), "none", 0, true, true, true), &refusal));

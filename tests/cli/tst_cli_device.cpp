@@ -83,7 +83,7 @@ struct DeviceRig
         , log(simulator)
         , test(nullptr, device)
         , worker(test.context)
-        , capture(log, worker)
+        , capture(log, worker, test.context.log())
     {
     }
     std::shared_ptr<ZK128Device> device;

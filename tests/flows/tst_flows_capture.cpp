@@ -23,7 +23,7 @@ struct CaptureRig
                   CaptureTargets{runner.worker, runner.worker.saveRuns(), runner.worker.rendering(),
                                  runner.worker.references()},
                   gate, fpsTimer,
-                  batteryTimer, [this] { ++recognitionResets; }, messages.sink())
+                  batteryTimer, [this] { ++recognitionResets; }, sim.context().log(), messages.sink())
         , calibration(*control.calibrationButton())
         , fullOn(*control.fullOnButton())
         , fullOff(*control.fullOffButton())

@@ -52,7 +52,8 @@ struct ConnectionRig
         , session(*backend)
         , gate(worker, idleThread)
         , connection(ConnectionWidgets{&combo, &connectButton, &play, &battery, &gauge}, state, worker, session,
-                     gate, batteryTimer, [this] { ++stops; state.running = false; }, messages.sink())
+                     gate, batteryTimer, [this] { ++stops; state.running = false; }, sim.context().log(),
+                     messages.sink())
     {
         connectButton.setText(QStringLiteral("Connect"));
         play.hide();

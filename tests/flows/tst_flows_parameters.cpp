@@ -26,7 +26,7 @@ struct PanelRig
         : worker(sim.context())
         , session(*sim.backend)
         , gate(worker, idleThread)
-        , panel(widgets(), state, worker, session, gate, summary, messages.sink())
+        , panel(widgets(), state, worker, session, gate, summary, sim.context().log(), messages.sink())
     {
         // One exclusive group, as on the page.
         auto *layout = new QVBoxLayout(&page);

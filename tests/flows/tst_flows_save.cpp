@@ -31,7 +31,7 @@ struct SaveRig
     SaveRig()
         : worker(test.context)
         , panel(SaveWidgets{&frames, &name, &path, &data, &picture, &video, &hdf5, &progress, &stateLabel, &runFolder},
-                state, worker.saveRuns(), summary, {}, messages.sink())
+                state, worker.saveRuns(), summary, {}, test.context.log(), messages.sink())
     {
         frames.setEditable(true);
         frames.addItems({"1", "5", "30", "50", "100", "500", "1000"});
@@ -59,9 +59,9 @@ struct SaveRig
     QCheckBox data, picture, video, hdf5;
     QProgressBar progress;
     QLabel stateLabel;
-    RunFolderLink runFolder;
-    ConsoleState state;
     TestContext test;
+    RunFolderLink runFolder{test.context.log()};
+    ConsoleState state;
     ReceiverThread worker;
     QString summary;
     FlowsTest::MessageRecorder messages;

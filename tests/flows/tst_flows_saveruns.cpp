@@ -6,7 +6,6 @@
 #include "WindowRig.h"
 
 #include "ConsoleShutdown.h"
-#include "Log.h"
 #include "RunFileReaders.h"
 #include "SavePanel.h"
 #include "SmallDisk.h"
@@ -37,9 +36,9 @@ void fillSavePage(WindowRig &rig, const QString &directory, int frames, bool all
         rig.find<QCheckBox>(kind)->setChecked(allKinds || QLatin1String(kind) == QLatin1String("checkBox_data"));
 }
 
-QString lastLogLine(const QString &containing)
+QString lastLogLine(const WindowRig &rig, const QString &containing)
 {
-    QFile log(logFilePath());
+    QFile log(rig.context.log().path());
     if (!log.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
     QString found;
@@ -102,11 +101,11 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
         // As the console's main does it: the signal stops the event loop, then the run ends.
         StopSignals stopSignals(1);
         int stops = 0;
-        ConsoleShutdown::stopOnSignal(stopSignals, [&stops] { ++stops; });
+        ConsoleShutdown::stopOnSignal(stopSignals, rig->context.log(), [&stops] { ++stops; });
         std::raise(SIGTERM);
         std::raise(SIGTERM);
         QTRY_COMPARE_WITH_TIMEOUT(stops, 1, 2000);
-        QCOMPARE(ConsoleShutdown::finishSaveRuns(rig->window->receiver().saveRuns()), QString());
+        QCOMPARE(ConsoleShutdown::finishSaveRuns(rig->window->receiver().saveRuns(), rig->context.log()), QString());
         rig->window.reset();
     } else {
         rig->window.reset();
@@ -118,8 +117,8 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
     if (interruption == "close" || interruption == "SIGTERM") {
         // The window is gone: the log keeps the outcome.
         const QRegularExpressionMatch match =
-            told.match(lastLogLine(reason).section(QStringLiteral("; "), 1));
-        QVERIFY2(match.hasMatch(), qPrintable(lastLogLine(reason)));
+            told.match(lastLogLine(*rig, reason).section(QStringLiteral("; "), 1));
+        QVERIFY2(match.hasMatch(), qPrintable(lastLogLine(*rig, reason)));
         written = match.captured(1).toInt();
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(!rig->boxes.texts.filter(told).isEmpty(), 30000);
@@ -129,7 +128,7 @@ void TestFlowsSaveRuns::interruptedRunKeepsItsFrames()
         QVERIFY(!rig->window->receiver().isSaveRunArmed() || interruption == "second save");
         QVERIFY(rig->find<QLabel>("label_savestate")->text() != QStringLiteral("Save success!")
                 || interruption == "second save");
-        QVERIFY(lastLogLine(reason).contains(message.arg(written)));
+        QVERIFY(lastLogLine(*rig, reason).contains(message.arg(written)));
     }
     QVERIFY(written >= 1);
 

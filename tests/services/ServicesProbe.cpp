@@ -1,5 +1,6 @@
 // A small process the services tests start as a second console instance: it
 // logs, or writes and reads a shared frame, and reports through its exit code.
+#include "EventLog.h"
 #include "Log.h"
 #include "ProcessSignals.h"
 #include "SharedFrameReader.h"
@@ -26,8 +27,9 @@ int logLines(const char *tag, int count)
 {
     // Long lines make a torn or interleaved write easy to see.
     const QByteArray filler(200, 'x');
+    EventLog log(workingDirectoryLogFilePath());
     for (int i = 0; i < count; ++i)
-        logLine(QByteArray(tag) + ' ' + QByteArray::number(i) + ' ' + filler + " end");
+        log.line(QByteArray(tag) + ' ' + QByteArray::number(i) + ' ' + filler + " end");
     return 0;
 }
 
@@ -72,9 +74,10 @@ int main(int argc, char *argv[])
         return logLines(argv[2], std::atoi(argv[3]));
     }
     if (argc == 2 && std::strcmp(argv[1], "log-once") == 0) {
-        logLine("Device connection successful.");
+        EventLog log(workingDirectoryLogFilePath());
+        log.line("Device connection successful.");
         const unsigned char reply[] = {0xAE, 0xCC, 0x00, 0x7A, 0x0A};
-        logHexBytes(reply, 5);
+        log.hexBytes(reply, 5);
         return 0;
     }
     if (argc == 4 && std::strcmp(argv[1], "shm-write") == 0)

@@ -177,7 +177,7 @@ void LogTest::unwritableFileIsSkippedWhileConsoleStillGetsEveryLine_data()
     QTest::addColumn<QString>("filePath");
     QTest::addColumn<bool>("warns");
     // Never opened: stands for a log file that could not be opened, which the
-    // process log reports when it tries.
+    // event log reports when it opens.
     QTest::newRow("file never opened") << QString() << false;
     QTest::newRow("full disk") << QStringLiteral("/dev/full") << true;
 }
