@@ -11,6 +11,7 @@
 #include "SaveRunFeeder.h"
 #include "SharedFramePublisher.h"
 #include "TemplatePicture.h"
+#include "SavePlans.h"
 #include "TestContext.h"
 #include "../services/SharedFrameReader.h"
 
@@ -85,19 +86,6 @@ std::pair<int, int> grayRange(const QImage &image)
             high = std::max(high, v);
         }
     return {low, high};
-}
-
-SaveRunPlan plan(const QString &path, const QString &name, int frames, bool data, bool pictures, bool video)
-{
-    SaveRunPlan run;
-    run.folder = path + "/" + name;
-    run.name = name;
-    run.frames = frames;
-    run.data = data;
-    run.pictures = pictures;
-    run.video = video;
-    QDir().mkpath(run.folder);
-    return run;
 }
 
 } // namespace
@@ -327,7 +315,7 @@ void TestFrameConsumers::saveRunGathersItsFrames()
     feeder.onProgress([&progress](int gathered) { progress << gathered; });
     feeder.onFinished([&outcomes](const SaveOutcome &outcome) { outcomes << outcome; });
     QString refusal;
-    QVERIFY(feeder.arm(plan(dir.path(), "run", frames, true, true, true), &refusal));
+    QVERIFY(feeder.arm(makeSavePlan(dir.path(), "run", frames, true, true, true), &refusal));
     QVERIFY(feeder.isArmed());
     QVERIFY(feeder.armedPlan().video);
 
@@ -340,7 +328,7 @@ void TestFrameConsumers::saveRunGathersItsFrames()
     if (interruption == "capture was stopped")
         feeder.end(interruption);
     else if (!interruption.isEmpty())
-        QVERIFY(feeder.arm(plan(dir.path(), "next", 1, true, false, false), &refusal));
+        QVERIFY(feeder.arm(makeSavePlan(dir.path(), "next", 1, true, false, false), &refusal));
     feeder.waitUntilIdle();
 
     const int written = interruption.isEmpty() ? frames : 12;
@@ -385,14 +373,14 @@ void TestFrameConsumers::saveRunRefusedOrLost()
     SaveRunFeeder feeder(rendering, m_references, context.context.log());
     feeder.onFinished([&outcomes](const SaveOutcome &outcome) { outcomes << outcome; });
     QString refusal;
-    QVERIFY(!feeder.arm(plan(dir.path(), "none", 0, true, true, true), &refusal));
+    QVERIFY(!feeder.arm(makeSavePlan(dir.path(), "none", 0, true, true, true), &refusal));
     QCOMPARE(refusal, QStringLiteral("The number of frames to save must be at least 1."));
     QVERIFY(!feeder.isArmed());
     QVERIFY(QDir(dir.path() + "/none").isEmpty());
 
     // A folder that vanished before the first frame: reported, and the run
     // ends by itself at the next frame.
-    SaveRunPlan lost = plan(dir.path(), "lost", 2, true, true, false);
+    SaveRunPlan lost = makeSavePlan(dir.path(), "lost", 2, true, true, false);
     QDir(lost.folder).removeRecursively();
     QFile blocker(lost.folder);
     QVERIFY(blocker.open(QIODevice::WriteOnly));

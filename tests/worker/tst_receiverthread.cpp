@@ -1,6 +1,7 @@
 #include "WorkerRig.h"
 
 #include "RunFileReaders.h"
+#include "SavePlans.h"
 
 #include "SharedFrameView.h"
 #include "../services/SharedFrameReader.h"
@@ -67,15 +68,7 @@ QList<int> intArguments(const QSignalSpy &spy)
 void armSave(ReceiverThread &worker, const QString &path, const QString &name, int frames, bool data,
              bool pictures, bool video)
 {
-    SaveRunPlan plan;
-    plan.folder = path + "/" + name;
-    plan.name = name;
-    plan.frames = frames;
-    plan.data = data;
-    plan.pictures = pictures;
-    plan.video = video;
-    QDir().mkpath(plan.folder);
-    worker.armSaveRun(plan);
+    worker.armSaveRun(makeSavePlan(path, name, frames, data, pictures, video));
 }
 
 // A disk that stops taking writes: every write waits until release().
