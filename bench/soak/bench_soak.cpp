@@ -100,30 +100,63 @@ private:
 };
 
 // The longest gap between ticks of a 1 ms GUI timer; gaps that hold a Connect
-// (the handshake waits on the device) are kept apart.
+// (the handshake waits on the device) are kept apart. Every gap over 100 ms is
+// kept with what the drive was doing, so a stall can be traced to its cause.
 class StallMeter : public QObject
 {
 public:
+    struct Gap
+    {
+        qint64 ms = 0;
+        QString during;
+        double atSeconds = 0;
+    };
+
     StallMeter()
     {
         m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 gap = m_clock.restart();
-            qint64 &bucket = m_excused ? longestConnect : longest;
-            bucket = std::max(bucket, gap);
-            m_excused = false;
-        });
+        connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
         m_clock.start();
+        m_since.start();
         m_timer.start(1);
     }
     void excuseNextGap() { m_excused = true; }
+    // What the drive does from now on, for the gaps it may cause.
+    void setDoing(const QString &doing) { m_doing = doing; }
+    QString doing() const { return m_doing; }
+    // The longest gaps outside Connect, longest first.
+    std::vector<Gap> worst(std::size_t count) const
+    {
+        std::vector<Gap> gaps = m_gaps;
+        std::sort(gaps.begin(), gaps.end(), [](const Gap &a, const Gap &b) { return a.ms > b.ms; });
+        gaps.resize(std::min(count, gaps.size()));
+        return gaps;
+    }
     qint64 longest = 0;
     qint64 longestConnect = 0;
 
 private:
+    static constexpr qint64 kKeptGapMs = 100;
+
+    void tick()
+    {
+        const qint64 gap = m_clock.restart();
+        if (m_excused) {
+            longestConnect = std::max(longestConnect, gap);
+            m_excused = false;
+            return;
+        }
+        longest = std::max(longest, gap);
+        if (gap > kKeptGapMs)
+            m_gaps.push_back({gap, m_doing, m_since.elapsed() / 1000.0});
+    }
+
     QTimer m_timer;
     QElapsedTimer m_clock;
+    QElapsedTimer m_since;
     bool m_excused = false;
+    QString m_doing = QStringLiteral("starting");
+    std::vector<Gap> m_gaps;
 };
 
 struct Figures {
@@ -169,7 +202,10 @@ public:
         while (m_clock.elapsed() < qint64(m_seconds) * 1000) {
             runEvents(m_random.bounded(kActionMinMs, kActionMaxMs));
             act();
+            const QString acted = m_stalls.doing();
+            m_stalls.setDoing(QStringLiteral("recovering after ") + acted);
             recover();
+            m_stalls.setDoing(QStringLiteral("capturing after ") + acted);
         }
         memory.stop();
         finish();
@@ -249,7 +285,12 @@ private:
     void act()
     {
         ZK128Device &device = *m_device;
-        switch (m_random.bounded(11)) {
+        const int action = m_random.bounded(11);
+        static const char *const kActions[] = {"save",       "save",      "play/stop",     "unplug", "read failures",
+                                               "stray bytes", "cut frame", "silent device", "full-disk save",
+                                               "colour mode", "live analysis"};
+        m_stalls.setDoing(QLatin1String(kActions[action]));
+        switch (action) {
         case 0:
         case 1:
             save(false); // a second Save when a run is going
@@ -397,6 +438,9 @@ int drive(int seconds, quint32 seed, int argc, char **argv)
         std::printf("    no save run started: the drive never reached a capture, so the figures below say little\n");
     std::printf("  longest GUI stall %lld ms (target <= 200 ms); inside Connect's handshake %lld ms\n",
                 static_cast<long long>(soak.stalls().longest), static_cast<long long>(soak.stalls().longestConnect));
+    for (const StallMeter::Gap &gap : soak.stalls().worst(5))
+        std::printf("    stall %lld ms at %.0f s while %s\n", static_cast<long long>(gap.ms), gap.atSeconds,
+                    qPrintable(gap.during));
     if (!figures.memory.empty())
         std::printf("  resident memory after warm-up: %.1f MiB -> %.1f MiB over %.0f s, growth %.1f MiB/hour "
                     "(target < 5 MB/hour)\n",
