@@ -1,11 +1,11 @@
-#include "CaptureControl.h"
+#include "app/CaptureControl.h"
 
-#include "EventLog.h"
-#include "CaptureSwitch.h"
-#include "FrameRendering.h"
-#include "ReferenceCalibration.h"
-#include "SaveRunFeeder.h"
-#include "WorkerGate.h"
+#include "acquisition/CaptureSwitch.h"
+#include "acquisition/FrameRendering.h"
+#include "acquisition/ReferenceCalibration.h"
+#include "acquisition/SaveRunFeeder.h"
+#include "app/WorkerGate.h"
+#include "services/EventLog.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -31,7 +31,7 @@ CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &stat
     ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
     buildCalibrationButtons();
     ui.play->setToolTip(QStringLiteral("Start capture"));
-    connect(calibration, &QPushButton::clicked, this, &CaptureControl::calibrationClicked);
+    connect(calibration, &QPushButton::clicked, this, &CaptureControl::toggleCalibration);
     connect(fullOn, &QPushButton::clicked, this, &CaptureControl::requestFullOn);
     connect(fullOff, &QPushButton::clicked, this, &CaptureControl::requestFullOff);
 }
@@ -78,7 +78,7 @@ QString CaptureControl::playAreaStoppedSheet()
     return QStringLiteral("QWidget:hover {background-color: #9A7741;margin: 4px;border-radius: 8px;}");
 }
 
-void CaptureControl::playClicked()
+void CaptureControl::togglePlay()
 {
     if (!state.connected) {
         message(QStringLiteral("No Devices Connected."));
@@ -138,7 +138,7 @@ void CaptureControl::stop()
         resetRecognitionPage();
 }
 
-void CaptureControl::calibrationClicked()
+void CaptureControl::toggleCalibration()
 {
     if (!state.running) {
         message(QStringLiteral("Please Start capture first!"));
@@ -163,13 +163,13 @@ void CaptureControl::requestFullOff()
     worker.references.requestFullOff();
 }
 
-void CaptureControl::fullOnDone()
+void CaptureControl::reportFullOn()
 {
     m_log.line("Full on success.");
     message(QStringLiteral("Full on success."));
 }
 
-void CaptureControl::fullOffDone()
+void CaptureControl::reportFullOff()
 {
     m_log.line("Full off success.");
     message(QStringLiteral("Full off success."));

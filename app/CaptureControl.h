@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 
@@ -63,14 +63,14 @@ public:
                    EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
 
     // Play button: start, or stop when running.
-    void playClicked();
+    void togglePlay();
     // The stop sequence; also run after device loss and worker errors.
     void stop();
-    void calibrationClicked();
+    void toggleCalibration();
     void requestFullOn();
     void requestFullOff();
-    void fullOnDone();
-    void fullOffDone();
+    void reportFullOn();
+    void reportFullOff();
 
     static QString notConfiguredMessage();
     static QString playButtonRunningSheet();

@@ -1,14 +1,14 @@
-#include "DeviceConnection.h"
+#include "app/DeviceConnection.h"
 
-#include "BatteryReport.h"
-#include "D2xxBackend.h"
-#include "DeviceList.h"
-#include "DeviceProtocol.h"
-#include "DeviceSession.h"
-#include "DeviceWatcher.h"
-#include "EventLog.h"
-#include "DeviceHandleUser.h"
-#include "WorkerGate.h"
+#include "acquisition/DeviceHandleUser.h"
+#include "app/DeviceList.h"
+#include "app/WorkerGate.h"
+#include "device/BatteryReport.h"
+#include "device/D2xxBackend.h"
+#include "device/DeviceProtocol.h"
+#include "device/DeviceSession.h"
+#include "device/DeviceWatcher.h"
+#include "services/EventLog.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -174,7 +174,7 @@ void DeviceConnection::deviceLost()
     m_log.line("Device disconnected.");
 }
 
-void DeviceConnection::workerDeviceFailure(const QString &failure)
+void DeviceConnection::dropFailedDevice(const QString &failure)
 {
     if (!state.connected)
         return; // already given up, and the operator told
@@ -182,10 +182,10 @@ void DeviceConnection::workerDeviceFailure(const QString &failure)
         deviceLost();
         return;
     }
-    workerError(failure);
+    reportWorkerError(failure);
 }
 
-void DeviceConnection::workerError(const QString &errorMessage)
+void DeviceConnection::reportWorkerError(const QString &errorMessage)
 {
     m_log.line(errorMessage.toUtf8());
     if (!state.connected) {

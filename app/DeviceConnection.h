@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 #include <QString>
@@ -65,10 +65,10 @@ public:
     // connected, check that the held device still answers.
     void deviceChanged();
     // The worker could not read the device.
-    void workerError(const QString &message);
+    void reportWorkerError(const QString &message);
     // The worker's status query failed: the device is gone, or it answers no
     // more. Handled as device loss once the held device no longer answers.
-    void workerDeviceFailure(const QString &message);
+    void dropFailedDevice(const QString &message);
     // At exit, after the worker's thread has ended: release an open device.
     void closeOnExit();
     // Runs once the device has been given up (device loss, worker error,

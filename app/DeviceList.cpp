@@ -1,6 +1,6 @@
-#include "DeviceList.h"
+#include "app/DeviceList.h"
 
-#include "DeviceSession.h"
+#include "device/DeviceSession.h"
 
 #include <QComboBox>
 #include <QTimer>

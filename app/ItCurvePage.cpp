@@ -1,7 +1,7 @@
-#include "ItCurvePage.h"
+#include "app/ItCurvePage.h"
 
-#include "CurrentDialog.h"
-#include "PixelReadout.h"
+#include "acquisition/PixelReadout.h"
+#include "analysis/CurrentDialog.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -113,7 +113,7 @@ void ItCurvePage::pickChannel(int k)
     writeClickedCell(k);
 }
 
-void ItCurvePage::cellDoubleClicked(int column, int row)
+void ItCurvePage::pickCell(int column, int row)
 {
     clickedRow = row;
     clickedColumn = column;
@@ -139,7 +139,7 @@ CurrentDialog *ItCurvePage::openWindow()
     curveDialog->setWindowTitle(QStringLiteral("It"));
     // Closing the main window ends the application even while the plot is open.
     curveDialog->setAttribute(Qt::WA_QuitOnClose, false);
-    connect(curveDialog.data(), &CurrentDialog::closed, this, &ItCurvePage::windowClosed);
+    connect(curveDialog.data(), &CurrentDialog::closed, this, &ItCurvePage::forgetWindow);
     curveDialog->show();
     ui.seriesStart->setEnabled(true);
     ui.seriesStop->setEnabled(true);
@@ -190,7 +190,7 @@ std::optional<int> ItCurvePage::coordinate(const QString &text)
     return value;
 }
 
-void ItCurvePage::windowClosed()
+void ItCurvePage::forgetWindow()
 {
     if (curveDialog) {
         curveDialog->deleteLater();
@@ -202,7 +202,7 @@ void ItCurvePage::windowClosed()
     ui.seriesStop->setEnabled(false);
 }
 
-void ItCurvePage::seriesArrived(std::shared_ptr<std::vector<std::vector<double>>> data, double time)
+void ItCurvePage::addSeriesStep(std::shared_ptr<std::vector<std::vector<double>>> data, double time)
 {
     if (curveDialog)
         curveDialog->appendSeries(std::move(data), time);

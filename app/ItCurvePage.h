@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "FrameTypes.h"
-#include "OperatorMessage.h"
+#include "acquisition/FrameTypes.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 #include <QPointer>
@@ -62,17 +62,17 @@ public:
     // once the last one (0, 0 before any double-click).
     void pickChannel(int k);
     // A double-click on the live picture at (column, row).
-    void cellDoubleClicked(int column, int row);
+    void pickCell(int column, int row);
     // Raises the open plot window, or opens a new, empty one (its closing is
-    // wired to windowClosed); returns the new window, or null when an open
+    // wired to forgetWindow); returns the new window, or null when an open
     // one was raised.
     CurrentDialog *openWindow();
     void startSeries();
     void stopSeries();
     // The plot window reported closed.
-    void windowClosed();
+    void forgetWindow();
     // One frame's series from the worker; dropped while no window is open.
-    void seriesArrived(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
+    void addSeriesStep(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
 
     CurrentDialog *window() const;
     const std::vector<int> &cells() const { return seriesCells; }

@@ -1,12 +1,12 @@
-#include "ParameterPanel.h"
+#include "app/ParameterPanel.h"
 
-#include "BiasVoltages.h"
-#include "DeviceSession.h"
-#include "FrameTiming.h"
-#include "EventLog.h"
-#include "ParameterSet.h"
-#include "AcquisitionSettings.h"
-#include "WorkerGate.h"
+#include "acquisition/AcquisitionSettings.h"
+#include "app/WorkerGate.h"
+#include "device/DeviceSession.h"
+#include "operation/BiasVoltages.h"
+#include "operation/FrameTiming.h"
+#include "operation/ParameterSet.h"
+#include "services/EventLog.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -58,7 +58,7 @@ void ParameterPanel::showRangeTiming()
         ui.rangeTiming->setText(selectedRangeTiming());
 }
 
-void ParameterPanel::rangeToggled(QObject *sender, bool checked)
+void ParameterPanel::selectRange(QObject *sender, bool checked)
 {
     if (!checked)
         return;

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "AcknowledgementWait.h"
-#include "BiasVoltages.h"
-#include "DeviceProtocol.h"
-#include "IntegrationSearch.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
+#include "device/AcknowledgementWait.h"
+#include "device/DeviceProtocol.h"
+#include "operation/BiasVoltages.h"
+#include "operation/IntegrationSearch.h"
 
 #include <QObject>
 #include <QString>
@@ -67,7 +67,7 @@ public:
     std::vector<FixedRange> fixedRanges() const;
 
     // A range radio button toggled; sender is that button.
-    void rangeToggled(QObject *sender, bool checked);
+    void selectRange(QObject *sender, bool checked);
     // The range the operator chose: the last fixed button checked, or the
     // typed range once a Setting carried it (200 nA before either). The
     // device converts with the range it acknowledged last, which the capture

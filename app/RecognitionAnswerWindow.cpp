@@ -1,4 +1,4 @@
-#include "RecognitionAnswerWindow.h"
+#include "app/RecognitionAnswerWindow.h"
 
 #include <QLabel>
 #include <QPixmap>

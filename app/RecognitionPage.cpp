@@ -1,8 +1,9 @@
-#include "RecognitionPage.h"
+#include "app/RecognitionPage.h"
 
-#include "RecognitionAnswerWindow.h"
-#include "RecognitionEngine.h"
-#include "TemplatePicture.h"
+#include "acquisition/TemplatePicture.h"
+#include "app/AppLogging.h"
+#include "app/RecognitionAnswerWindow.h"
+#include "recognition/RecognitionEngine.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -76,8 +77,8 @@ RecognitionPage::RecognitionPage(QWidget *container, const ConsoleState &state, 
     , paths(paths)
 {
     connect(ui.collectTemplate, &QPushButton::clicked, this, &RecognitionPage::collectTemplate);
-    connect(ui.offsetEnable, &QPushButton::clicked, this, &RecognitionPage::offsetEnableClicked);
-    connect(ui.offsetDisable, &QPushButton::clicked, this, &RecognitionPage::offsetDisableClicked);
+    connect(ui.offsetEnable, &QPushButton::clicked, this, &RecognitionPage::runWithTemplate);
+    connect(ui.offsetDisable, &QPushButton::clicked, this, &RecognitionPage::runWithoutTemplate);
     connect(ui.timer, &QTimer::timeout, this, &RecognitionPage::tick);
 }
 
@@ -177,7 +178,7 @@ void RecognitionPage::attempt()
 {
     ++attempts;
     if (paths.scratchFolder.isEmpty() || !QDir(paths.scratchFolder).exists()) {
-        qDebug() << "目录不存在";
+        qCDebug(lcApp) << "目录不存在";
         return;
     }
     const QString picturePath = paths.testPicture();
@@ -185,9 +186,9 @@ void RecognitionPage::attempt()
     const bool havePicture = QFileInfo::exists(picturePath);
     const bool haveModel = QFileInfo::exists(modelPath);
     if (!havePicture)
-        qDebug().noquote() << "图片文件不存在:" << picturePath;
+        qCDebug(lcApp).noquote() << "图片文件不存在:" << picturePath;
     if (!haveModel)
-        qDebug().noquote() << "模型文件不存在:" << modelPath;
+        qCDebug(lcApp).noquote() << "模型文件不存在:" << modelPath;
     if (!haveModel) {
         // The model is supplied with the application; without it no later
         // attempt can succeed either.
@@ -197,9 +198,12 @@ void RecognitionPage::attempt()
     if (!havePicture)
         return; // no frame written yet: the next tick tries again
 
-    const RecognitionEngine::Answer answerOf =
-        RecognitionEngine::detect(modelPath.toStdString(), picturePath.toStdString(), offsetMode,
-                                  paths.scratchFolder.toStdString(), paths.resultFolder.toStdString());
+    if (!m_detect)
+        qCWarning(lcApp) << "This program was built without the recognition engine.";
+    const RecognitionEngine::Answer answerOf = m_detect
+        ? m_detect(modelPath.toStdString(), picturePath.toStdString(), offsetMode, paths.scratchFolder.toStdString(),
+                   paths.resultFolder.toStdString())
+        : RecognitionEngine::Answer{};
     if (!answerOf.ok) {
         // The details are already on the error stream.
         failRun(QStringLiteral("Digit recognition failed and has been stopped."));
@@ -253,7 +257,7 @@ void RecognitionPage::saveResultPicture(const DetectionResult &result) const
 {
     const QString &resultFolder = paths.resultFolder;
     if (!QDir(resultFolder).exists()) {
-        qDebug() << "目录不存在";
+        qCDebug(lcApp) << "目录不存在";
         return;
     }
     const QString path = resultFolder + QStringLiteral("/result.png");
@@ -264,7 +268,7 @@ void RecognitionPage::saveResultPicture(const DetectionResult &result) const
         std::cerr << "OpenCV error: " << e.what() << std::endl;
     }
     if (saved)
-        qDebug().noquote() << "图像已保存到" << path;
+        qCDebug(lcApp).noquote() << "图像已保存到" << path;
     else
-        qDebug() << "保存图像失败";
+        qCDebug(lcApp) << "保存图像失败";
 }

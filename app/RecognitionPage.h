@@ -1,8 +1,9 @@
 #pragma once
 
-#include "ConsolePaths.h"
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
+#include "context/ConsolePaths.h"
+#include "recognition/RecognitionEngine.h"
 
 #include <QObject>
 #include <QPointer>
@@ -61,12 +62,15 @@ public:
                     std::function<void()> requestTestPicture,
                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
     const RecognitionWidgets &widgets() const { return ui; }
+    // The engine an attempt runs; without one every attempt fails (the
+    // program was built without recognition).
+    void setEngine(RecognitionEngine::Detect detect) { m_detect = detect; }
     ~RecognitionPage() override;
 
     void collectTemplate();
     // The offset buttons: start a run in their mode, or stop the running one.
-    void offsetEnableClicked() { toggleRun(true); }
-    void offsetDisableClicked() { toggleRun(false); }
+    void runWithTemplate() { toggleRun(true); }
+    void runWithoutTemplate() { toggleRun(false); }
     // Timer tick: ask for a fresh test picture and recognise the last one.
     void tick();
     // One recognition attempt on the test picture in the scratch folder.
@@ -101,6 +105,7 @@ private:
     OperatorMessage::Sink message;
 
     const ConsolePaths &paths;
+    RecognitionEngine::Detect m_detect = nullptr;
     bool recognitionRunning = false;
     bool offsetMode = false; // true while "Offset Enable" runs: the engine subtracts the template
     int attempts = 0;

@@ -1,9 +1,10 @@
-#include "SavePanel.h"
+#include "app/SavePanel.h"
 
-#include "EventLog.h"
-#include "RunFolderLink.h"
-#include "SaveRunFeeder.h"
-#include "SaveRequest.h"
+#include "acquisition/SaveRunFeeder.h"
+#include "app/AppLogging.h"
+#include "app/RunFolderLink.h"
+#include "operation/SaveRequest.h"
+#include "services/EventLog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -48,7 +49,7 @@ QString SavePanel::runInProgressQuestion()
     return QStringLiteral("A save run is in progress. Stop it and keep the frames saved so far?");
 }
 
-void SavePanel::saveClicked()
+void SavePanel::requestSave()
 {
     if (!state.running) {
         message(QStringLiteral("Please start collecting data"));
@@ -87,7 +88,7 @@ void SavePanel::saveClicked()
         message(refusal);
         return;
     }
-    qDebug() << "Data saved to" << plan->folder + QLatin1Char('/') + parameterFileName(plan->name);
+    qCDebug(lcApp) << "Data saved to" << plan->folder + QLatin1Char('/') + parameterFileName(plan->name);
     m_log.line(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.")
                 .arg(plan->folder)
                 .arg(plan->frames)

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
-#include "SaveOutcome.h"
-#include "SaveRunPlan.h"
+#include "acquisition/SaveOutcome.h"
+#include "acquisition/SaveRunPlan.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 #include <QString>
@@ -60,7 +60,7 @@ public:
               QObject *parent = nullptr);
 
     // The Save button.
-    void saveClicked();
+    void requestSave();
     // The folder button; chooser defaults to the platform's directory chooser.
     void choosePath();
     void setDirectoryChooser(DirectoryChooser chooser) { chooseDirectory = std::move(chooser); }

@@ -1,8 +1,8 @@
-#include "DisplayPipeline.h"
+#include "display/DisplayPipeline.h"
 
-#include "FrameTypes.h"
-#include "KeepRatioWidget.h"
-#include "PixelReadout.h"
+#include "acquisition/FrameTypes.h"
+#include "acquisition/PixelReadout.h"
+#include "display/KeepRatioWidget.h"
 
 #include <QDir>
 #include <QLabel>

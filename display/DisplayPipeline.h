@@ -1,9 +1,9 @@
 #pragma once
 
-#include "DisplayTransform.h"
-#include "FrameRateMeter.h"
-#include "FrameRendering.h"
-#include "TestPictureWriter.h"
+#include "acquisition/FrameRendering.h"
+#include "display/DisplayTransform.h"
+#include "display/FrameRateMeter.h"
+#include "display/TestPictureWriter.h"
 
 #include <QImage>
 #include <QObject>
