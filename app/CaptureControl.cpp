@@ -28,7 +28,7 @@ CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &stat
     , resetRecognitionPage(std::move(resetRecognitionPage))
     , message(std::move(message))
 {
-    ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
+    ui.play->setAccessibleName(QString::fromLatin1(kStartCaptureName));
     buildCalibrationButtons();
     ui.play->setToolTip(QStringLiteral("Start capture"));
     connect(calibration, &QPushButton::clicked, this, &CaptureControl::toggleCalibration);
@@ -99,7 +99,7 @@ void CaptureControl::togglePlay()
 void CaptureControl::start()
 {
     ui.play->setStyleSheet(playButtonRunningSheet());
-    ui.play->setAccessibleName(QString::fromLatin1(StopCaptureName));
+    ui.play->setAccessibleName(QString::fromLatin1(kStopCaptureName));
     ui.playArea->setStyleSheet(playAreaRunningSheet());
     m_log.line("Start Capture data.");
     batteryTimer.stop();
@@ -111,7 +111,7 @@ void CaptureControl::start()
         if (state.running)
             worker.loop.startCapture();
     });
-    fpsTimer.start(FpsIntervalMs);
+    fpsTimer.start(kFpsIntervalMs);
     ui.set->setEnabled(false);
     ui.set->setToolTip(QStringLiteral("Please stop collecting first!"));
     ui.play->setToolTip(QStringLiteral("Stop capture"));
@@ -128,7 +128,7 @@ void CaptureControl::stop()
     m_log.line("Stop Capture data.");
     batteryTimer.start();
     ui.play->setStyleSheet(playButtonStoppedSheet());
-    ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
+    ui.play->setAccessibleName(QString::fromLatin1(kStartCaptureName));
     ui.playArea->setStyleSheet(playAreaStoppedSheet());
     state.running = false;
     ui.set->setEnabled(true);

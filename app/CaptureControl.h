@@ -49,10 +49,10 @@ class CaptureControl : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int FpsIntervalMs = 2000;
+    static constexpr int kFpsIntervalMs = 2000;
     // The play button's accessible name, which follows the capture state.
-    static constexpr char StartCaptureName[] = "Start capture";
-    static constexpr char StopCaptureName[] = "Stop capture";
+    static constexpr char kStartCaptureName[] = "Start capture";
+    static constexpr char kStopCaptureName[] = "Stop capture";
 
     // Builds "Open Calibration" and, below it, "Full-On" and "Full-Off"
     // (disabled) inside the calibration area. resetRecognitionPage is run by

@@ -122,7 +122,7 @@ void DeviceConnection::connectDevice()
     showConnected(true);
     m_log.line("Device connection successful.");
     pollBattery();
-    batteryTimer.start(BatteryIntervalMs);
+    batteryTimer.start(kBatteryIntervalMs);
     if (onConnected)
         onConnected();
 }

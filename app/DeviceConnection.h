@@ -46,7 +46,7 @@ class DeviceConnection : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int BatteryIntervalMs = 300000;
+    static constexpr int kBatteryIntervalMs = 300000;
 
     // stopSequence is the capture control's stop sequence (device loss and
     // worker errors run it).

@@ -67,7 +67,7 @@ void DeviceList::fill(QTimer *timer)
 
     combo->addItem(QStringLiteral("Read information: %1 s").arg(attemptCounter));
     ++attemptCounter;
-    if (attemptCounter > MaxAttempts) {
+    if (attemptCounter > kMaxAttempts) {
         combo->addItem(QStringLiteral("Incomplete device info"));
         finish(timer);
     }

@@ -17,8 +17,8 @@ class DeviceList : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int TickMs = 1000;
-    static constexpr int MaxAttempts = 10;
+    static constexpr int kTickMs = 1000;
+    static constexpr int kMaxAttempts = 10;
 
     DeviceList(QComboBox *combo, DeviceSession &session, QObject *parent = nullptr);
 
@@ -39,5 +39,5 @@ private:
     QComboBox *combo;
     DeviceSession &session;
     int attemptCounter = 0;
-    int tickMs = TickMs;
+    int tickMs = kTickMs;
 };

@@ -30,7 +30,7 @@ ItCurveWidgets buildWidgets(QWidget *container)
     auto *channelLayout = new QVBoxLayout(channels);
     channelLayout->setSpacing(5);
     channelLayout->setContentsMargins(0, 0, 0, 0);
-    for (int k = 1; k <= ItCurvePage::Channels; ++k) {
+    for (int k = 1; k <= ItCurvePage::kChannels; ++k) {
         auto *row = new QHBoxLayout;
         auto *check = new QCheckBox(QStringLiteral("CH%1").arg(k), channels);
         check->setStyleSheet(QStringLiteral("QCheckBox { color: %1; }").arg(QLatin1String(channelColours[k - 1])));
@@ -85,7 +85,7 @@ ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, PixelRea
     , range(std::move(range))
     , message(std::move(message))
 {
-    for (int k = 1; k <= Channels; ++k)
+    for (int k = 1; k <= kChannels; ++k)
         connect(ui.channelRadios[std::size_t(k - 1)], &QRadioButton::clicked, this, [this, k] { pickChannel(k); });
     connect(ui.openCurve, &QPushButton::clicked, this, &ItCurvePage::openWindow);
     connect(ui.seriesStart, &QPushButton::clicked, this, &ItCurvePage::startSeries);
@@ -106,7 +106,7 @@ CurrentDialog *ItCurvePage::window() const
 
 void ItCurvePage::pickChannel(int k)
 {
-    if (k < 1 || k > Channels)
+    if (k < 1 || k > kChannels)
         return;
     coordinateTargetArmed = true;
     coordinateTarget = k;
@@ -153,7 +153,7 @@ void ItCurvePage::startSeries()
         return;
     }
     std::vector<int> cells;
-    for (int k = 0; k < Channels; ++k) {
+    for (int k = 0; k < kChannels; ++k) {
         if (!ui.channelCheckBoxes[k]->isChecked())
             continue;
         const std::optional<int> row = coordinate(ui.xEdits[k]->text());
@@ -185,7 +185,7 @@ std::optional<int> ItCurvePage::coordinate(const QString &text)
 {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok || value < 0 || value >= MatrixSide)
+    if (!ok || value < 0 || value >= kMatrixSide)
         return std::nullopt;
     return value;
 }

@@ -46,8 +46,8 @@ class ItCurvePage : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int Channels = 3;
-    static constexpr int MatrixSide = Zk128::Side;
+    static constexpr int kChannels = 3;
+    static constexpr int kMatrixSide = Zk128::Side;
 
     // Builds the page's widgets inside `container` (widget_9): "Open
     // It-Curve", the three channel rows (CH1 checked with 0, 0) and "Start
@@ -82,7 +82,7 @@ public:
     static std::optional<int> coordinate(const QString &text);
 
 private:
-    static int cellIndex(int row, int column) { return column + MatrixSide * row; }
+    static int cellIndex(int row, int column) { return column + kMatrixSide * row; }
     void writeClickedCell(int k);
 
     ItCurveWidgets ui;

@@ -64,7 +64,7 @@ MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     m_ui->setupUi(this);
     buildStatusViews();
     m_fpsTimer = new QTimer(this);
-    m_batteryTimer.setInterval(DeviceConnection::BatteryIntervalMs);
+    m_batteryTimer.setInterval(DeviceConnection::kBatteryIntervalMs);
     buildControllers();
     m_connection->refreshDeviceList();
     connectForm();

@@ -112,7 +112,7 @@ private:
     const ConsoleContext &m_context;
     Ui::MainWindow *m_ui;
     QThread m_workerThread;          // no parent; started in the constructor, joined in the destructor
-    QTimer m_batteryTimer;           // every DeviceConnection::BatteryIntervalMs, polls the battery
+    QTimer m_batteryTimer;           // every DeviceConnection::kBatteryIntervalMs, polls the battery
     QTimer *m_fpsTimer = nullptr;    // child of the window, counts the frame rate
     QTimer m_refreshTimer;           // at the screen's refresh rate, drives refreshFromCapture
     int m_shownSaveProgress = 0;     // the save progress last shown

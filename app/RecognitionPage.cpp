@@ -95,7 +95,7 @@ RecognitionAnswerWindow *RecognitionPage::answerWindow() const
 
 bool RecognitionPage::isValidAnswer(int digit, float confidence)
 {
-    return double(confidence) >= MinimumConfidence && digit >= 0 && digit < NoDigit;
+    return double(confidence) >= kMinimumConfidence && digit >= 0 && digit < kNoDigit;
 }
 
 void RecognitionPage::collectTemplate()
@@ -126,7 +126,7 @@ void RecognitionPage::toggleRun(bool withTemplate)
     QPushButton *other = withTemplate ? ui.offsetDisable : ui.offsetEnable;
     own->setText(QStringLiteral("Stop"));
     other->setEnabled(false);
-    ui.timer->start(IntervalMs);
+    ui.timer->start(kIntervalMs);
     // The first answer comes at once, from the test picture already on disk.
     if (requestTestPicture)
         requestTestPicture();
@@ -217,7 +217,7 @@ bool RecognitionPage::showAnswer(const DetectionResult &result)
 {
     if (!isValidAnswer(result.digit, result.confidence)) {
         const QString path = paths.shippedFile(QStringLiteral("error.png"));
-        if (double(result.confidence) < MinimumConfidence)
+        if (double(result.confidence) < kMinimumConfidence)
             std::cerr << "Confidence is low (" << result.confidence << "). Loading error image." << std::endl;
         else
             std::cerr << "Digit is 10 (invalid). Loading error image." << std::endl;

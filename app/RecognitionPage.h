@@ -50,9 +50,9 @@ class RecognitionPage : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int IntervalMs = 1000;
-    static constexpr double MinimumConfidence = 0.4;
-    static constexpr int NoDigit = 10;
+    static constexpr int kIntervalMs = 1000;
+    static constexpr double kMinimumConfidence = 0.4;
+    static constexpr int kNoDigit = 10;
 
     // Builds the page's widgets inside `container` (widget_24): "Collect
     // Template", the two offset buttons and the two answer labels.

@@ -56,7 +56,7 @@ void SavePanel::requestSave()
         return;
     }
     const int count = ui.frames->currentText().toInt(nullptr, 10);
-    if (count > MaxFrames) {
+    if (count > kMaxFrames) {
         message(QStringLiteral("The input value cannot exceed 1000! "));
         return;
     }

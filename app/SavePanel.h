@@ -47,7 +47,7 @@ class SavePanel : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxFrames = 1000;
+    static constexpr int kMaxFrames = 1000;
     using DirectoryChooser = std::function<QString()>;
     // Asks the operator a yes/no question; true for yes.
     using Question = std::function<bool(const QString &text)>;

@@ -58,7 +58,7 @@ struct ConnectionRig
         connectButton.setText(QStringLiteral("Connect"));
         play.hide();
         battery.hide();
-        batteryTimer.setInterval(DeviceConnection::BatteryIntervalMs);
+        batteryTimer.setInterval(DeviceConnection::kBatteryIntervalMs);
         connection.deviceListRefresh().setTickInterval(10);
     }
     // True when nobody holds the device open any more.
