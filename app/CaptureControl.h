@@ -78,24 +78,24 @@ public:
     static QString playButtonStoppedSheet();
     static QString playAreaStoppedSheet();
 
-    QPushButton *calibrationButton() const { return calibration; }
-    QPushButton *fullOnButton() const { return fullOn; }
-    QPushButton *fullOffButton() const { return fullOff; }
+    QPushButton *calibrationButton() const { return m_calibration; }
+    QPushButton *fullOnButton() const { return m_fullOn; }
+    QPushButton *fullOffButton() const { return m_fullOff; }
 
 private:
     EventLog &m_log; // safe from any thread
     void start();
     void buildCalibrationButtons();
 
-    CaptureWidgets ui;
-    QPushButton *calibration = nullptr; // "Open Calibration" / "Close Calibration"
-    QPushButton *fullOn = nullptr;      // "Full-On"
-    QPushButton *fullOff = nullptr;     // "Full-Off"
-    ConsoleState &state;
-    CaptureTargets worker;
-    WorkerGate &gate;
-    QTimer &fpsTimer;
-    QTimer &batteryTimer;
-    std::function<void()> resetRecognitionPage;
-    OperatorMessage::Sink message;
+    CaptureWidgets m_ui;
+    QPushButton *m_calibration = nullptr; // "Open Calibration" / "Close Calibration"
+    QPushButton *m_fullOn = nullptr;      // "Full-On"
+    QPushButton *m_fullOff = nullptr;     // "Full-Off"
+    ConsoleState &m_state;
+    CaptureTargets m_worker;
+    WorkerGate &m_gate;
+    QTimer &m_fpsTimer;
+    QTimer &m_batteryTimer;
+    std::function<void()> m_resetRecognitionPage;
+    OperatorMessage::Sink m_message;
 };

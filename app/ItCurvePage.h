@@ -55,7 +55,7 @@ public:
     // range: the chosen current range in nA, which scales the plot.
     ItCurvePage(QWidget *container, const ConsoleState &state, PixelReadout &worker, std::function<double()> range,
                 OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
-    const ItCurveWidgets &widgets() const { return ui; }
+    const ItCurveWidgets &widgets() const { return m_ui; }
     ~ItCurvePage() override;
 
     // Channel k (1 to 3) takes the double-clicked cells from now on, and at
@@ -75,8 +75,8 @@ public:
     void addSeriesStep(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
 
     CurrentDialog *window() const;
-    const std::vector<int> &cells() const { return seriesCells; }
-    int pickedChannel() const { return coordinateTargetArmed ? coordinateTarget : -1; }
+    const std::vector<int> &cells() const { return m_seriesCells; }
+    int pickedChannel() const { return m_coordinateTargetArmed ? m_coordinateTarget : -1; }
 
     // A typed row or column: a whole number from 0 to 127, or nothing.
     static std::optional<int> coordinate(const QString &text);
@@ -85,16 +85,16 @@ private:
     static int cellIndex(int row, int column) { return column + kMatrixSide * row; }
     void writeClickedCell(int k);
 
-    ItCurveWidgets ui;
-    const ConsoleState &state;
-    PixelReadout &worker; // the capture loop's pixel readout
-    std::function<double()> range;
-    OperatorMessage::Sink message;
+    ItCurveWidgets m_ui;
+    const ConsoleState &m_state;
+    PixelReadout &m_worker; // the capture loop's pixel readout
+    std::function<double()> m_range;
+    OperatorMessage::Sink m_message;
 
-    int clickedRow = 0;     // the cell of the last double-click
-    int clickedColumn = 0;
-    bool coordinateTargetArmed = false;
-    int coordinateTarget = -1; // 1 to 3 once a channel was picked
-    std::vector<int> seriesCells; // gathered by the last start
-    QPointer<CurrentDialog> curveDialog;
+    int m_clickedRow = 0;     // the cell of the last double-click
+    int m_clickedColumn = 0;
+    bool m_coordinateTargetArmed = false;
+    int m_coordinateTarget = -1; // 1 to 3 once a channel was picked
+    std::vector<int> m_seriesCells; // gathered by the last start
+    QPointer<CurrentDialog> m_curveDialog;
 };

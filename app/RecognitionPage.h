@@ -61,7 +61,7 @@ public:
     RecognitionPage(QWidget *container, const ConsoleState &state, TemplatePicture &worker, const ConsolePaths &paths,
                     std::function<void()> requestTestPicture,
                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
-    const RecognitionWidgets &widgets() const { return ui; }
+    const RecognitionWidgets &widgets() const { return m_ui; }
     // The engine an attempt runs; without one every attempt fails (the
     // program was built without recognition).
     void setEngine(RecognitionEngine::Detect detect) { m_detect = detect; }
@@ -81,11 +81,11 @@ public:
     // The test picture could not be written: the run stops and the operator is told.
     void testPictureFailed(const QString &sentence) { failRun(sentence); }
 
-    bool isRunning() const { return recognitionRunning; }
-    bool subtractsTemplate() const { return offsetMode; }
+    bool isRunning() const { return m_recognitionRunning; }
+    bool subtractsTemplate() const { return m_offsetMode; }
     RecognitionAnswerWindow *answerWindow() const;
-    int attemptsRun() const { return attempts; }
-    const QTimer *timer() const { return ui.timer; }
+    int attemptsRun() const { return m_attempts; }
+    const QTimer *timer() const { return m_ui.timer; }
 
     // Whether an answer counts as a digit (otherwise the error picture shows).
     static bool isValidAnswer(int digit, float confidence);
@@ -98,16 +98,16 @@ private:
     void showPicture(const QImage &picture);
     void saveResultPicture(const DetectionResult &result) const;
 
-    RecognitionWidgets ui;
-    const ConsoleState &state;
-    TemplatePicture &worker; // the capture loop's recognition template
-    std::function<void()> requestTestPicture;
-    OperatorMessage::Sink message;
+    RecognitionWidgets m_ui;
+    const ConsoleState &m_state;
+    TemplatePicture &m_worker; // the capture loop's recognition template
+    std::function<void()> m_requestTestPicture;
+    OperatorMessage::Sink m_message;
 
-    const ConsolePaths &paths;
+    const ConsolePaths &m_paths;
     RecognitionEngine::Detect m_detect = nullptr;
-    bool recognitionRunning = false;
-    bool offsetMode = false; // true while "Offset Enable" runs: the engine subtracts the template
-    int attempts = 0;
-    QPointer<RecognitionAnswerWindow> answer; // created on the first answer, no parent
+    bool m_recognitionRunning = false;
+    bool m_offsetMode = false; // true while "Offset Enable" runs: the engine subtracts the template
+    int m_attempts = 0;
+    QPointer<RecognitionAnswerWindow> m_answer; // created on the first answer, no parent
 };

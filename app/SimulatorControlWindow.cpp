@@ -14,40 +14,40 @@
 
 SimulatorControlWindow::SimulatorControlWindow(std::shared_ptr<ZK128Device> simulated, QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , device(std::move(simulated))
+    , m_device(std::move(simulated))
 {
     setWindowTitle(QStringLiteral("ZK128 simulator"));
     setObjectName(QStringLiteral("SimulatorControlWindow"));
 
-    lamp = new QCheckBox(QStringLiteral("Lamp on"), this);
-    scene = new QComboBox(this);
-    scene->addItems({QStringLiteral("Cycling digits"), QStringLiteral("Fixed digit"), QStringLiteral("Uniform light")});
-    digit = new QSpinBox(this);
-    digit->setRange(0, 9);
-    plug = new QPushButton(this);
-    status = new QLabel(this);
+    m_lamp = new QCheckBox(QStringLiteral("Lamp on"), this);
+    m_scene = new QComboBox(this);
+    m_scene->addItems({QStringLiteral("Cycling digits"), QStringLiteral("Fixed digit"), QStringLiteral("Uniform light")});
+    m_digit = new QSpinBox(this);
+    m_digit->setRange(0, 9);
+    m_plug = new QPushButton(this);
+    m_status = new QLabel(this);
 
     auto *form = new QFormLayout;
-    form->addRow(lamp);
-    form->addRow(QStringLiteral("Scene"), scene);
-    form->addRow(QStringLiteral("Digit"), digit);
+    form->addRow(m_lamp);
+    form->addRow(QStringLiteral("Scene"), m_scene);
+    form->addRow(QStringLiteral("Digit"), m_digit);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(plug);
-    layout->addWidget(status);
+    layout->addWidget(m_plug);
+    layout->addWidget(m_status);
 
-    connect(lamp, &QCheckBox::toggled, this, [this](bool on) {
-        device->setLampOn(on);
+    connect(m_lamp, &QCheckBox::toggled, this, [this](bool on) {
+        m_device->setLampOn(on);
         refresh();
     });
-    connect(scene, qOverload<int>(&QComboBox::currentIndexChanged), this, &SimulatorControlWindow::applyScene);
-    connect(digit, qOverload<int>(&QSpinBox::valueChanged), this, &SimulatorControlWindow::applyScene);
-    connect(plug, &QPushButton::clicked, this, &SimulatorControlWindow::togglePlug);
+    connect(m_scene, qOverload<int>(&QComboBox::currentIndexChanged), this, &SimulatorControlWindow::applyScene);
+    connect(m_digit, qOverload<int>(&QSpinBox::valueChanged), this, &SimulatorControlWindow::applyScene);
+    connect(m_plug, &QPushButton::clicked, this, &SimulatorControlWindow::togglePlug);
 
-    statusTimer = new QTimer(this);
-    statusTimer->setInterval(500);
-    connect(statusTimer, &QTimer::timeout, this, &SimulatorControlWindow::refresh);
-    statusTimer->start();
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setInterval(500);
+    connect(m_statusTimer, &QTimer::timeout, this, &SimulatorControlWindow::refresh);
+    m_statusTimer->start();
     refresh();
 }
 
@@ -55,16 +55,16 @@ SimulatorControlWindow::~SimulatorControlWindow() = default;
 
 void SimulatorControlWindow::applyScene()
 {
-    switch (scene->currentIndex()) {
+    switch (m_scene->currentIndex()) {
     case FixedDigit:
-        device->setFixedDigit(digit->value());
-        device->setScene(ZK128Device::Scene::FixedDigit);
+        m_device->setFixedDigit(m_digit->value());
+        m_device->setScene(ZK128Device::Scene::FixedDigit);
         break;
     case UniformLight:
-        device->setScene(ZK128Device::Scene::Uniform);
+        m_device->setScene(ZK128Device::Scene::Uniform);
         break;
     default:
-        device->setScene(ZK128Device::Scene::CyclingDigits);
+        m_device->setScene(ZK128Device::Scene::CyclingDigits);
         break;
     }
     refresh();
@@ -72,38 +72,38 @@ void SimulatorControlWindow::applyScene()
 
 void SimulatorControlWindow::togglePlug()
 {
-    if (device->isPlugged())
-        device->unplug();
+    if (m_device->isPlugged())
+        m_device->unplug();
     else
-        device->replug();
+        m_device->replug();
     refresh();
 }
 
 void SimulatorControlWindow::refresh()
 {
     {
-        const QSignalBlocker quiet(lamp);
-        lamp->setChecked(device->lampOn());
+        const QSignalBlocker quiet(m_lamp);
+        m_lamp->setChecked(m_device->lampOn());
     }
     {
-        const QSignalBlocker quiet(scene);
-        switch (device->scene()) {
+        const QSignalBlocker quiet(m_scene);
+        switch (m_device->scene()) {
         case ZK128Device::Scene::FixedDigit:
-            scene->setCurrentIndex(FixedDigit);
+            m_scene->setCurrentIndex(FixedDigit);
             break;
         case ZK128Device::Scene::Uniform:
-            scene->setCurrentIndex(UniformLight);
+            m_scene->setCurrentIndex(UniformLight);
             break;
         case ZK128Device::Scene::CyclingDigits:
-            scene->setCurrentIndex(CyclingDigits);
+            m_scene->setCurrentIndex(CyclingDigits);
             break;
         }
     }
-    digit->setEnabled(scene->currentIndex() == FixedDigit);
-    const bool plugged = device->isPlugged();
-    plug->setText(plugged ? QStringLiteral("Unplug") : QStringLiteral("Plug in"));
-    const int shown = device->digitShown();
-    status->setText(QStringLiteral("%1; %2")
+    m_digit->setEnabled(m_scene->currentIndex() == FixedDigit);
+    const bool plugged = m_device->isPlugged();
+    m_plug->setText(plugged ? QStringLiteral("Unplug") : QStringLiteral("Plug in"));
+    const int shown = m_device->digitShown();
+    m_status->setText(QStringLiteral("%1; %2")
                         .arg(plugged ? QStringLiteral("plugged in") : QStringLiteral("unplugged"),
                              shown < 0 ? QStringLiteral("uniform light") : QStringLiteral("digit %1 in view").arg(shown)));
 }

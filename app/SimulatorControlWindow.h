@@ -29,11 +29,11 @@ public:
     // Scene choices in the order of the scene box.
     enum SceneChoice { CyclingDigits = 0, FixedDigit = 1, UniformLight = 2 };
 
-    QCheckBox *lampBox() const { return lamp; }
-    QComboBox *sceneBox() const { return scene; }
-    QSpinBox *digitBox() const { return digit; }
-    QPushButton *plugButton() const { return plug; }
-    QLabel *statusLabel() const { return status; }
+    QCheckBox *lampBox() const { return m_lamp; }
+    QComboBox *sceneBox() const { return m_scene; }
+    QSpinBox *digitBox() const { return m_digit; }
+    QPushButton *plugButton() const { return m_plug; }
+    QLabel *statusLabel() const { return m_status; }
 
     // Reads the device's state back into the controls.
     void refresh();
@@ -42,11 +42,11 @@ private:
     void applyScene();
     void togglePlug();
 
-    std::shared_ptr<ZK128Device> device;
-    QCheckBox *lamp = nullptr;
-    QComboBox *scene = nullptr;
-    QSpinBox *digit = nullptr;
-    QPushButton *plug = nullptr;
-    QLabel *status = nullptr;
-    QTimer *statusTimer = nullptr; // the digit in view changes on its own
+    std::shared_ptr<ZK128Device> m_device;
+    QCheckBox *m_lamp = nullptr;
+    QComboBox *m_scene = nullptr;
+    QSpinBox *m_digit = nullptr;
+    QPushButton *m_plug = nullptr;
+    QLabel *m_status = nullptr;
+    QTimer *m_statusTimer = nullptr; // the digit in view changes on its own
 };
