@@ -1,7 +1,7 @@
-#include "CsvRunSink.h"
+#include "acquisition/CsvRunSink.h"
 
-#include "CsvWriter.h"
-#include "RunFiles.h"
+#include "acquisition/CsvWriter.h"
+#include "acquisition/RunFiles.h"
 
 #include <QFileInfo>
 

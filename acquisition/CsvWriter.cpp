@@ -1,4 +1,6 @@
-#include "CsvWriter.h"
+#include "acquisition/CsvWriter.h"
+
+#include "acquisition/AcquisitionLogging.h"
 
 #include <QDebug>
 #include <QDir>
@@ -250,7 +252,7 @@ bool openForWriting(QFile &file, const QString &path)
     QDir().mkpath(info.absolutePath()); // a failure shows as the open failure below
     file.setFileName(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning().noquote() << "Could not open file for writing:" << path;
+        qCWarning(lcAcquisition).noquote() << "Could not open file for writing:" << path;
         return false;
     }
     return true;
@@ -278,7 +280,7 @@ public:
         if (m_error.isEmpty() && m_file.error() != QFileDevice::NoError)
             m_error = m_file.errorString();
         if (!m_error.isEmpty()) {
-            qWarning().noquote() << "File error after attempt to write:" << m_error;
+            qCWarning(lcAcquisition).noquote() << "File error after attempt to write:" << m_error;
             return false;
         }
         return true;
@@ -300,7 +302,7 @@ bool writeFrames(const QString &path, const std::vector<std::vector<T>> &frames,
         return false;
     OutputFile output(file);
     if (frames.empty()) {
-        qWarning() << "No data to save.";
+        qCWarning(lcAcquisition) << "No data to save.";
         return output.finish();
     }
 
@@ -316,7 +318,7 @@ bool writeFrames(const QString &path, const std::vector<std::vector<T>> &frames,
     int timestampIndex = 0;
     for (const std::vector<T> &frame : frames) {
         if (frame.size() < std::size_t(PixelCount)) {
-            qWarning() << "Data array does not contain enough data." << frame.size();
+            qCWarning(lcAcquisition) << "Data array does not contain enough data." << frame.size();
             continue;
         }
         const QString time = timestampIndex < timestamps.size() ? timestamps.at(timestampIndex) : QStringLiteral("Unknown");
@@ -369,12 +371,12 @@ bool writeMatrixCsv(const QString &path, const std::vector<double> &values)
         return false;
     OutputFile output(file);
     if (values.empty()) {
-        qWarning() << "No data to save.";
+        qCWarning(lcAcquisition) << "No data to save.";
         return output.finish();
     }
     if (values.size() < std::size_t(PixelCount)) {
         // A block is always 128 x 128; never read past the values.
-        qWarning() << "Data array does not contain enough data." << values.size();
+        qCWarning(lcAcquisition) << "Data array does not contain enough data." << values.size();
         return output.finish();
     }
     std::string buffer(blockCapacity<double>() + LineEndLength, '\0');

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "D2xxTypes.h"
+#include "device/D2xxTypes.h"
 
 // Whoever reads the device once it is open: the capture loop. The connect
 // flow hands it the handle (null: none) while the loop is parked.

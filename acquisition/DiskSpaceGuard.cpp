@@ -1,4 +1,4 @@
-#include "DiskSpaceGuard.h"
+#include "acquisition/DiskSpaceGuard.h"
 
 namespace {
 // Below this much expected space the guard looks before every write: more

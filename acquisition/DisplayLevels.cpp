@@ -1,4 +1,4 @@
-#include "DisplayLevels.h"
+#include "acquisition/DisplayLevels.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "Frame.h"
+#include "acquisition/Frame.h"
 
-#include "PixelDecoder.h"
+#include "acquisition/PixelDecoder.h"
 
 void decodeCurrents(Frame &frame)
 {

@@ -1,4 +1,4 @@
-#include "FrameAssembler.h"
+#include "acquisition/FrameAssembler.h"
 
 #include <algorithm>
 #include <cstring>

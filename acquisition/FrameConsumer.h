@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Frame.h"
+#include "acquisition/Frame.h"
 
 // Something the capture loop hands every frame to, once, in the order the
 // frames arrived. consume runs on the capture thread: it takes at most a short

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FrameHealth.h"
+#include "acquisition/FrameHealth.h"
 
 // The frame health counts of the capture in progress (or the last one): the
 // capture loop writes them as frames arrive, any thread reads them.

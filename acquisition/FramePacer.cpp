@@ -1,4 +1,4 @@
-#include "FramePacer.h"
+#include "acquisition/FramePacer.h"
 
 #include <algorithm>
 

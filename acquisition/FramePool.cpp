@@ -1,4 +1,4 @@
-#include "FramePool.h"
+#include "acquisition/FramePool.h"
 
 FramePool::FramePool(std::size_t keep)
     : m_shelf(std::make_shared<Shelf>())

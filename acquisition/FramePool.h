@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Frame.h"
+#include "acquisition/Frame.h"
 
 #include <cstddef>
 #include <memory>

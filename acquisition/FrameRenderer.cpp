@@ -1,8 +1,8 @@
-#include "FrameRenderer.h"
+#include "acquisition/FrameRenderer.h"
 
-#include "DisplayLevels.h"
+#include "acquisition/DisplayLevels.h"
 
-#include "PixelDecoder.h"
+#include "acquisition/PixelDecoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "FrameRendering.h"
+#include "acquisition/FrameRendering.h"
 
-#include "FrameRenderer.h"
-#include "ReferenceCalibration.h"
+#include "acquisition/FrameRenderer.h"
+#include "acquisition/ReferenceCalibration.h"
 
 #include <tuple>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DisplayLevels.h"
-#include "DisplayScale.h"
-#include "FrameConsumer.h"
+#include "acquisition/DisplayLevels.h"
+#include "acquisition/DisplayScale.h"
+#include "acquisition/FrameConsumer.h"
 
 #include <QImage>
 

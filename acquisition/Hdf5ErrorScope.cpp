@@ -1,4 +1,4 @@
-#include "Hdf5ErrorScope.h"
+#include "acquisition/Hdf5ErrorScope.h"
 
 #include <QStringList>
 

@@ -1,10 +1,11 @@
-#include "Hdf5RunSink.h"
+#include "acquisition/Hdf5RunSink.h"
 
-#include "RunFiles.h"
+#include "acquisition/AcquisitionLogging.h"
+#include "acquisition/RunFiles.h"
 
-#include "FrameTypes.h"
-#include "Hdf5ErrorScope.h"
-#include "NexusLayout.h"
+#include "acquisition/FrameTypes.h"
+#include "acquisition/Hdf5ErrorScope.h"
+#include "acquisition/NexusLayout.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -182,7 +183,7 @@ Hdf5RunSink::~Hdf5RunSink()
     Hdf5ErrorScope scope;
     const QString failure = close(nullptr, false);
     if (!failure.isEmpty())
-        qWarning().noquote() << "The HDF5 file of the run could not be closed:" << failure;
+        qCWarning(lcAcquisition).noquote() << "The HDF5 file of the run could not be closed:" << failure;
 }
 
 QString Hdf5RunSink::filePath(const SaveRunPlan &plan)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DiskSpaceGuard.h"
-#include "Hdf5Id.h"
-#include "RunSink.h"
+#include "acquisition/DiskSpaceGuard.h"
+#include "acquisition/Hdf5Id.h"
+#include "acquisition/RunSink.h"
 
 #include <chrono>
 #include <optional>

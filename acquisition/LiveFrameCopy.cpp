@@ -1,4 +1,4 @@
-#include "LiveFrameCopy.h"
+#include "acquisition/LiveFrameCopy.h"
 
 void LiveFrameCopy::consume(const FramePtr &frame)
 {

@@ -1,6 +1,6 @@
-#include "NexusLayout.h"
+#include "acquisition/NexusLayout.h"
 
-#include "Hdf5Id.h"
+#include "acquisition/Hdf5Id.h"
 
 #include <cstring>
 

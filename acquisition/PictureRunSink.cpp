@@ -1,6 +1,6 @@
-#include "PictureRunSink.h"
+#include "acquisition/PictureRunSink.h"
 
-#include "RunFiles.h"
+#include "acquisition/RunFiles.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

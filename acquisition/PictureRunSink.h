@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunSink.h"
+#include "acquisition/RunSink.h"
 
 #include <QImage>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "PixelReadout.h"
+#include "acquisition/PixelReadout.h"
 
-#include "PixelDecoder.h"
+#include "acquisition/PixelDecoder.h"
 
 void PixelReadout::consume(const FramePtr &frame)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FrameConsumer.h"
-#include "PixelSeriesSampler.h"
+#include "acquisition/FrameConsumer.h"
+#include "acquisition/PixelSeriesSampler.h"
 
 #include <atomic>
 #include <cstdint>

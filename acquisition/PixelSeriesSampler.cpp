@@ -1,6 +1,6 @@
-#include "PixelSeriesSampler.h"
+#include "acquisition/PixelSeriesSampler.h"
 
-#include "PixelDecoder.h"
+#include "acquisition/PixelDecoder.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FrameTypes.h"
+#include "acquisition/FrameTypes.h"
 
 #include <chrono>
 #include <vector>

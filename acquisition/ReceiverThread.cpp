@@ -1,9 +1,11 @@
-#include "ReceiverThread.h"
+#include "acquisition/ReceiverThread.h"
 
-#include "ConsoleContext.h"
-#include "D2xxBackend.h"
-#include "DeviceProtocol.h"
-#include "EventLog.h"
+#include "acquisition/AcquisitionLogging.h"
+#include "context/ConsoleContext.h"
+#include "context/SettingsKeys.h"
+#include "device/D2xxBackend.h"
+#include "device/DeviceProtocol.h"
+#include "services/EventLog.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -20,10 +22,6 @@
 #endif
 
 namespace {
-
-const char *const IntegralTimeKey = "Integraltime";
-const char *const IntegralCurrentKey = "Integralcurrent";
-const char *const CurrentRangeKey = "currentRange";
 
 constexpr int ReadFailuresPerPass = 10; // the 11th failure of a pass is reported
 constexpr unsigned long ReadBackOffMs = 100;
@@ -73,29 +71,29 @@ ReceiverThread::~ReceiverThread()
 
 void ReceiverThread::connectConsumers()
 {
-    m_references.onFullOnTaken([this] { emit setMaxSuccess(); });
-    m_references.onFullOffTaken([this] { emit setMinSuccess(); });
-    m_saveRuns.onProgress([this](int gathered) { emit savemessage(gathered); });
+    m_references.onFullOnTaken([this] { emit fullOnTaken(); });
+    m_references.onFullOffTaken([this] { emit fullOffTaken(); });
+    m_saveRuns.onProgress([this](int gathered) { emit saveProgressed(gathered); });
     m_saveRuns.onFinished([this](const SaveOutcome &outcome) { emit saveFinished(outcome); });
 }
 
 void ReceiverThread::loadSettings()
 {
     const std::unique_ptr<QSettings> settings = m_context.settings().open();
-    integralTime.store(settings->value(IntegralTimeKey, 0).toDouble());
-    integralCurrent.store(settings->value(IntegralCurrentKey, 0).toDouble());
-    currentRange.store(settings->value(CurrentRangeKey, 0).toInt());
+    integralTime.store(settings->value(SettingsKeys::kIntegralTime, 0).toDouble());
+    integralCurrent.store(settings->value(SettingsKeys::kIntegralCurrent, 0).toDouble());
+    currentRange.store(settings->value(SettingsKeys::kCurrentRange, 0).toInt());
 }
 
 void ReceiverThread::saveSettings()
 {
     const std::unique_ptr<QSettings> settings = m_context.settings().open();
-    settings->setValue(IntegralTimeKey, integralTime.load());
-    settings->setValue(IntegralCurrentKey, integralCurrent.load());
-    settings->setValue(CurrentRangeKey, currentRange.load());
+    settings->setValue(SettingsKeys::kIntegralTime, integralTime.load());
+    settings->setValue(SettingsKeys::kIntegralCurrent, integralCurrent.load());
+    settings->setValue(SettingsKeys::kCurrentRange, currentRange.load());
     settings->sync();
     if (settings->status() != QSettings::NoError)
-        qWarning() << "The acquisition settings could not be stored.";
+        qCWarning(lcAcquisition) << "The acquisition settings could not be stored.";
 }
 
 // ---- Operations (GUI thread) -------------------------------------------------
@@ -221,7 +219,7 @@ void ReceiverThread::process()
     while (waitForCapture())
         runReadLoop(readBuffer, rawFrame);
 
-    qDebug() << "Finished";
+    qCDebug(lcAcquisition) << "Finished";
     emit finished();
     std::lock_guard<std::mutex> lastWord(mutex); // see the destructor
 }
@@ -266,7 +264,7 @@ void ReceiverThread::runReadLoop(std::vector<unsigned char> &readBuffer, RawFram
     requestClock.start();
     while (running.load(std::memory_order_acquire)) {
         if (requestClock.hasExpired(frameTimeoutMs.load())) {
-            qWarning() << "No complete frame arrived in time; requesting a new frame.";
+            qCWarning(lcAcquisition) << "No complete frame arrived in time; requesting a new frame.";
             giveUpFrame(true);
             continue;
         }
@@ -285,7 +283,7 @@ void ReceiverThread::runReadLoop(std::vector<unsigned char> &readBuffer, RawFram
             publishFrame(rawFrame);
             requestNextFrame();
         } else if (outcome == FrameWait::GiveUp) {
-            qWarning() << "The received bytes hold no frame; requesting a new frame.";
+            qCWarning(lcAcquisition) << "The received bytes hold no frame; requesting a new frame.";
             giveUpFrame(false);
         }
     }
@@ -327,7 +325,7 @@ ReceiverThread::FrameWait ReceiverThread::pollDevice(std::vector<unsigned char> 
     m_lastStatus.store(queried);
     if (queried != FT_OK) {
         // The device is gone (unplugged) or unusable: nothing more will come.
-        qDebug() << "Failed to get device status";
+        qCDebug(lcAcquisition) << "Failed to get device status";
         leaveReadLoop();
         emit deviceFailed(QStringLiteral("Failed to get device status"));
         leavePass = true;
@@ -349,7 +347,7 @@ ReceiverThread::FrameWait ReceiverThread::pollDevice(std::vector<unsigned char> 
         // the frame time-out throw away a frame that is still queued.
         requestClock.restart();
         if (readErrorCount > ReadFailuresPerPass) {
-            qDebug() << "Failed to get device status";
+            qCDebug(lcAcquisition) << "Failed to get device status";
             // The capture ends here; a later Play starts afresh (no stop
             // command is owed for it).
             leaveReadLoop();
@@ -434,7 +432,7 @@ void ReceiverThread::requestNextFrame()
         return;
     }
     if (!writeCommand(m_frameRequest)) {
-        qWarning() << "FT_Write failed with status:" << m_lastStatus.load();
+        qCWarning(lcAcquisition) << "FT_Write failed with status:" << m_lastStatus.load();
         leaveReadLoop(); // parks; the operator can start again
         emit errorOccurred(QStringLiteral("Failed to request a frame from the device."));
         return;

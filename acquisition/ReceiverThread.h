@@ -1,26 +1,26 @@
 #pragma once
 
-#include "AcquisitionSettings.h"
-#include "CaptureSwitch.h"
-#include "DeviceHandleUser.h"
-#include "FrameAssembler.h"
-#include "FrameHealth.h"
-#include "FrameHealthSource.h"
-#include "FramePacer.h"
-#include "FramePool.h"
-#include "FrameRendering.h"
-#include "FrameTypes.h"
-#include "LiveFrameCopy.h"
-#include "LoopParking.h"
-#include "PixelReadout.h"
-#include "ReferenceCalibration.h"
-#include "SaveOutcome.h"
-#include "SaveRunFeeder.h"
-#include "SaveRunPlan.h"
-#include "SharedFramePublisher.h"
-#include "TemplatePicture.h"
+#include "acquisition/AcquisitionSettings.h"
+#include "acquisition/CaptureSwitch.h"
+#include "acquisition/DeviceHandleUser.h"
+#include "acquisition/FrameAssembler.h"
+#include "acquisition/FrameHealth.h"
+#include "acquisition/FrameHealthSource.h"
+#include "acquisition/FramePacer.h"
+#include "acquisition/FramePool.h"
+#include "acquisition/FrameRendering.h"
+#include "acquisition/FrameTypes.h"
+#include "acquisition/LiveFrameCopy.h"
+#include "acquisition/LoopParking.h"
+#include "acquisition/PixelReadout.h"
+#include "acquisition/ReferenceCalibration.h"
+#include "acquisition/SaveOutcome.h"
+#include "acquisition/SaveRunFeeder.h"
+#include "acquisition/SaveRunPlan.h"
+#include "acquisition/SharedFramePublisher.h"
+#include "acquisition/TemplatePicture.h"
 
-#include "D2xxTypes.h"
+#include "device/D2xxTypes.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -170,9 +170,10 @@ signals:
     void errorOccurred(QString errormessage);
     void finished();
     // Frames of the armed save run gathered so far (sent twice for the last).
-    void savemessage(int index);
-    void setMaxSuccess();
-    void setMinSuccess();
+    void saveProgressed(int index);
+    // The full-on (full-off) reference has gathered its ten frames.
+    void fullOnTaken();
+    void fullOffTaken();
     // A save request that could not be carried out, as one sentence.
     void saveFailed(QString message);
     // A save run has ended and its files are closed: how it went. Emitted

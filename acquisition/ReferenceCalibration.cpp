@@ -1,4 +1,4 @@
-#include "ReferenceCalibration.h"
+#include "acquisition/ReferenceCalibration.h"
 
 namespace {
 

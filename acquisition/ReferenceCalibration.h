@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FrameConsumer.h"
-#include "ReferenceCalibrator.h"
-#include "SaveRunPlan.h"
+#include "acquisition/FrameConsumer.h"
+#include "acquisition/ReferenceCalibrator.h"
+#include "acquisition/SaveRunPlan.h"
 
 #include <atomic>
 #include <functional>

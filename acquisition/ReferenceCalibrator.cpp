@@ -1,6 +1,6 @@
-#include "ReferenceCalibrator.h"
+#include "acquisition/ReferenceCalibrator.h"
 
-#include "PixelDecoder.h"
+#include "acquisition/PixelDecoder.h"
 
 #include <opencv2/core/utility.hpp>
 

@@ -1,4 +1,4 @@
-#include "RunFiles.h"
+#include "acquisition/RunFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RecordedFrame.h"
-#include "SaveRunPlan.h"
+#include "acquisition/RecordedFrame.h"
+#include "acquisition/SaveRunPlan.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
-#include "RunSinks.h"
+#include "acquisition/RunSinks.h"
 
-#include "CsvRunSink.h"
-#include "Hdf5RunSink.h"
-#include "PictureRunSink.h"
-#include "VideoRunSink.h"
+#include "acquisition/CsvRunSink.h"
+#include "acquisition/Hdf5RunSink.h"
+#include "acquisition/PictureRunSink.h"
+#include "acquisition/VideoRunSink.h"
 
 std::vector<std::unique_ptr<RunSink>> makeRunSinks(const SaveRunPlan &plan)
 {

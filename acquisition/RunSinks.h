@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RunSink.h"
-#include "SaveRunPlan.h"
+#include "acquisition/RunSink.h"
+#include "acquisition/SaveRunPlan.h"
 
 #include <memory>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "SaveOutcome.h"
+#include "acquisition/SaveOutcome.h"
 
 QString SaveOutcome::message() const
 {

@@ -1,9 +1,9 @@
-#include "SaveRunFeeder.h"
+#include "acquisition/SaveRunFeeder.h"
 
-#include "FrameRendering.h"
-#include "EventLog.h"
-#include "ReferenceCalibration.h"
-#include "RunSinks.h"
+#include "acquisition/FrameRendering.h"
+#include "acquisition/ReferenceCalibration.h"
+#include "acquisition/RunSinks.h"
+#include "services/EventLog.h"
 
 #include <QDateTime>
 

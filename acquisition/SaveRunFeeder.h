@@ -1,9 +1,9 @@
 #pragma once
 
-#include "FrameConsumer.h"
-#include "SaveOutcome.h"
-#include "SaveRunPlan.h"
-#include "SaveRunWriter.h"
+#include "acquisition/FrameConsumer.h"
+#include "acquisition/SaveOutcome.h"
+#include "acquisition/SaveRunPlan.h"
+#include "acquisition/SaveRunWriter.h"
 
 #include <QString>
 

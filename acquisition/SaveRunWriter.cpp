@@ -1,6 +1,7 @@
-#include "SaveRunWriter.h"
+#include "acquisition/SaveRunWriter.h"
 
-#include "RunFiles.h"
+#include "acquisition/AcquisitionLogging.h"
+#include "acquisition/RunFiles.h"
 
 #include <QDebug>
 
@@ -305,7 +306,7 @@ void SaveRunWriter::finishRun(const RunReferences &references, const QString &in
     // The renames into place are durable before the run is reported saved.
     QString reason;
     if (!run.sinks.empty() && !RunFiles::syncFolder(run.plan.folder, &reason))
-        qWarning().noquote() << "The run folder could not be synced to the disk:" << reason;
+        qCWarning(lcAcquisition).noquote() << "The run folder could not be synced to the disk:" << reason;
     for (const QString &kind : run.kinds) {
         for (const SinkSlot &slot : run.sinks)
             if (slot.sink->kind() == kind && !slot.failure.isEmpty())

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "RecordedFrame.h"
-#include "RunSink.h"
-#include "SaveOutcome.h"
-#include "SaveRunPlan.h"
+#include "acquisition/RecordedFrame.h"
+#include "acquisition/RunSink.h"
+#include "acquisition/SaveOutcome.h"
+#include "acquisition/SaveRunPlan.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "SharedFramePublisher.h"
+#include "acquisition/SharedFramePublisher.h"
 
-#include "SharedFrameView.h"
+#include "services/SharedFrameView.h"
 
 void SharedFramePublisher::consume(const FramePtr &frame)
 {

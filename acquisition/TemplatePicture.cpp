@@ -1,7 +1,7 @@
-#include "TemplatePicture.h"
+#include "acquisition/TemplatePicture.h"
 
-#include "FrameRendering.h"
-#include "PictureRunSink.h"
+#include "acquisition/FrameRendering.h"
+#include "acquisition/PictureRunSink.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FrameConsumer.h"
+#include "acquisition/FrameConsumer.h"
 
 #include <QString>
 

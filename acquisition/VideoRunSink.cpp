@@ -1,8 +1,8 @@
-#include "VideoRunSink.h"
+#include "acquisition/VideoRunSink.h"
 
-#include "FrameTypes.h"
-#include "PictureRunSink.h"
-#include "RunFiles.h"
+#include "acquisition/FrameTypes.h"
+#include "acquisition/PictureRunSink.h"
+#include "acquisition/RunFiles.h"
 
 #include <QFile>
 #include <QFileInfo>

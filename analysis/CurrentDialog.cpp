@@ -1,4 +1,6 @@
-#include "CurrentDialog.h"
+#include "analysis/CurrentDialog.h"
+
+#include "analysis/AnalysisLogging.h"
 
 #include <QCloseEvent>
 #include <QDebug>
@@ -38,9 +40,9 @@ void CurrentDialog::appendSeries(std::shared_ptr<std::vector<std::vector<double>
     for (int i = 0; i < int(data->size()); ++i) {
         for (double value : (*data)[i]) {
             if (i >= graphs.size()) {
-                qWarning() << "Index out of range:" << i;
+                qCWarning(lcAnalysis) << "Index out of range:" << i;
             } else if (!graphs[i]) {
-                qWarning() << "Graph at index" << i << "is null.";
+                qCWarning(lcAnalysis) << "Graph at index" << i << "is null.";
             } else {
                 graphs[i]->addData(time, value);
                 lastKey = time;

@@ -1,4 +1,4 @@
-#include "CurrentHistogram.h"
+#include "analysis/CurrentHistogram.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

@@ -1,4 +1,4 @@
-#include "FrameHealthPanel.h"
+#include "analysis/FrameHealthPanel.h"
 
 #include <QFormLayout>
 #include <QLabel>

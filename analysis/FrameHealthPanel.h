@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FrameHealth.h"
+#include "acquisition/FrameHealth.h"
 
 #include <QGroupBox>
 

@@ -1,6 +1,6 @@
-#include "HistogramLevelsPanel.h"
+#include "analysis/HistogramLevelsPanel.h"
 
-#include "PlotRanges.h"
+#include "analysis/PlotRanges.h"
 
 #include <qcustomplot.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CurrentHistogram.h"
-#include "DisplayLevels.h"
-#include "PlotDataLayer.h"
+#include "acquisition/DisplayLevels.h"
+#include "analysis/CurrentHistogram.h"
+#include "analysis/PlotDataLayer.h"
 
 #include <QGroupBox>
 

@@ -1,4 +1,4 @@
-#include "LiveAnalysisDialogs.h"
+#include "analysis/LiveAnalysisDialogs.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

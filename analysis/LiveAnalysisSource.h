@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DisplayLevels.h"
-#include "FrameHealth.h"
-#include "ReferenceSet.h"
+#include "acquisition/DisplayLevels.h"
+#include "acquisition/FrameHealth.h"
+#include "analysis/ReferenceSet.h"
 
 #include <QtGlobal>
 

@@ -1,9 +1,9 @@
-#include "LiveAnalysisWindow.h"
+#include "analysis/LiveAnalysisWindow.h"
 
-#include "FrameHealthPanel.h"
-#include "HistogramLevelsPanel.h"
-#include "ReferencePanel.h"
-#include "RegionPanel.h"
+#include "analysis/FrameHealthPanel.h"
+#include "analysis/HistogramLevelsPanel.h"
+#include "analysis/ReferencePanel.h"
+#include "analysis/RegionPanel.h"
 
 #include <QDateTime>
 #include <QGridLayout>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "LiveAnalysisDialogs.h"
-#include "LiveAnalysisSource.h"
-#include "ReceivedRate.h"
+#include "analysis/LiveAnalysisDialogs.h"
+#include "analysis/LiveAnalysisSource.h"
+#include "analysis/ReceivedRate.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

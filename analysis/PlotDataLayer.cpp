@@ -1,4 +1,4 @@
-#include "PlotDataLayer.h"
+#include "analysis/PlotDataLayer.h"
 
 PlotDataLayer::PlotDataLayer(QCustomPlot *plot)
     : m_plot(plot)

@@ -1,4 +1,4 @@
-#include "PlotRanges.h"
+#include "analysis/PlotRanges.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ReceivedRate.h"
+#include "analysis/ReceivedRate.h"
 
 void ReceivedRate::add(qint64 ms, std::uint64_t received)
 {

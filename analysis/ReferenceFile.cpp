@@ -1,8 +1,8 @@
-#include "ReferenceFile.h"
+#include "analysis/ReferenceFile.h"
 
-#include "FrameTypes.h"
-#include "Hdf5ErrorScope.h"
-#include "Hdf5Id.h"
+#include "acquisition/FrameTypes.h"
+#include "acquisition/Hdf5ErrorScope.h"
+#include "acquisition/Hdf5Id.h"
 
 #include <QDir>
 #include <QFile>

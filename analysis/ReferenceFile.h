@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReferenceSet.h"
+#include "analysis/ReferenceSet.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "ReferencePanel.h"
+#include "analysis/ReferencePanel.h"
 
-#include "LiveAnalysisSource.h"
-#include "ReferenceFile.h"
-#include "SavedReferences.h"
+#include "analysis/LiveAnalysisSource.h"
+#include "analysis/ReferenceFile.h"
+#include "analysis/SavedReferences.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LiveAnalysisDialogs.h"
-#include "SettingsIdentity.h"
+#include "analysis/LiveAnalysisDialogs.h"
+#include "context/SettingsIdentity.h"
 
 #include <QGroupBox>
 

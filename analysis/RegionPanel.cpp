@@ -1,7 +1,7 @@
-#include "RegionPanel.h"
+#include "analysis/RegionPanel.h"
 
-#include "LiveAnalysisSource.h"
-#include "PlotRanges.h"
+#include "analysis/LiveAnalysisSource.h"
+#include "analysis/PlotRanges.h"
 
 #include <qcustomplot.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PlotDataLayer.h"
-#include "RegionStatistics.h"
+#include "analysis/PlotDataLayer.h"
+#include "analysis/RegionStatistics.h"
 
 #include <QGroupBox>
 

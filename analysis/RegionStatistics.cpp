@@ -1,6 +1,6 @@
-#include "RegionStatistics.h"
+#include "analysis/RegionStatistics.h"
 
-#include "FrameTypes.h"
+#include "acquisition/FrameTypes.h"
 
 #include <QStringList>
 

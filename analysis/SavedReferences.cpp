@@ -1,7 +1,8 @@
-#include "SavedReferences.h"
+#include "analysis/SavedReferences.h"
 
-#include "ReferenceFile.h"
-#include "SettingsIdentity.h"
+#include "analysis/ReferenceFile.h"
+#include "context/SettingsIdentity.h"
+#include "context/SettingsKeys.h"
 
 #include <QSettings>
 
@@ -11,22 +12,22 @@ namespace SavedReferences {
 
 bool loadAtStart(const SettingsIdentity &identity)
 {
-    return identity.open()->value(QLatin1String(kLoadAtStartKey), false).toBool();
+    return identity.open()->value(QLatin1String(SettingsKeys::kLoadReferencesAtStart), false).toBool();
 }
 
 void setLoadAtStart(const SettingsIdentity &identity, bool enabled)
 {
-    identity.open()->setValue(QLatin1String(kLoadAtStartKey), enabled);
+    identity.open()->setValue(QLatin1String(SettingsKeys::kLoadReferencesAtStart), enabled);
 }
 
 QString lastFile(const SettingsIdentity &identity)
 {
-    return identity.open()->value(QLatin1String(kLastFileKey)).toString();
+    return identity.open()->value(QLatin1String(SettingsKeys::kLastReferencesFile)).toString();
 }
 
 void setLastFile(const SettingsIdentity &identity, const QString &path)
 {
-    identity.open()->setValue(QLatin1String(kLastFileKey), path);
+    identity.open()->setValue(QLatin1String(SettingsKeys::kLastReferencesFile), path);
 }
 
 StartLoad loadAtConsoleStart(const SettingsIdentity &identity)

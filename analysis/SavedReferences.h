@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ReferenceSet.h"
-#include "SaveRunPlan.h"
+#include "acquisition/SaveRunPlan.h"
+#include "analysis/ReferenceSet.h"
 
 #include <QString>
 
@@ -14,9 +14,6 @@ struct SettingsIdentity;
 //
 // Thread contract: GUI thread (the settings store is opened per call).
 namespace SavedReferences {
-
-inline constexpr char kLoadAtStartKey[] = "loadReferencesAtStart";
-inline constexpr char kLastFileKey[] = "lastReferencesFile";
 
 bool loadAtStart(const SettingsIdentity &identity);
 void setLoadAtStart(const SettingsIdentity &identity, bool enabled);

@@ -1,11 +1,11 @@
-#include "CaptureControl.h"
+#include "app/CaptureControl.h"
 
-#include "EventLog.h"
-#include "CaptureSwitch.h"
-#include "FrameRendering.h"
-#include "ReferenceCalibration.h"
-#include "SaveRunFeeder.h"
-#include "WorkerGate.h"
+#include "acquisition/CaptureSwitch.h"
+#include "acquisition/FrameRendering.h"
+#include "acquisition/ReferenceCalibration.h"
+#include "acquisition/SaveRunFeeder.h"
+#include "app/WorkerGate.h"
+#include "services/EventLog.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -19,36 +19,36 @@ CaptureControl::CaptureControl(const CaptureWidgets &widgets, ConsoleState &stat
                                QObject *parent)
     : QObject(parent)
     , m_log(log)
-    , ui(widgets)
-    , state(state)
-    , worker(worker)
-    , gate(gate)
-    , fpsTimer(fpsTimer)
-    , batteryTimer(batteryTimer)
-    , resetRecognitionPage(std::move(resetRecognitionPage))
-    , message(std::move(message))
+    , m_ui(widgets)
+    , m_state(state)
+    , m_worker(worker)
+    , m_gate(gate)
+    , m_fpsTimer(fpsTimer)
+    , m_batteryTimer(batteryTimer)
+    , m_resetRecognitionPage(std::move(resetRecognitionPage))
+    , m_message(std::move(message))
 {
-    ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
+    m_ui.play->setAccessibleName(QString::fromLatin1(kStartCaptureName));
     buildCalibrationButtons();
-    ui.play->setToolTip(QStringLiteral("Start capture"));
-    connect(calibration, &QPushButton::clicked, this, &CaptureControl::calibrationClicked);
-    connect(fullOn, &QPushButton::clicked, this, &CaptureControl::requestFullOn);
-    connect(fullOff, &QPushButton::clicked, this, &CaptureControl::requestFullOff);
+    m_ui.play->setToolTip(QStringLiteral("Start capture"));
+    connect(m_calibration, &QPushButton::clicked, this, &CaptureControl::toggleCalibration);
+    connect(m_fullOn, &QPushButton::clicked, this, &CaptureControl::requestFullOn);
+    connect(m_fullOff, &QPushButton::clicked, this, &CaptureControl::requestFullOff);
 }
 
 void CaptureControl::buildCalibrationButtons()
 {
-    QWidget *area = ui.calibrationArea;
+    QWidget *area = m_ui.calibrationArea;
     auto *layout = new QVBoxLayout(area);
-    calibration = new QPushButton(QStringLiteral("Open Calibration"), area);
-    layout->addWidget(calibration);
+    m_calibration = new QPushButton(QStringLiteral("Open Calibration"), area);
+    layout->addWidget(m_calibration);
     auto *references = new QHBoxLayout;
-    fullOn = new QPushButton(QStringLiteral("Full-On"), area);
-    fullOff = new QPushButton(QStringLiteral("Full-Off"), area);
-    fullOn->setEnabled(false);
-    fullOff->setEnabled(false);
-    references->addWidget(fullOn);
-    references->addWidget(fullOff);
+    m_fullOn = new QPushButton(QStringLiteral("Full-On"), area);
+    m_fullOff = new QPushButton(QStringLiteral("Full-Off"), area);
+    m_fullOn->setEnabled(false);
+    m_fullOff->setEnabled(false);
+    references->addWidget(m_fullOn);
+    references->addWidget(m_fullOff);
     layout->addLayout(references);
 }
 
@@ -78,19 +78,19 @@ QString CaptureControl::playAreaStoppedSheet()
     return QStringLiteral("QWidget:hover {background-color: #9A7741;margin: 4px;border-radius: 8px;}");
 }
 
-void CaptureControl::playClicked()
+void CaptureControl::togglePlay()
 {
-    if (!state.connected) {
-        message(QStringLiteral("No Devices Connected."));
+    if (!m_state.connected) {
+        m_message(QStringLiteral("No Devices Connected."));
         return;
     }
-    if (state.running) {
+    if (m_state.running) {
         stop();
         return;
     }
-    if (!state.configured) {
+    if (!m_state.configured) {
         // Currents computed with a range the device does not run would be wrong.
-        message(notConfiguredMessage());
+        m_message(notConfiguredMessage());
         return;
     }
     start();
@@ -98,79 +98,79 @@ void CaptureControl::playClicked()
 
 void CaptureControl::start()
 {
-    ui.play->setStyleSheet(playButtonRunningSheet());
-    ui.play->setAccessibleName(QString::fromLatin1(StopCaptureName));
-    ui.playArea->setStyleSheet(playAreaRunningSheet());
+    m_ui.play->setStyleSheet(playButtonRunningSheet());
+    m_ui.play->setAccessibleName(QString::fromLatin1(kStopCaptureName));
+    m_ui.playArea->setStyleSheet(playAreaRunningSheet());
     m_log.line("Start Capture data.");
-    batteryTimer.stop();
-    gate.withdraw(WorkerGate::Job::Battery); // a poll still waiting must not meet the capture
-    state.running = true;
+    m_batteryTimer.stop();
+    m_gate.withdraw(WorkerGate::Job::Battery); // a poll still waiting must not meet the capture
+    m_state.running = true;
     // Writes the start command and the first frame request from this thread,
     // before the worker's loop is let go.
-    gate.whenParked(WorkerGate::Job::StartCapture, [this] {
-        if (state.running)
-            worker.loop.startCapture();
+    m_gate.whenParked(WorkerGate::Job::StartCapture, [this] {
+        if (m_state.running)
+            m_worker.loop.startCapture();
     });
-    fpsTimer.start(FpsIntervalMs);
-    ui.set->setEnabled(false);
-    ui.set->setToolTip(QStringLiteral("Please stop collecting first!"));
-    ui.play->setToolTip(QStringLiteral("Stop capture"));
+    m_fpsTimer.start(kFpsIntervalMs);
+    m_ui.set->setEnabled(false);
+    m_ui.set->setToolTip(QStringLiteral("Please stop collecting first!"));
+    m_ui.play->setToolTip(QStringLiteral("Stop capture"));
 }
 
 void CaptureControl::stop()
 {
-    fpsTimer.stop();
+    m_fpsTimer.stop();
     // A start still waiting for the last capture to finish is called off.
-    gate.withdraw(WorkerGate::Job::StartCapture);
+    m_gate.withdraw(WorkerGate::Job::StartCapture);
     // An armed save run keeps the frames gathered so far.
-    worker.saveRuns.end(QStringLiteral("capture was stopped"));
-    worker.loop.stopCapture();
+    m_worker.saveRuns.end(QStringLiteral("capture was stopped"));
+    m_worker.loop.stopCapture();
     m_log.line("Stop Capture data.");
-    batteryTimer.start();
-    ui.play->setStyleSheet(playButtonStoppedSheet());
-    ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
-    ui.playArea->setStyleSheet(playAreaStoppedSheet());
-    state.running = false;
-    ui.set->setEnabled(true);
-    ui.set->setToolTip(QString());
-    ui.play->setToolTip(QStringLiteral("Start capture"));
-    if (resetRecognitionPage)
-        resetRecognitionPage();
+    m_batteryTimer.start();
+    m_ui.play->setStyleSheet(playButtonStoppedSheet());
+    m_ui.play->setAccessibleName(QString::fromLatin1(kStartCaptureName));
+    m_ui.playArea->setStyleSheet(playAreaStoppedSheet());
+    m_state.running = false;
+    m_ui.set->setEnabled(true);
+    m_ui.set->setToolTip(QString());
+    m_ui.play->setToolTip(QStringLiteral("Start capture"));
+    if (m_resetRecognitionPage)
+        m_resetRecognitionPage();
 }
 
-void CaptureControl::calibrationClicked()
+void CaptureControl::toggleCalibration()
 {
-    if (!state.running) {
-        message(QStringLiteral("Please Start capture first!"));
+    if (!m_state.running) {
+        m_message(QStringLiteral("Please Start capture first!"));
         return;
     }
-    const bool open = !state.calibrationOpen;
-    worker.rendering.setCalibrationEnabled(open);
-    fullOn->setEnabled(open);
-    fullOff->setEnabled(open);
-    calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
+    const bool open = !m_state.calibrationOpen;
+    m_worker.rendering.setCalibrationEnabled(open);
+    m_fullOn->setEnabled(open);
+    m_fullOff->setEnabled(open);
+    m_calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
     m_log.line(open ? "Open calibration." : "Close Calibration.");
-    state.calibrationOpen = open;
+    m_state.calibrationOpen = open;
 }
 
 void CaptureControl::requestFullOn()
 {
-    worker.references.requestFullOn();
+    m_worker.references.requestFullOn();
 }
 
 void CaptureControl::requestFullOff()
 {
-    worker.references.requestFullOff();
+    m_worker.references.requestFullOff();
 }
 
-void CaptureControl::fullOnDone()
+void CaptureControl::reportFullOn()
 {
     m_log.line("Full on success.");
-    message(QStringLiteral("Full on success."));
+    m_message(QStringLiteral("Full on success."));
 }
 
-void CaptureControl::fullOffDone()
+void CaptureControl::reportFullOff()
 {
     m_log.line("Full off success.");
-    message(QStringLiteral("Full off success."));
+    m_message(QStringLiteral("Full off success."));
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 
@@ -49,10 +49,10 @@ class CaptureControl : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int FpsIntervalMs = 2000;
+    static constexpr int kFpsIntervalMs = 2000;
     // The play button's accessible name, which follows the capture state.
-    static constexpr char StartCaptureName[] = "Start capture";
-    static constexpr char StopCaptureName[] = "Stop capture";
+    static constexpr char kStartCaptureName[] = "Start capture";
+    static constexpr char kStopCaptureName[] = "Stop capture";
 
     // Builds "Open Calibration" and, below it, "Full-On" and "Full-Off"
     // (disabled) inside the calibration area. resetRecognitionPage is run by
@@ -63,14 +63,14 @@ public:
                    EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
 
     // Play button: start, or stop when running.
-    void playClicked();
+    void togglePlay();
     // The stop sequence; also run after device loss and worker errors.
     void stop();
-    void calibrationClicked();
+    void toggleCalibration();
     void requestFullOn();
     void requestFullOff();
-    void fullOnDone();
-    void fullOffDone();
+    void reportFullOn();
+    void reportFullOff();
 
     static QString notConfiguredMessage();
     static QString playButtonRunningSheet();
@@ -78,24 +78,24 @@ public:
     static QString playButtonStoppedSheet();
     static QString playAreaStoppedSheet();
 
-    QPushButton *calibrationButton() const { return calibration; }
-    QPushButton *fullOnButton() const { return fullOn; }
-    QPushButton *fullOffButton() const { return fullOff; }
+    QPushButton *calibrationButton() const { return m_calibration; }
+    QPushButton *fullOnButton() const { return m_fullOn; }
+    QPushButton *fullOffButton() const { return m_fullOff; }
 
 private:
     EventLog &m_log; // safe from any thread
     void start();
     void buildCalibrationButtons();
 
-    CaptureWidgets ui;
-    QPushButton *calibration = nullptr; // "Open Calibration" / "Close Calibration"
-    QPushButton *fullOn = nullptr;      // "Full-On"
-    QPushButton *fullOff = nullptr;     // "Full-Off"
-    ConsoleState &state;
-    CaptureTargets worker;
-    WorkerGate &gate;
-    QTimer &fpsTimer;
-    QTimer &batteryTimer;
-    std::function<void()> resetRecognitionPage;
-    OperatorMessage::Sink message;
+    CaptureWidgets m_ui;
+    QPushButton *m_calibration = nullptr; // "Open Calibration" / "Close Calibration"
+    QPushButton *m_fullOn = nullptr;      // "Full-On"
+    QPushButton *m_fullOff = nullptr;     // "Full-Off"
+    ConsoleState &m_state;
+    CaptureTargets m_worker;
+    WorkerGate &m_gate;
+    QTimer &m_fpsTimer;
+    QTimer &m_batteryTimer;
+    std::function<void()> m_resetRecognitionPage;
+    OperatorMessage::Sink m_message;
 };

@@ -1,8 +1,8 @@
-#include "ConsoleShutdown.h"
+#include "app/ConsoleShutdown.h"
 
-#include "EventLog.h"
-#include "SaveRunFeeder.h"
-#include "StopSignals.h"
+#include "acquisition/SaveRunFeeder.h"
+#include "services/EventLog.h"
+#include "services/StopSignals.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 #include <QString>
@@ -46,7 +46,7 @@ class DeviceConnection : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int BatteryIntervalMs = 300000;
+    static constexpr int kBatteryIntervalMs = 300000;
 
     // stopSequence is the capture control's stop sequence (device loss and
     // worker errors run it).
@@ -65,17 +65,17 @@ public:
     // connected, check that the held device still answers.
     void deviceChanged();
     // The worker could not read the device.
-    void workerError(const QString &message);
+    void reportWorkerError(const QString &message);
     // The worker's status query failed: the device is gone, or it answers no
     // more. Handled as device loss once the held device no longer answers.
-    void workerDeviceFailure(const QString &message);
+    void dropFailedDevice(const QString &message);
     // At exit, after the worker's thread has ended: release an open device.
     void closeOnExit();
     // Runs once the device has been given up (device loss, worker error,
     // disconnect), before the handle is closed: an armed save run ends here.
-    void setOnDeviceGivenUp(std::function<void(const QString &reason)> handler) { onGivenUp = std::move(handler); }
+    void setOnDeviceGivenUp(std::function<void(const QString &reason)> handler) { m_onGivenUp = std::move(handler); }
     // Runs once the device answered the handshake: the stored parameters go out.
-    void setOnConnected(std::function<void()> handler) { onConnected = std::move(handler); }
+    void setOnConnected(std::function<void()> handler) { m_onConnected = std::move(handler); }
     // The last battery voltage read on this connection; empty when unknown.
     std::optional<double> batteryVolts() const { return m_batteryVolts; }
     QString serial() const;
@@ -83,7 +83,7 @@ public:
     // Follows the D2XX layer's arrival and removal notifications (the built-in
     // simulator's plug events, or libudev on Linux).
     void watchDevices(const std::shared_ptr<D2xxBackend> &backend);
-    DeviceList &deviceListRefresh() { return *list; }
+    DeviceList &deviceListRefresh() { return *m_list; }
 
 private:
     EventLog &m_log; // safe from any thread
@@ -98,17 +98,17 @@ private:
     void forgetDevice();
     void showBattery(std::optional<double> volts);
 
-    ConnectionWidgets ui;
-    ConsoleState &state;
-    DeviceHandleUser &worker; // the capture loop, which reads the open device
-    DeviceSession &session;
-    WorkerGate &gate;
-    QTimer &batteryTimer;
-    std::function<void()> stopSequence;
-    std::function<void(const QString &reason)> onGivenUp;
-    std::function<void()> onConnected;
+    ConnectionWidgets m_ui;
+    ConsoleState &m_state;
+    DeviceHandleUser &m_worker; // the capture loop, which reads the open device
+    DeviceSession &m_session;
+    WorkerGate &m_gate;
+    QTimer &m_batteryTimer;
+    std::function<void()> m_stopSequence;
+    std::function<void(const QString &reason)> m_onGivenUp;
+    std::function<void()> m_onConnected;
     std::optional<double> m_batteryVolts;
-    OperatorMessage::Sink message;
-    DeviceList *list = nullptr;        // child
-    DeviceWatcher *watcher = nullptr;  // child, or null
+    OperatorMessage::Sink m_message;
+    DeviceList *m_list = nullptr;        // child
+    DeviceWatcher *m_watcher = nullptr;  // child, or null
 };

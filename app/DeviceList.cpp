@@ -1,6 +1,6 @@
-#include "DeviceList.h"
+#include "app/DeviceList.h"
 
-#include "DeviceSession.h"
+#include "device/DeviceSession.h"
 
 #include <QComboBox>
 #include <QTimer>
@@ -8,17 +8,17 @@
 
 DeviceList::DeviceList(QComboBox *combo, DeviceSession &session, QObject *parent)
     : QObject(parent)
-    , combo(combo)
-    , session(session)
+    , m_combo(combo)
+    , m_session(session)
 {
 }
 
 void DeviceList::refresh()
 {
-    combo->clear();
+    m_combo->clear();
     auto *timer = new QTimer(this);
-    timer->setInterval(tickMs);
-    attemptCounter = 0;
+    timer->setInterval(m_tickMs);
+    m_attemptCounter = 0;
     connect(timer, &QTimer::timeout, this, [this, timer] { fill(timer); });
     timer->start();
 }
@@ -39,36 +39,36 @@ void DeviceList::finish(QTimer *timer)
 
 void DeviceList::fill(QTimer *timer)
 {
-    const DeviceSession::Listing listing = session.enumerate();
+    const DeviceSession::Listing listing = m_session.enumerate();
     switch (listing.outcome) {
     case DeviceSession::Listing::Outcome::NoDevices:
-        combo->addItem(QStringLiteral("No Devices"));
+        m_combo->addItem(QStringLiteral("No Devices"));
         finish(timer);
         return;
     case DeviceSession::Listing::Outcome::ListFailed:
-        combo->addItem(QStringLiteral("Failed to create device list"));
+        m_combo->addItem(QStringLiteral("Failed to create device list"));
         finish(timer);
         return;
     case DeviceSession::Listing::Outcome::InfoFailed:
-        combo->addItem(QStringLiteral("Error retrieving device info"));
+        m_combo->addItem(QStringLiteral("Error retrieving device info"));
         finish(timer);
         return;
     case DeviceSession::Listing::Outcome::Listed:
         break;
     }
 
-    combo->clear();
+    m_combo->clear();
     if (listing.allReadable()) {
         for (const QString &serial : listing.serials)
-            combo->addItem(serial);
+            m_combo->addItem(serial);
         finish(timer);
         return;
     }
 
-    combo->addItem(QStringLiteral("Read information: %1 s").arg(attemptCounter));
-    ++attemptCounter;
-    if (attemptCounter > MaxAttempts) {
-        combo->addItem(QStringLiteral("Incomplete device info"));
+    m_combo->addItem(QStringLiteral("Read information: %1 s").arg(m_attemptCounter));
+    ++m_attemptCounter;
+    if (m_attemptCounter > kMaxAttempts) {
+        m_combo->addItem(QStringLiteral("Incomplete device info"));
         finish(timer);
     }
 }

@@ -17,17 +17,17 @@ class DeviceList : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int TickMs = 1000;
-    static constexpr int MaxAttempts = 10;
+    static constexpr int kTickMs = 1000;
+    static constexpr int kMaxAttempts = 10;
 
     DeviceList(QComboBox *combo, DeviceSession &session, QObject *parent = nullptr);
 
     // Starts a refresh. A refresh started while another still ticks resets the
     // shared attempt counter; both timers then tick.
     void refresh();
-    int attempts() const { return attemptCounter; }
+    int attempts() const { return m_attemptCounter; }
     // The pace of later refreshes (tests shorten it; the window keeps 1 s).
-    void setTickInterval(int ms) { tickMs = ms; }
+    void setTickInterval(int ms) { m_tickMs = ms; }
     int activeRefreshes() const;
 
 private:
@@ -36,8 +36,8 @@ private:
     void fill(QTimer *timer);
     static void finish(QTimer *timer);
 
-    QComboBox *combo;
-    DeviceSession &session;
-    int attemptCounter = 0;
-    int tickMs = TickMs;
+    QComboBox *m_combo;
+    DeviceSession &m_session;
+    int m_attemptCounter = 0;
+    int m_tickMs = kTickMs;
 };

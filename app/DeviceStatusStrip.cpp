@@ -1,7 +1,7 @@
-#include "DeviceStatusStrip.h"
+#include "app/DeviceStatusStrip.h"
 
-#include "BatteryReport.h"
-#include "FrameTiming.h"
+#include "device/BatteryReport.h"
+#include "operation/FrameTiming.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

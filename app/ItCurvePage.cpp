@@ -1,7 +1,7 @@
-#include "ItCurvePage.h"
+#include "app/ItCurvePage.h"
 
-#include "CurrentDialog.h"
-#include "PixelReadout.h"
+#include "acquisition/PixelReadout.h"
+#include "analysis/CurrentDialog.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -30,7 +30,7 @@ ItCurveWidgets buildWidgets(QWidget *container)
     auto *channelLayout = new QVBoxLayout(channels);
     channelLayout->setSpacing(5);
     channelLayout->setContentsMargins(0, 0, 0, 0);
-    for (int k = 1; k <= ItCurvePage::Channels; ++k) {
+    for (int k = 1; k <= ItCurvePage::kChannels; ++k) {
         auto *row = new QHBoxLayout;
         auto *check = new QCheckBox(QStringLiteral("CH%1").arg(k), channels);
         check->setStyleSheet(QStringLiteral("QCheckBox { color: %1; }").arg(QLatin1String(channelColours[k - 1])));
@@ -79,131 +79,131 @@ ItCurveWidgets buildWidgets(QWidget *container)
 ItCurvePage::ItCurvePage(QWidget *container, const ConsoleState &state, PixelReadout &worker,
                          std::function<double()> range, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
-    , ui(buildWidgets(container))
-    , state(state)
-    , worker(worker)
-    , range(std::move(range))
-    , message(std::move(message))
+    , m_ui(buildWidgets(container))
+    , m_state(state)
+    , m_worker(worker)
+    , m_range(std::move(range))
+    , m_message(std::move(message))
 {
-    for (int k = 1; k <= Channels; ++k)
-        connect(ui.channelRadios[std::size_t(k - 1)], &QRadioButton::clicked, this, [this, k] { pickChannel(k); });
-    connect(ui.openCurve, &QPushButton::clicked, this, &ItCurvePage::openWindow);
-    connect(ui.seriesStart, &QPushButton::clicked, this, &ItCurvePage::startSeries);
-    connect(ui.seriesStop, &QPushButton::clicked, this, &ItCurvePage::stopSeries);
+    for (int k = 1; k <= kChannels; ++k)
+        connect(m_ui.channelRadios[std::size_t(k - 1)], &QRadioButton::clicked, this, [this, k] { pickChannel(k); });
+    connect(m_ui.openCurve, &QPushButton::clicked, this, &ItCurvePage::openWindow);
+    connect(m_ui.seriesStart, &QPushButton::clicked, this, &ItCurvePage::startSeries);
+    connect(m_ui.seriesStop, &QPushButton::clicked, this, &ItCurvePage::stopSeries);
 }
 
 ItCurvePage::~ItCurvePage()
 {
     // The plot window has no parent; it must not stay on screen (and keep
     // the application alive) once the main window is gone.
-    delete curveDialog.data();
+    delete m_curveDialog.data();
 }
 
 CurrentDialog *ItCurvePage::window() const
 {
-    return curveDialog.data();
+    return m_curveDialog.data();
 }
 
 void ItCurvePage::pickChannel(int k)
 {
-    if (k < 1 || k > Channels)
+    if (k < 1 || k > kChannels)
         return;
-    coordinateTargetArmed = true;
-    coordinateTarget = k;
+    m_coordinateTargetArmed = true;
+    m_coordinateTarget = k;
     writeClickedCell(k);
 }
 
-void ItCurvePage::cellDoubleClicked(int column, int row)
+void ItCurvePage::pickCell(int column, int row)
 {
-    clickedRow = row;
-    clickedColumn = column;
-    if (coordinateTargetArmed && coordinateTarget != -1)
-        writeClickedCell(coordinateTarget);
+    m_clickedRow = row;
+    m_clickedColumn = column;
+    if (m_coordinateTargetArmed && m_coordinateTarget != -1)
+        writeClickedCell(m_coordinateTarget);
 }
 
 void ItCurvePage::writeClickedCell(int k)
 {
-    ui.xEdits[k - 1]->setText(QString::number(clickedRow));
-    ui.yEdits[k - 1]->setText(QString::number(clickedColumn));
+    m_ui.xEdits[k - 1]->setText(QString::number(m_clickedRow));
+    m_ui.yEdits[k - 1]->setText(QString::number(m_clickedColumn));
 }
 
 CurrentDialog *ItCurvePage::openWindow()
 {
-    if (curveDialog) {
-        curveDialog->activateWindow();
-        curveDialog->raise();
+    if (m_curveDialog) {
+        m_curveDialog->activateWindow();
+        m_curveDialog->raise();
         return nullptr;
     }
-    ui.openCurve->setText(QStringLiteral("It-Curve"));
-    curveDialog = new CurrentDialog(nullptr, int(range()));
-    curveDialog->setWindowTitle(QStringLiteral("It"));
+    m_ui.openCurve->setText(QStringLiteral("It-Curve"));
+    m_curveDialog = new CurrentDialog(nullptr, int(m_range()));
+    m_curveDialog->setWindowTitle(QStringLiteral("It"));
     // Closing the main window ends the application even while the plot is open.
-    curveDialog->setAttribute(Qt::WA_QuitOnClose, false);
-    connect(curveDialog.data(), &CurrentDialog::closed, this, &ItCurvePage::windowClosed);
-    curveDialog->show();
-    ui.seriesStart->setEnabled(true);
-    ui.seriesStop->setEnabled(true);
-    return curveDialog.data();
+    m_curveDialog->setAttribute(Qt::WA_QuitOnClose, false);
+    connect(m_curveDialog.data(), &CurrentDialog::closed, this, &ItCurvePage::forgetWindow);
+    m_curveDialog->show();
+    m_ui.seriesStart->setEnabled(true);
+    m_ui.seriesStop->setEnabled(true);
+    return m_curveDialog.data();
 }
 
 void ItCurvePage::startSeries()
 {
-    if (!state.running) {
-        message(QStringLiteral("Please Start capture first!"));
+    if (!m_state.running) {
+        m_message(QStringLiteral("Please Start capture first!"));
         return;
     }
     std::vector<int> cells;
-    for (int k = 0; k < Channels; ++k) {
-        if (!ui.channelCheckBoxes[k]->isChecked())
+    for (int k = 0; k < kChannels; ++k) {
+        if (!m_ui.channelCheckBoxes[k]->isChecked())
             continue;
-        const std::optional<int> row = coordinate(ui.xEdits[k]->text());
-        const std::optional<int> column = coordinate(ui.yEdits[k]->text());
+        const std::optional<int> row = coordinate(m_ui.xEdits[k]->text());
+        const std::optional<int> column = coordinate(m_ui.yEdits[k]->text());
         if (!row || !column) {
             // A cell off the matrix would plot nothing, or the wrong cell.
-            message(QStringLiteral("CH%1: x and y must be whole numbers from 0 to 127.").arg(k + 1));
+            m_message(QStringLiteral("CH%1: x and y must be whole numbers from 0 to 127.").arg(k + 1));
             return;
         }
         cells.push_back(cellIndex(*row, *column));
     }
     if (cells.empty()) {
-        message(QStringLiteral("NO channel selected."));
+        m_message(QStringLiteral("NO channel selected."));
         return;
     }
-    seriesCells = cells;
-    worker.startSeries(std::move(cells));
-    ui.seriesStart->setEnabled(false);
+    m_seriesCells = cells;
+    m_worker.startSeries(std::move(cells));
+    m_ui.seriesStart->setEnabled(false);
 }
 
 void ItCurvePage::stopSeries()
 {
     // A later start continues the time axis where this one stopped.
-    worker.stopSeries();
-    ui.seriesStart->setEnabled(true);
+    m_worker.stopSeries();
+    m_ui.seriesStart->setEnabled(true);
 }
 
 std::optional<int> ItCurvePage::coordinate(const QString &text)
 {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok || value < 0 || value >= MatrixSide)
+    if (!ok || value < 0 || value >= kMatrixSide)
         return std::nullopt;
     return value;
 }
 
-void ItCurvePage::windowClosed()
+void ItCurvePage::forgetWindow()
 {
-    if (curveDialog) {
-        curveDialog->deleteLater();
-        curveDialog.clear();
+    if (m_curveDialog) {
+        m_curveDialog->deleteLater();
+        m_curveDialog.clear();
     }
-    ui.openCurve->setText(QStringLiteral("Open It-Curve"));
-    worker.endSeries();
-    ui.seriesStart->setEnabled(false);
-    ui.seriesStop->setEnabled(false);
+    m_ui.openCurve->setText(QStringLiteral("Open It-Curve"));
+    m_worker.endSeries();
+    m_ui.seriesStart->setEnabled(false);
+    m_ui.seriesStop->setEnabled(false);
 }
 
-void ItCurvePage::seriesArrived(std::shared_ptr<std::vector<std::vector<double>>> data, double time)
+void ItCurvePage::addSeriesStep(std::shared_ptr<std::vector<std::vector<double>>> data, double time)
 {
-    if (curveDialog)
-        curveDialog->appendSeries(std::move(data), time);
+    if (m_curveDialog)
+        m_curveDialog->appendSeries(std::move(data), time);
 }

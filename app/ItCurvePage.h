@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "FrameTypes.h"
-#include "OperatorMessage.h"
+#include "acquisition/FrameTypes.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 #include <QPointer>
@@ -46,8 +46,8 @@ class ItCurvePage : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int Channels = 3;
-    static constexpr int MatrixSide = Zk128::Side;
+    static constexpr int kChannels = 3;
+    static constexpr int kMatrixSide = Zk128::Side;
 
     // Builds the page's widgets inside `container` (widget_9): "Open
     // It-Curve", the three channel rows (CH1 checked with 0, 0) and "Start
@@ -55,46 +55,46 @@ public:
     // range: the chosen current range in nA, which scales the plot.
     ItCurvePage(QWidget *container, const ConsoleState &state, PixelReadout &worker, std::function<double()> range,
                 OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
-    const ItCurveWidgets &widgets() const { return ui; }
+    const ItCurveWidgets &widgets() const { return m_ui; }
     ~ItCurvePage() override;
 
     // Channel k (1 to 3) takes the double-clicked cells from now on, and at
     // once the last one (0, 0 before any double-click).
     void pickChannel(int k);
     // A double-click on the live picture at (column, row).
-    void cellDoubleClicked(int column, int row);
+    void pickCell(int column, int row);
     // Raises the open plot window, or opens a new, empty one (its closing is
-    // wired to windowClosed); returns the new window, or null when an open
+    // wired to forgetWindow); returns the new window, or null when an open
     // one was raised.
     CurrentDialog *openWindow();
     void startSeries();
     void stopSeries();
     // The plot window reported closed.
-    void windowClosed();
+    void forgetWindow();
     // One frame's series from the worker; dropped while no window is open.
-    void seriesArrived(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
+    void addSeriesStep(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
 
     CurrentDialog *window() const;
-    const std::vector<int> &cells() const { return seriesCells; }
-    int pickedChannel() const { return coordinateTargetArmed ? coordinateTarget : -1; }
+    const std::vector<int> &cells() const { return m_seriesCells; }
+    int pickedChannel() const { return m_coordinateTargetArmed ? m_coordinateTarget : -1; }
 
     // A typed row or column: a whole number from 0 to 127, or nothing.
     static std::optional<int> coordinate(const QString &text);
 
 private:
-    static int cellIndex(int row, int column) { return column + MatrixSide * row; }
+    static int cellIndex(int row, int column) { return column + kMatrixSide * row; }
     void writeClickedCell(int k);
 
-    ItCurveWidgets ui;
-    const ConsoleState &state;
-    PixelReadout &worker; // the capture loop's pixel readout
-    std::function<double()> range;
-    OperatorMessage::Sink message;
+    ItCurveWidgets m_ui;
+    const ConsoleState &m_state;
+    PixelReadout &m_worker; // the capture loop's pixel readout
+    std::function<double()> m_range;
+    OperatorMessage::Sink m_message;
 
-    int clickedRow = 0;     // the cell of the last double-click
-    int clickedColumn = 0;
-    bool coordinateTargetArmed = false;
-    int coordinateTarget = -1; // 1 to 3 once a channel was picked
-    std::vector<int> seriesCells; // gathered by the last start
-    QPointer<CurrentDialog> curveDialog;
+    int m_clickedRow = 0;     // the cell of the last double-click
+    int m_clickedColumn = 0;
+    bool m_coordinateTargetArmed = false;
+    int m_coordinateTarget = -1; // 1 to 3 once a channel was picked
+    std::vector<int> m_seriesCells; // gathered by the last start
+    QPointer<CurrentDialog> m_curveDialog;
 };

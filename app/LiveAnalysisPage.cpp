@@ -1,10 +1,10 @@
-#include "LiveAnalysisPage.h"
+#include "app/LiveAnalysisPage.h"
 
-#include "DisplayPipeline.h"
-#include "LiveAnalysisWindow.h"
-#include "LiveFrameCopy.h"
-#include "EventLog.h"
-#include "SavedReferences.h"
+#include "acquisition/LiveFrameCopy.h"
+#include "analysis/LiveAnalysisWindow.h"
+#include "analysis/SavedReferences.h"
+#include "display/DisplayPipeline.h"
+#include "services/EventLog.h"
 
 #include <QPushButton>
 #include <QVBoxLayout>

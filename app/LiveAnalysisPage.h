@@ -1,7 +1,7 @@
 #pragma once
 
-#include "OperatorMessage.h"
-#include "WorkerAnalysisSource.h"
+#include "app/OperatorMessage.h"
+#include "app/WorkerAnalysisSource.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,47 +1,36 @@
-#include "MainWindow.h"
+#include "app/MainWindow.h"
 
-#include "CaptureControl.h"
-#include "ColourScaleBar.h"
-#include "DeviceStatusStrip.h"
-#include "RunFolderLink.h"
-#include "ComboBoxDelegate.h"
-#include "ConsoleContext.h"
-#include "DeviceConnection.h"
-#include "DisplayPipeline.h"
-#include "ItCurvePage.h"
-#include "LiveAnalysisPage.h"
-#include "KeepRatioWidget.h"
-#include "EventLog.h"
-#include "ParameterPanel.h"
-#include "BiasVoltages.h"
-#include "ParameterSummary.h"
-#include "RecognitionPage.h"
-#include "SavePanel.h"
-#include "SimulatorControlWindow.h"
-#include "WorkerGate.h"
-#include "ResourceBundle.h"
-#include "VoltageDetails.h"
-#include "WindowAccessibility.h"
-#include "WindowForm.h"
-#include "WindowSettings.h"
+#include "app/CaptureControl.h"
+#include "app/DeviceConnection.h"
+#include "app/DeviceStatusStrip.h"
+#include "app/ItCurvePage.h"
+#include "app/LiveAnalysisPage.h"
+#include "app/ParameterPanel.h"
+#include "app/RecognitionPage.h"
+#include "app/RunFolderLink.h"
+#include "app/SavePanel.h"
+#include "app/SimulatorControlWindow.h"
+#include "app/WindowAccessibility.h"
+#include "app/WindowForm.h"
+#include "app/WindowSettings.h"
+#include "app/WorkerGate.h"
+#include "context/ConsoleContext.h"
+#include "display/ColourScaleBar.h"
+#include "display/DisplayPipeline.h"
+#include "display/KeepRatioWidget.h"
+#include "operation/BiasVoltages.h"
+#include "services/EventLog.h"
+#include "ui/ResourceBundle.h"
+#include "ui/VoltageDetails.h"
 #include "ui_MainWindow.h"
 
-#include <QCheckBox>
-#include <QFont>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
-#include <QLineEdit>
-#include <QListWidgetItem>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QScreen>
-#include <QSettings>
 #include <QShortcut>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -53,12 +42,12 @@
 
 namespace {
 
-const char *const MaximizeSheet =
+const char *const kMaximizeSheet =
     "QPushButton { border-image: url(:/image/image_resource/Maximize-1.png);\nmargin:7px;}";
-const char *const RestoreSheet =
+const char *const kRestoreSheet =
     "QPushButton { border-image: url(:/image/image_resource/Maximize-3.png);\nmargin:7px;}";
 
-const char *const ExitBoxSheet =
+const char *const kExitBoxSheet =
     "QMessageBox {  background-color: #F0F3F6;  color:black;  padding:20px;  border-style: solid;  "
     "border-width: 1px;  border-color: grey;  border-radius: 5px;}";
 
@@ -66,224 +55,185 @@ const char *const ExitBoxSheet =
 
 MainWindow::MainWindow(const ConsoleContext &context, QWidget *parent)
     : QMainWindow(parent)
-    , context(context)
-    , ui(new Ui::MainWindow)
-    , worker(context)
-    , session(context.backend())
+    , m_context(context)
+    , m_ui(new Ui::MainWindow)
+    , m_worker(context)
+    , m_session(context.backend())
 {
     ResourceBundle::ensureRegistered();
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     buildStatusViews();
-    fpsTimer = new QTimer(this);
-    batteryTimer.setInterval(DeviceConnection::BatteryIntervalMs);
+    m_fpsTimer = new QTimer(this);
+    m_batteryTimer.setInterval(DeviceConnection::kBatteryIntervalMs);
     buildControllers();
-    deviceConnection->refreshDeviceList();
-    connectButtons();
+    m_connection->refreshDeviceList();
+    connectForm();
     connectWorker();
-    buildNavigation();
-    applyInputConstraints();
-    WindowAccessibility::install(*this, *ui);
-    ui->widget_play->hide();
-    ui->widget_bat->hide();
-    ui->widget_range->hide();
-    setIconToolTips();
+    WindowForm::buildNavigation(*m_ui);
+    WindowForm::applyInputConstraints(*m_ui);
+    WindowAccessibility::install(*this, *m_ui);
+    m_ui->widget_play->hide();
+    m_ui->widget_bat->hide();
+    m_ui->widget_range->hide();
+    WindowForm::setIconToolTips(*m_ui);
 
     // Arrival and removal of devices; on Windows nativeEvent hears them instead.
-    deviceConnection->watchDevices(context.sharedBackend());
+    m_connection->watchDevices(context.sharedBackend());
     // The simulator's controls sit in a window of their own, so the layout
     // of this one stays as it is.
     auto *simulatorShortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")), this);
     connect(simulatorShortcut, &QShortcut::activated, this, &MainWindow::openSimulatorControls);
 
-    loadSettings();
-    parameterPanel->showRangeTiming();
+    WindowSettings::load(*m_ui, *m_parameterPanel, m_context.settings(), m_parameterSummary);
+    m_parameterPanel->showRangeTiming();
     connect(&m_statusTimer, &QTimer::timeout, this, &MainWindow::refreshStatus);
-    m_statusTimer.start(250);
+    m_statusTimer.start(kStatusIntervalMs);
     refreshStatus();
     // Once the window runs: a message about them must not hold up construction.
-    QTimer::singleShot(0, analysisPage, &LiveAnalysisPage::loadReferencesAtStart);
+    QTimer::singleShot(0, m_analysisPage, &LiveAnalysisPage::loadReferencesAtStart);
 }
 
 void MainWindow::buildControllers()
 {
     // In dependency order: each controller is built after those it uses.
-    gate = new WorkerGate(worker, workerThread, this);
-    connect(&worker, &ReceiverThread::loopParked, gate, &WorkerGate::loopParked, Qt::QueuedConnection);
+    m_gate = new WorkerGate(m_worker, m_workerThread, this);
+    connect(&m_worker, &ReceiverThread::loopParked, m_gate, &WorkerGate::loopParked, Qt::QueuedConnection);
     buildLiveView();
-    capture = new CaptureControl(CaptureWidgets{ui->pushButton_play, ui->widget_play, ui->pushButton_set, ui->widget_7},
-                                 state,
-                                 CaptureTargets{worker, worker.saveRuns(), worker.rendering(), worker.references()},
-                                 *gate, *fpsTimer, batteryTimer, [this] { recognitionPage->reset(); },
-                                 context.log(), OperatorMessage::modalBox(), this);
-    deviceConnection = new DeviceConnection(
-        ConnectionWidgets{ui->comboBox, ui->pushButton_Connect, ui->widget_play, ui->widget_bat, ui->widget_8},
-        state, worker, session, *gate, batteryTimer, [this] { capture->stop(); }, context.log(),
+    m_capture = new CaptureControl(
+        CaptureWidgets{m_ui->pushButton_play, m_ui->widget_play, m_ui->pushButton_set, m_ui->widget_7}, m_state,
+        CaptureTargets{m_worker, m_worker.saveRuns(), m_worker.rendering(), m_worker.references()}, *m_gate,
+        *m_fpsTimer, m_batteryTimer, [this] { m_recognitionPage->reset(); }, m_context.log(),
         OperatorMessage::modalBox(), this);
-    deviceConnection->setOnDeviceGivenUp([this](const QString &reason) { worker.endSaveRun(reason); });
-    deviceConnection->setOnConnected([this] { parameterPanel->applyStored(); });
-    parameterPanel = new ParameterPanel(
-        ParameterWidgets{ui->radioButton_800, ui->radioButton_100, ui->radioButton_10, ui->radioButton_1,
-                         ui->radioButton_optional_gear, ui->widget_range, ui->lineEdit_gear, ui->lineEdit_vc,
-                         ui->lineEdit_vd, ui->lineEdit_von, ui->lineEdit_voff, m_rangeTiming},
-        state, worker, session, *gate, parameterSummary, context.log(), OperatorMessage::modalBox(), this);
-    savePanel = new SavePanel(SaveWidgets{ui->comboBox_saveframes, ui->lineEdit_savename, ui->lineEdit_savepath,
-                                          ui->checkBox_data, ui->checkBox_picture, ui->checkBox_video,
-                                          ui->checkBox_hdf5, ui->progressBar, ui->label_savestate, m_runFolder},
-                              state, worker.saveRuns(), parameterSummary, [this] { return runMetadata(); },
-                              context.log(), OperatorMessage::modalBox(), this);
-    curvePage = new ItCurvePage(ui->widget_9, state, worker.readout(),
-                                [this] { return parameterPanel->chosenRange(); }, OperatorMessage::modalBox(), this);
-    recognitionPage = new RecognitionPage(ui->widget_24, state, worker.templatePicture(), context.paths(),
-                                          [this] { pipeline->requestTestPicture(); }, OperatorMessage::modalBox(),
-                                          this);
-    connect(pipeline, &DisplayPipeline::testPictureFailed, recognitionPage, &RecognitionPage::testPictureFailed);
-    analysisPage = new LiveAnalysisPage(
-        ui->verticalLayout_10, ui->widget_9,
-        AnalysisFeeds{worker.liveFrames(), worker, worker, worker.references(), worker.rendering()}, state,
-        [this]() -> const BiasVoltages & { return parameterPanel->sentVoltages(); }, *pipeline, context.settings(),
-        context.log(), OperatorMessage::modalBox(), this);
+    m_connection = new DeviceConnection(
+        ConnectionWidgets{m_ui->comboBox, m_ui->pushButton_Connect, m_ui->widget_play, m_ui->widget_bat,
+                          m_ui->widget_8},
+        m_state, m_worker, m_session, *m_gate, m_batteryTimer, [this] { m_capture->stop(); }, m_context.log(),
+        OperatorMessage::modalBox(), this);
+    m_connection->setOnDeviceGivenUp([this](const QString &reason) { m_worker.endSaveRun(reason); });
+    m_connection->setOnConnected([this] { m_parameterPanel->applyStored(); });
+    m_parameterPanel = new ParameterPanel(
+        ParameterWidgets{m_ui->radioButton_800, m_ui->radioButton_100, m_ui->radioButton_10, m_ui->radioButton_1,
+                         m_ui->radioButton_optional_gear, m_ui->widget_range, m_ui->lineEdit_gear,
+                         m_ui->lineEdit_vc, m_ui->lineEdit_vd, m_ui->lineEdit_von, m_ui->lineEdit_voff,
+                         m_rangeTiming},
+        m_state, m_worker, m_session, *m_gate, m_parameterSummary, m_context.log(), OperatorMessage::modalBox(),
+        this);
+    m_savePanel = new SavePanel(
+        SaveWidgets{m_ui->comboBox_saveframes, m_ui->lineEdit_savename, m_ui->lineEdit_savepath,
+                    m_ui->checkBox_data, m_ui->checkBox_picture, m_ui->checkBox_video, m_ui->checkBox_hdf5,
+                    m_ui->progressBar, m_ui->label_savestate, m_runFolder},
+        m_state, m_worker.saveRuns(), m_parameterSummary, [this] { return runMetadata(); }, m_context.log(),
+        OperatorMessage::modalBox(), this);
+    m_curvePage = new ItCurvePage(m_ui->widget_9, m_state, m_worker.readout(),
+                                  [this] { return m_parameterPanel->chosenRange(); }, OperatorMessage::modalBox(),
+                                  this);
+    m_recognitionPage = new RecognitionPage(m_ui->widget_24, m_state, m_worker.templatePicture(), m_context.paths(),
+                                            [this] { m_pipeline->requestTestPicture(); },
+                                            OperatorMessage::modalBox(), this);
+    connect(m_pipeline, &DisplayPipeline::testPictureFailed, m_recognitionPage, &RecognitionPage::testPictureFailed);
+    m_analysisPage = new LiveAnalysisPage(
+        m_ui->verticalLayout_10, m_ui->widget_9,
+        AnalysisFeeds{m_worker.liveFrames(), m_worker, m_worker, m_worker.references(), m_worker.rendering()}, m_state,
+        [this]() -> const BiasVoltages & { return m_parameterPanel->sentVoltages(); }, *m_pipeline,
+        m_context.settings(), m_context.log(), OperatorMessage::modalBox(), this);
 }
 
 void MainWindow::buildLiveView()
 {
-    display = new KeepRatioWidget;
-    displayLayout = new QHBoxLayout;
-    displayLayout->addWidget(display);
+    m_display = new KeepRatioWidget;
+    auto *displayLayout = new QHBoxLayout;
+    displayLayout->addWidget(m_display);
     displayLayout->addWidget(m_colourScale);
-    ui->widget_display->setLayout(displayLayout);
-    connect(display, &KeepRatioWidget::click_coor, this, &MainWindow::SetClickedLocate);
-    connect(display, &KeepRatioWidget::dblClick_coor, this, &MainWindow::SetDoubleClickedLocate);
-
-    pipeline = new DisplayPipeline(DisplayWidgets{ui->label_fps, ui->label_clicked_locate, ui->label_clicked_current,
-                                                  ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat},
-                                   display, worker.rendering(), worker.readout(), context.paths().scratchFolder,
-                                   this);
-    connect(pipeline, &DisplayPipeline::frameShown, this, &MainWindow::showColourScale);
+    m_ui->widget_display->setLayout(displayLayout);
+    m_pipeline = new DisplayPipeline(
+        DisplayWidgets{m_ui->label_fps, m_ui->label_clicked_locate, m_ui->label_clicked_current,
+                       m_ui->radioButton_gray, m_ui->radioButton_rgb, m_ui->radioButton_heat},
+        m_display, m_worker.rendering(), m_worker.readout(), m_context.paths().scratchFolder, this);
+    connect(m_display, &KeepRatioWidget::cellClicked, m_pipeline, &DisplayPipeline::selectCell);
+    connect(m_display, &KeepRatioWidget::cellDoubleClicked, this, &MainWindow::showCellCurve);
+    connect(m_pipeline, &DisplayPipeline::frameShown, this, &MainWindow::showColourScale);
 }
 
 void MainWindow::buildStatusViews()
 {
-    m_statusStrip = new DeviceStatusStrip(ui->widget_2);
-    ui->verticalLayout_28->addWidget(m_statusStrip);
+    m_statusStrip = new DeviceStatusStrip(m_ui->widget_2);
+    m_ui->verticalLayout_28->addWidget(m_statusStrip);
     m_colourScale = new ColourScaleBar;
-    m_runFolder = new RunFolderLink(context.log(), ui->widget_53);
-    ui->verticalLayout_29->addWidget(m_runFolder);
-    m_rangeTiming = new QLabel(ui->widget_14);
+    m_runFolder = new RunFolderLink(m_context.log(), m_ui->widget_53);
+    m_ui->verticalLayout_29->addWidget(m_runFolder);
+    m_rangeTiming = new QLabel(m_ui->widget_14);
     m_rangeTiming->setObjectName(QStringLiteral("label_range_timing"));
     m_rangeTiming->setStyleSheet(QStringLiteral("QLabel { font-family: 'Arial'; color: #555555; }"));
     m_rangeTiming->setWordWrap(true);
-    ui->verticalLayout_16->addWidget(m_rangeTiming);
+    m_ui->verticalLayout_16->addWidget(m_rangeTiming);
 }
 
-void MainWindow::setIconToolTips()
+void MainWindow::connectForm()
 {
-    WindowForm::setIconToolTips(*ui);
-}
-
-void MainWindow::showColourScale()
-{
-    m_colourScale->showScale(worker.rendering().shownScale(), pipeline->displayMode());
-}
-
-void MainWindow::refreshStatus()
-{
-    DeviceStatus status;
-    status.backend = context.backendKind();
-    if (state.connected) {
-        status.serial = deviceConnection->serial();
-        status.batteryVolts = deviceConnection->batteryVolts();
-        if (!state.configured)
-            status.state = DeviceStatus::State::NotConfigured;
-        else
-            status.state = state.running ? DeviceStatus::State::Capturing : DeviceStatus::State::Connected;
-        if (state.configured) {
-            status.rangeNa = worker.currentRangeValue();
-            status.integrationCount = std::uint32_t(parameterPanel->searchState().integrationCount);
-        }
+    connect(m_ui->pushButton_maxsize, &QPushButton::clicked, this, &MainWindow::toggleMaximised);
+    connect(m_ui->pushButton_minimize, &QPushButton::clicked, this, &QWidget::showMinimized);
+    connect(m_ui->pushButton_close, &QPushButton::clicked, this, &MainWindow::closeAfterConfirmation);
+    connect(m_ui->pushButton_voltage_about, &QPushButton::clicked, this, &MainWindow::showVoltageHelp);
+    connect(m_ui->pushButton_play, &QPushButton::clicked, m_capture, &CaptureControl::togglePlay);
+    connect(m_ui->pushButton_Connect, &QPushButton::clicked, m_connection, &DeviceConnection::toggleConnection);
+    connect(m_ui->pushButton_set, &QPushButton::clicked, m_parameterPanel, &ParameterPanel::applySettings);
+    connect(m_ui->pushButton_savepath, &QPushButton::clicked, m_savePanel, &SavePanel::choosePath);
+    connect(m_ui->pushButton_save, &QPushButton::clicked, m_savePanel, &SavePanel::requestSave);
+    connect(m_ui->pushButton_rotate, &QPushButton::clicked, m_pipeline, &DisplayPipeline::rotate);
+    connect(m_ui->pushButton_mirrorHorizontal, &QPushButton::clicked, m_pipeline, &DisplayPipeline::mirrorHorizontal);
+    connect(m_ui->pushButton_mirrorVertical, &QPushButton::clicked, m_pipeline, &DisplayPipeline::mirrorVertical);
+    for (QRadioButton *range : {m_ui->radioButton_optional_gear, m_ui->radioButton_800, m_ui->radioButton_100,
+                                m_ui->radioButton_10, m_ui->radioButton_1}) {
+        connect(range, &QRadioButton::toggled, m_parameterPanel,
+                [this, range](bool checked) { m_parameterPanel->selectRange(range, checked); });
     }
-    m_statusStrip->showStatus(status);
-    if (!state.running)
-        pipeline->markNotLive();
-}
-
-SimulatorControlWindow *MainWindow::simulatorControls() const
-{
-    return simulatorWindow.data();
-}
-
-void MainWindow::openSimulatorControls()
-{
-    if (!context.simulator()) {
-        context.log().line("The simulator controls are only available with the built-in simulator.");
-        return;
+    for (QRadioButton *mode : {m_ui->radioButton_gray, m_ui->radioButton_rgb, m_ui->radioButton_heat}) {
+        connect(mode, &QRadioButton::toggled, m_pipeline, [this, mode](bool checked) {
+            m_pipeline->showMode(mode, checked);
+            showColourScale();
+        });
     }
-    if (!simulatorWindow)
-        simulatorWindow = new SimulatorControlWindow(context.simulator(), this);
-    simulatorWindow->show();
-    simulatorWindow->raise();
-    simulatorWindow->activateWindow();
+    connect(m_fpsTimer, &QTimer::timeout, m_pipeline, &DisplayPipeline::updateFps);
+    connect(&m_batteryTimer, &QTimer::timeout, m_connection, &DeviceConnection::pollBattery);
+}
+
+void MainWindow::connectWorker()
+{
+    m_worker.moveToThread(&m_workerThread);
+    connect(&m_workerThread, &QThread::started, &m_worker, &ReceiverThread::process);
+    connect(&m_worker, &ReceiverThread::errorOccurred, m_connection, &DeviceConnection::reportWorkerError);
+    connect(&m_worker, &ReceiverThread::deviceFailed, m_connection, &DeviceConnection::dropFailedDevice);
+    connect(&m_worker, &ReceiverThread::fullOnTaken, m_capture, &CaptureControl::reportFullOn);
+    connect(&m_worker, &ReceiverThread::fullOffTaken, m_capture, &CaptureControl::reportFullOff);
+    connect(&m_worker, &ReceiverThread::saveFailed, m_savePanel, &SavePanel::showFailure);
+    connect(&m_worker, &ReceiverThread::saveFinished, m_savePanel, &SavePanel::showOutcome);
+    m_workerThread.start();
+    // The loop must not touch the device before the first capture: the
+    // connect handshake reads the same handle from this thread.
+    m_worker.pause();
+    m_refreshTimer.setInterval(refreshIntervalMs());
+    connect(&m_refreshTimer, &QTimer::timeout, this, &MainWindow::refreshFromCapture);
+    m_refreshTimer.start();
+}
+
+void MainWindow::saveSettings() const
+{
+    WindowSettings::save(*m_ui, m_context.settings());
 }
 
 MainWindow::~MainWindow()
 {
     saveSettings();
-    worker.endSaveRun(QStringLiteral("the console was closed"));
-    worker.requestStop();
-    worker.shutdown();
-    workerThread.quit();
-    workerThread.wait();
-    deviceConnection->closeOnExit(); // the worker has ended: nothing else reads the device
-    delete ui;
-    ui = nullptr;
+    m_worker.endSaveRun(QStringLiteral("the console was closed"));
+    m_worker.requestStop();
+    m_worker.shutdown();
+    m_workerThread.quit();
+    m_workerThread.wait();
+    m_connection->closeOnExit(); // the worker has ended: nothing else reads the device
+    delete m_ui;
+    m_ui = nullptr;
     // The remaining members die in reverse order; the worker (saving its own
     // settings) goes before its thread object.
-}
-
-void MainWindow::connectButtons()
-{
-    connect(ui->pushButton_maxsize, SIGNAL(clicked()), this, SLOT(handle_max_size_button_click()));
-    connect(ui->pushButton_minimize, SIGNAL(clicked()), this, SLOT(handle_mini_size_button_click()));
-    connect(ui->pushButton_close, SIGNAL(clicked()), this, SLOT(handle_close_button_click()));
-    connect(ui->pushButton_play, SIGNAL(clicked()), this, SLOT(handle_play_button_click()));
-    connect(ui->pushButton_savepath, SIGNAL(clicked()), this, SLOT(handle_save_path_button_click()));
-    connect(ui->pushButton_Connect, SIGNAL(clicked()), this, SLOT(handle_connect_button_click()));
-    connect(ui->pushButton_save, SIGNAL(clicked()), this, SLOT(handle_save_data_click()));
-    connect(ui->pushButton_set, SIGNAL(clicked()), this, SLOT(handle_set_button_click()));
-    connect(ui->pushButton_voltage_about, SIGNAL(clicked()), this, SLOT(handle_voltage_about_button_click()));
-
-    connect(fpsTimer, &QTimer::timeout, this, &MainWindow::updateFPS);
-
-    for (QRadioButton *range : {ui->radioButton_optional_gear, ui->radioButton_800, ui->radioButton_100,
-                                ui->radioButton_10, ui->radioButton_1}) {
-        connect(range, &QRadioButton::toggled, this, &MainWindow::handle_radio_button_toggled);
-    }
-    for (QRadioButton *mode : {ui->radioButton_gray, ui->radioButton_rgb, ui->radioButton_heat})
-        connect(mode, &QRadioButton::toggled, this, &MainWindow::handle_Display_show_mode);
-
-    connect(ui->pushButton_rotate, SIGNAL(clicked()), this, SLOT(handle_display_image_rotate()));
-    connect(ui->pushButton_mirrorHorizontal, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorHorizontal()));
-    connect(ui->pushButton_mirrorVertical, SIGNAL(clicked()), this, SLOT(handle_display_image_mirrorVertical()));
-
-    connect(&batteryTimer, &QTimer::timeout, this, &MainWindow::getBattery);
-}
-
-void MainWindow::connectWorker()
-{
-    worker.moveToThread(&workerThread);
-    connect(&workerThread, &QThread::started, &worker, &ReceiverThread::process);
-    connect(&worker, &ReceiverThread::errorOccurred, this, &MainWindow::receive_errorOccurred);
-    connect(&worker, &ReceiverThread::deviceFailed, deviceConnection, &DeviceConnection::workerDeviceFailure);
-    connect(&worker, &ReceiverThread::setMaxSuccess, this, &MainWindow::handleSetMaxSuccess);
-    connect(&worker, &ReceiverThread::setMinSuccess, this, &MainWindow::handleSetMinSuccess);
-    connect(&worker, &ReceiverThread::saveFailed, savePanel, &SavePanel::showFailure);
-    connect(&worker, &ReceiverThread::saveFinished, savePanel, &SavePanel::showOutcome);
-    workerThread.start();
-    // The loop must not touch the device before the first capture: the
-    // connect handshake reads the same handle from this thread.
-    worker.pause();
-    refreshTimer.setInterval(refreshIntervalMs());
-    connect(&refreshTimer, &QTimer::timeout, this, &MainWindow::refreshFromCapture);
-    refreshTimer.start();
 }
 
 int MainWindow::refreshIntervalMs() const
@@ -296,51 +246,92 @@ int MainWindow::refreshIntervalMs() const
 
 void MainWindow::refreshFromCapture()
 {
-    pipeline->refresh();
-    for (PixelReadout::SeriesStep &step : worker.readout().takeSeries())
-        savedata(std::move(step.samples), step.elapsedSeconds);
-    const int gathered = worker.saveRuns().gathered();
-    if (gathered != shownSaveProgress) {
-        shownSaveProgress = gathered;
-        handleSaveMessage(gathered);
+    m_pipeline->refresh();
+    for (PixelReadout::SeriesStep &step : m_worker.readout().takeSeries())
+        m_curvePage->addSeriesStep(std::move(step.samples), step.elapsedSeconds);
+    const int gathered = m_worker.saveRuns().gathered();
+    if (gathered != m_shownSaveProgress) {
+        m_shownSaveProgress = gathered;
+        m_savePanel->showProgress(gathered);
     }
 }
 
-void MainWindow::buildNavigation()
+void MainWindow::refreshStatus()
 {
-    WindowForm::buildNavigation(*ui);
+    DeviceStatus status;
+    status.backend = m_context.backendKind();
+    if (m_state.connected) {
+        status.serial = m_connection->serial();
+        status.batteryVolts = m_connection->batteryVolts();
+        if (!m_state.configured)
+            status.state = DeviceStatus::State::NotConfigured;
+        else
+            status.state = m_state.running ? DeviceStatus::State::Capturing : DeviceStatus::State::Connected;
+        if (m_state.configured) {
+            status.rangeNa = m_worker.currentRangeValue();
+            status.integrationCount = std::uint32_t(m_parameterPanel->searchState().integrationCount);
+        }
+    }
+    m_statusStrip->showStatus(status);
+    if (!m_state.running)
+        m_pipeline->markNotLive();
 }
 
-void MainWindow::applyInputConstraints()
+void MainWindow::showColourScale()
 {
-    WindowForm::applyInputConstraints(*ui);
+    m_colourScale->showScale(m_worker.rendering().shownScale(), m_pipeline->displayMode());
 }
 
-// ---- Window buttons ------------------------------------------------------------
+void MainWindow::showCellCurve(int x, int y)
+{
+    // The cell drawn under the pointer, whatever the rotation and mirroring.
+    const QPoint cell = m_pipeline->sensorCell(x, y);
+    m_curvePage->pickCell(cell.x(), cell.y());
+}
 
 RunMetadata MainWindow::runMetadata() const
 {
-    const BiasVoltages &sent = parameterPanel->sentVoltages();
+    const BiasVoltages &sent = m_parameterPanel->sentVoltages();
     RunMetadata metadata;
     metadata.vbias1Volts = sent.vbias1;
     metadata.vbias2Volts = sent.vbias2;
     metadata.vonVolts = sent.von;
     metadata.voffVolts = sent.voff;
-    metadata.currentRangeNa = worker.currentRangeValue();
-    metadata.integrationCount = std::uint32_t(parameterPanel->searchState().integrationCount);
+    metadata.currentRangeNa = m_worker.currentRangeValue();
+    metadata.integrationCount = std::uint32_t(m_parameterPanel->searchState().integrationCount);
     metadata.deviceSerial = QString::fromLatin1(DeviceSession::kSerialNumber);
-    metadata.backend = context.backendKind();
+    metadata.backend = m_context.backendKind();
     metadata.consoleVersion = QStringLiteral(TESSIVO_VERSION);
     metadata.startTime = std::chrono::system_clock::now();
     return metadata;
 }
 
-void MainWindow::handle_close_button_click()
+SimulatorControlWindow *MainWindow::simulatorControls() const
+{
+    return m_simulatorWindow.data();
+}
+
+void MainWindow::openSimulatorControls()
+{
+    if (!m_context.simulator()) {
+        m_context.log().line("The simulator controls are only available with the built-in simulator.");
+        return;
+    }
+    if (!m_simulatorWindow)
+        m_simulatorWindow = new SimulatorControlWindow(m_context.simulator(), this);
+    m_simulatorWindow->show();
+    m_simulatorWindow->raise();
+    m_simulatorWindow->activateWindow();
+}
+
+// ---- Window buttons ------------------------------------------------------------
+
+void MainWindow::closeAfterConfirmation()
 {
     QMessageBox box;
-    box.setStyleSheet(QString::fromLatin1(ExitBoxSheet));
+    box.setStyleSheet(QString::fromLatin1(kExitBoxSheet));
     // A run in progress is kept with the frames saved so far.
-    const QString runNote = worker.isSaveRunArmed()
+    const QString runNote = m_worker.isSaveRunArmed()
         ? QStringLiteral("A save run is in progress; closing keeps the frames saved so far.\n")
         : QString();
     box.setText(runNote + QStringLiteral("Are you sure you want to exit\uFF1F"));
@@ -350,213 +341,24 @@ void MainWindow::handle_close_button_click()
         close();
 }
 
-void MainWindow::handle_max_size_button_click()
+void MainWindow::toggleMaximised()
 {
     if (isMaximized()) {
         showNormal();
-        ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(MaximizeSheet));
-        ui->pushButton_maxsize->setToolTip(QStringLiteral("Maximise"));
+        m_ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(kMaximizeSheet));
+        m_ui->pushButton_maxsize->setToolTip(QStringLiteral("Maximise"));
     } else {
         showMaximized();
-        ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(RestoreSheet));
-        ui->pushButton_maxsize->setToolTip(QStringLiteral("Restore"));
+        m_ui->pushButton_maxsize->setStyleSheet(QString::fromLatin1(kRestoreSheet));
+        m_ui->pushButton_maxsize->setToolTip(QStringLiteral("Restore"));
     }
 }
 
-void MainWindow::handle_mini_size_button_click()
-{
-    showMinimized();
-}
-
-void MainWindow::handle_voltage_about_button_click()
+void MainWindow::showVoltageHelp()
 {
     // Parented to the window, so it is released with it; closing only hides it.
     auto *dialog = new VoltageDetails(this);
     dialog->exec();
-}
-
-// ---- Settings ------------------------------------------------------------------
-
-void MainWindow::loadSettings()
-{
-    WindowSettings::load(*ui, *parameterPanel, context.settings(), parameterSummary);
-}
-
-void MainWindow::saveSettings()
-{
-    WindowSettings::save(*ui, context.settings());
-}
-
-// ---- Parameter panel -----------------------------------------------------------
-
-void MainWindow::handle_radio_button_toggled(bool checked)
-{
-    parameterPanel->rangeToggled(sender(), checked);
-}
-
-void MainWindow::handle_set_button_click()
-{
-    parameterPanel->applySettings();
-}
-
-// ---- The flows behind the slots ---------------------------------------------------
-
-void MainWindow::handleSetMaxSuccess()
-{
-    capture->fullOnDone();
-}
-
-void MainWindow::handleSetMinSuccess()
-{
-    capture->fullOffDone();
-}
-
-void MainWindow::handleSaveMessage(int index)
-{
-    savePanel->showProgress(index);
-}
-
-void MainWindow::handle_connect_button_click()
-{
-    deviceConnection->toggleConnection();
-}
-
-void MainWindow::handle_play_button_click()
-{
-    capture->playClicked();
-}
-
-void MainWindow::handle_stop_button_click()
-{
-    capture->stop();
-}
-
-void MainWindow::handle_set_full_off_click()
-{
-    capture->requestFullOff();
-}
-
-void MainWindow::handle_set_full_on_click()
-{
-    capture->requestFullOn();
-}
-
-void MainWindow::getBattery()
-{
-    deviceConnection->pollBattery();
-}
-
-void MainWindow::handle_save_path_button_click()
-{
-    savePanel->choosePath();
-}
-
-void MainWindow::receive_errorOccurred(QString errormessage)
-{
-    deviceConnection->workerError(errormessage);
-}
-
-void MainWindow::updateFPS()
-{
-    pipeline->updateFps();
-}
-
-void MainWindow::handle_display_image_rotate()
-{
-    pipeline->rotate();
-}
-
-void MainWindow::handle_display_image_mirrorHorizontal()
-{
-    pipeline->mirrorHorizontal();
-}
-
-void MainWindow::handle_display_image_mirrorVertical()
-{
-    pipeline->mirrorVertical();
-}
-
-void MainWindow::handle_save_data_click()
-{
-    savePanel->saveClicked();
-}
-
-void MainWindow::handle_cali_data_click()
-{
-    capture->calibrationClicked();
-}
-
-void MainWindow::handle_Display_show_mode(bool checked)
-{
-    pipeline->showMode(sender(), checked);
-    showColourScale();
-}
-
-void MainWindow::slotTest()
-{
-    recognitionPage->attempt();
-}
-
-void MainWindow::OpenCanvas()
-{
-    curvePage->openWindow();
-}
-
-void MainWindow::Fillcoordinates(int index)
-{
-    curvePage->pickChannel(index);
-}
-
-void MainWindow::StartCollect()
-{
-    curvePage->startSeries();
-}
-
-void MainWindow::StopCollect()
-{
-    curvePage->stopSeries();
-}
-
-void MainWindow::onCanvasClosed()
-{
-    curvePage->windowClosed();
-}
-
-void MainWindow::SlotSaveModePicture()
-{
-    recognitionPage->collectTemplate();
-}
-
-void MainWindow::SlotOFFSetOn()
-{
-    recognitionPage->offsetEnableClicked();
-}
-
-void MainWindow::SlotOFFSetOff()
-{
-    recognitionPage->offsetDisableClicked();
-}
-
-void MainWindow::Recognize()
-{
-    recognitionPage->tick();
-}
-
-void MainWindow::savedata(std::shared_ptr<std::vector<std::vector<double>>> data, double duration)
-{
-    curvePage->seriesArrived(std::move(data), duration);
-}
-
-void MainWindow::SetClickedLocate(int x, int y)
-{
-    pipeline->selectCell(x, y);
-}
-
-void MainWindow::SetDoubleClickedLocate(int x, int y)
-{
-    // The cell drawn under the pointer, whatever the rotation and mirroring.
-    const QPoint cell = pipeline->sensorCell(x, y);
-    curvePage->cellDoubleClicked(cell.x(), cell.y());
 }
 
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr *result)
@@ -566,7 +368,7 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr
         const MSG *msg = static_cast<const MSG *>(message);
         if (msg->message == WM_DEVICECHANGE
             && (msg->wParam == DBT_DEVICEARRIVAL || msg->wParam == DBT_DEVICEREMOVECOMPLETE))
-            deviceConnection->deviceChanged();
+            m_connection->deviceChanged();
     }
 #endif
     return QMainWindow::nativeEvent(eventType, message, result);
@@ -575,6 +377,6 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, qintptr
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    if (display)
-        display->rescale();
+    if (m_display)
+        m_display->rescale();
 }

@@ -1,21 +1,15 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "D2xxTypes.h"
-#include "DeviceSession.h"
-#include "ReceiverThread.h"
-#include "SaveRunPlan.h"
+#include "acquisition/ReceiverThread.h"
+#include "acquisition/SaveRunPlan.h"
+#include "app/ConsoleState.h"
+#include "device/DeviceSession.h"
 
-#include <QElapsedTimer>
-#include <QImage>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 #include <QThread>
 #include <QTimer>
-
-#include <memory>
-#include <vector>
 
 class CaptureControl;
 class ColourScaleBar;
@@ -33,18 +27,18 @@ class ParameterPanel;
 class SavePanel;
 class SimulatorControlWindow;
 class WorkerGate;
-class QHBoxLayout;
 
 namespace Ui {
 class MainWindow;
 }
 
-// The console's single top-level window and its controller. It owns the form,
-// the device handle, the acquisition worker (a member object living in its own
-// thread) and the timers; every page's behaviour is a slot here.
+// The console's single top-level window and its composition root. It owns the
+// form, the acquisition worker (a member object living in its own thread) and
+// the timers, builds the page controllers and connects the form, the worker
+// and the timers to them; the behaviour lives in the controllers.
 //
 // Thread contract: every member is used on the GUI thread only. The worker
-// lives in `workerThread`; the window drives it by direct calls to its
+// lives in `m_workerThread`; the window drives it by direct calls to its
 // operations (which take the worker's own locks or write its atomics) and hears
 // from it only through queued signals.
 class MainWindow : public QMainWindow
@@ -56,132 +50,98 @@ public:
     explicit MainWindow(const ConsoleContext &context, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    ReceiverThread &receiver() { return worker; }
-    QThread &receiverThread() { return workerThread; }
-    const QString &parameterSummaryText() const { return parameterSummary; }
-    bool isCaptureRunning() const { return state.running; }
-    bool isDeviceConnected() const { return state.connected; }
+    ReceiverThread &receiver() { return m_worker; }
+    QThread &receiverThread() { return m_workerThread; }
+    const QString &parameterSummaryText() const { return m_parameterSummary; }
+    bool isCaptureRunning() const { return m_state.running; }
+    bool isDeviceConnected() const { return m_state.connected; }
+    bool isDeviceConfigured() const { return m_state.configured; }
 
-    // The flows behind the slots (for tests and the recognition page).
-    DeviceConnection &connection() { return *deviceConnection; }
-    DisplayPipeline &displayPipeline() { return *pipeline; }
-    KeepRatioWidget *liveView() const { return display; }
-    SavePanel &saves() { return *savePanel; }
-    ParameterPanel &parameters() { return *parameterPanel; }
-    ItCurvePage &itCurve() { return *curvePage; }
-    RecognitionPage &recognition() { return *recognitionPage; }
-    LiveAnalysisPage &liveAnalysis() { return *analysisPage; }
+    // The controllers the window composes (for tests and tools).
+    DeviceConnection &connection() { return *m_connection; }
+    DisplayPipeline &displayPipeline() { return *m_pipeline; }
+    KeepRatioWidget *liveView() const { return m_display; }
+    SavePanel &saves() { return *m_savePanel; }
+    ParameterPanel &parameters() { return *m_parameterPanel; }
+    ItCurvePage &itCurve() { return *m_curvePage; }
+    RecognitionPage &recognition() { return *m_recognitionPage; }
+    LiveAnalysisPage &liveAnalysis() { return *m_analysisPage; }
     DeviceStatusStrip &statusStrip() { return *m_statusStrip; }
     ColourScaleBar &colourScale() { return *m_colourScale; }
     RunFolderLink &runFolderLink() { return *m_runFolder; }
-    bool isDeviceConfigured() const { return state.configured; }
-    // Brings the status strip and the live marks up to date (its timer does
-    // it four times a second).
-    void refreshStatus();
     // The simulator controls window (Ctrl+Shift+S), or null when the device
     // is a real one or the window was never opened.
     SimulatorControlWindow *simulatorControls() const;
-    void openSimulatorControls();
+    // Stores the form's fields and choices (also when the window closes).
+    void saveSettings() const;
 
 public slots:
-    void handleSetMaxSuccess();
-    void handleSetMinSuccess();
-    void handleSaveMessage(int index);
-    void handle_close_button_click();
-    void handle_max_size_button_click();
-    void handle_mini_size_button_click();
-    void handle_connect_button_click();
-    void handle_play_button_click();
-    void handle_stop_button_click();
-    void handle_set_button_click();
-    void handle_voltage_about_button_click();
-    void handle_set_full_off_click();
-    void handle_set_full_on_click();
-    void getBattery();
-    void handle_save_path_button_click();
-    void receive_errorOccurred(QString errormessage);
-    void updateFPS();
-    void handle_display_image_rotate();
-    void handle_display_image_mirrorHorizontal();
-    void handle_display_image_mirrorVertical();
-    void handle_save_data_click();
-    void handle_cali_data_click();
-    void handle_radio_button_toggled(bool checked);
-    void handle_Display_show_mode(bool checked);
-    void saveSettings();
-    void loadSettings();
-    void slotTest();
-    void OpenCanvas();
-    void Fillcoordinates(int index);
-    void StartCollect();
-    void StopCollect();
-    void onCanvasClosed();
-    void SlotSaveModePicture();
-    void SlotOFFSetOn();
-    void SlotOFFSetOff();
-    void Recognize();
-    void savedata(std::shared_ptr<std::vector<std::vector<double>>> data, double duration);
-    void SetClickedLocate(int x, int y);
-    void SetDoubleClickedLocate(int x, int y);
+    // Brings the status strip and the live marks up to date (its timer does
+    // it four times a second).
+    void refreshStatus();
+    void openSimulatorControls();
 
 protected:
     bool nativeEvent(const QByteArray &eventType, void *message, qintptr *result) override;
     void resizeEvent(QResizeEvent *event) override;
 
-private:
-    RunMetadata runMetadata() const;
-    void buildControllers();
-    void buildLiveView();
-    void connectButtons();
-    void connectWorker();
-    void buildNavigation();
-    void applyInputConstraints();
-    void buildStatusViews();
-    void setIconToolTips();
+private slots:
+    void closeAfterConfirmation();
+    void toggleMaximised();
+    void showVoltageHelp();
     void showColourScale();
-    // The screen's refresh interval, at most kMaxRefreshHz.
-    int refreshIntervalMs() const;
+    void showCellCurve(int x, int y);
     // Takes what the capture loop's consumers hold for the window: the newest
     // picture, the selected cell's current, the It-curve steps and the save
     // progress.
     void refreshFromCapture();
 
-    static constexpr double kMaxRefreshHz = 60.0;
+private:
+    RunMetadata runMetadata() const;
+    void buildStatusViews();
+    void buildLiveView();
+    void buildControllers();
+    void connectForm();
+    void connectWorker();
+    // The screen's refresh interval, at most kMaxRefreshHz.
+    int refreshIntervalMs() const;
 
-    const ConsoleContext &context;
-    Ui::MainWindow *ui;
-    QThread workerThread;           // no parent; started in the constructor, joined in the destructor
-    QTimer batteryTimer;            // 300000 ms, drives getBattery
-    QTimer *fpsTimer = nullptr;     // child of the window, drives updateFPS
-    QTimer refreshTimer;            // at the screen's refresh rate, drives refreshFromCapture
-    int shownSaveProgress = 0;      // the save progress last shown
-    ReceiverThread worker;          // moved to workerThread
-    DeviceSession session;          // the window's own device exchanges and the held handle
-    QString parameterSummary;
+    static constexpr double kMaxRefreshHz = 60.0;
+    static constexpr int kStatusIntervalMs = 250;
+
+    const ConsoleContext &m_context;
+    Ui::MainWindow *m_ui;
+    QThread m_workerThread;          // no parent; started in the constructor, joined in the destructor
+    QTimer m_batteryTimer;           // every DeviceConnection::kBatteryIntervalMs, polls the battery
+    QTimer *m_fpsTimer = nullptr;    // child of the window, counts the frame rate
+    QTimer m_refreshTimer;           // at the screen's refresh rate, drives refreshFromCapture
+    int m_shownSaveProgress = 0;     // the save progress last shown
+    ReceiverThread m_worker;         // moved to m_workerThread
+    DeviceSession m_session;         // the window's own device exchanges and the held handle
+    QString m_parameterSummary;
     // Running, connected and calibration-open flags; the device handle and
-    // status live in `session`, the device-list attempt counter in DeviceList.
-    ConsoleState state;
+    // status live in `m_session`, the device-list attempt counter in DeviceList.
+    ConsoleState m_state;
 
     // The live view inside widget_display.
-    KeepRatioWidget *display = nullptr;
-    QHBoxLayout *displayLayout = nullptr;
+    KeepRatioWidget *m_display = nullptr;
 
-    // The controllers behind the slots, children of the window, built in
-    // dependency order by buildControllers. Each page controller builds and
-    // connects its own run-time widgets: the calibration buttons (widget_7),
-    // the It-curve rows (widget_9) and the recognition controls (widget_24).
-    // The integration search lives in ParameterPanel; rotation, mirroring,
-    // display mode and the frame-rate counters in DisplayPipeline.
-    WorkerGate *gate = nullptr;     // orders the window's device exchanges after the worker's reads
-    DisplayPipeline *pipeline = nullptr;
-    CaptureControl *capture = nullptr;
-    DeviceConnection *deviceConnection = nullptr;
-    ParameterPanel *parameterPanel = nullptr;
-    SavePanel *savePanel = nullptr;
-    ItCurvePage *curvePage = nullptr;
-    RecognitionPage *recognitionPage = nullptr;
-    LiveAnalysisPage *analysisPage = nullptr;
-    QPointer<SimulatorControlWindow> simulatorWindow;
+    // The controllers, children of the window, built in dependency order by
+    // buildControllers. Each page controller builds and connects its own
+    // run-time widgets: the calibration buttons (widget_7), the It-curve rows
+    // (widget_9) and the recognition controls (widget_24). The integration
+    // search lives in ParameterPanel; rotation, mirroring, display mode and the
+    // frame-rate counters in DisplayPipeline.
+    WorkerGate *m_gate = nullptr;    // orders the window's device exchanges after the worker's reads
+    DisplayPipeline *m_pipeline = nullptr;
+    CaptureControl *m_capture = nullptr;
+    DeviceConnection *m_connection = nullptr;
+    ParameterPanel *m_parameterPanel = nullptr;
+    SavePanel *m_savePanel = nullptr;
+    ItCurvePage *m_curvePage = nullptr;
+    RecognitionPage *m_recognitionPage = nullptr;
+    LiveAnalysisPage *m_analysisPage = nullptr;
+    QPointer<SimulatorControlWindow> m_simulatorWindow;
 
     // What the operator sees about the device, children of the form.
     DeviceStatusStrip *m_statusStrip = nullptr; // under the live picture

@@ -1,4 +1,4 @@
-#include "OperatorMessage.h"
+#include "app/OperatorMessage.h"
 
 #include <QMessageBox>
 

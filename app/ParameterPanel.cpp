@@ -1,12 +1,12 @@
-#include "ParameterPanel.h"
+#include "app/ParameterPanel.h"
 
-#include "BiasVoltages.h"
-#include "DeviceSession.h"
-#include "FrameTiming.h"
-#include "EventLog.h"
-#include "ParameterSet.h"
-#include "AcquisitionSettings.h"
-#include "WorkerGate.h"
+#include "acquisition/AcquisitionSettings.h"
+#include "app/WorkerGate.h"
+#include "device/DeviceSession.h"
+#include "operation/BiasVoltages.h"
+#include "operation/FrameTiming.h"
+#include "operation/ParameterSet.h"
+#include "services/EventLog.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -18,22 +18,22 @@ ParameterPanel::ParameterPanel(const ParameterWidgets &widgets, ConsoleState &st
                                EventLog &log, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , m_log(log)
-    , ui(widgets)
-    , state(state)
-    , worker(worker)
-    , session(session)
-    , gate(gate)
-    , summary(summary)
-    , message(std::move(message))
+    , m_ui(widgets)
+    , m_state(state)
+    , m_worker(worker)
+    , m_session(session)
+    , m_gate(gate)
+    , m_summary(summary)
+    , m_message(std::move(message))
 {
-    if (ui.gear)
-        connect(ui.gear, &QLineEdit::textChanged, this, &ParameterPanel::showRangeTiming);
+    if (m_ui.gear)
+        connect(m_ui.gear, &QLineEdit::textChanged, this, &ParameterPanel::showRangeTiming);
 }
 
 std::optional<double> ParameterPanel::selectedRange() const
 {
-    if (ui.typedRange->isChecked())
-        return parseTypedRange(ui.gear->text());
+    if (m_ui.typedRange->isChecked())
+        return parseTypedRange(m_ui.gear->text());
     for (const auto &[button, range] : fixedRanges()) {
         if (button->isChecked())
             return range;
@@ -47,30 +47,30 @@ QString ParameterPanel::selectedRangeTiming() const
     if (!range)
         return QString();
     // The search Setting would run, from where the last one left it.
-    IntegrationSearch::State next = search;
-    IntegrationSearch::run(table, *range, next);
+    IntegrationSearch::State next = m_search;
+    IntegrationSearch::run(m_table, *range, next);
     return FrameTiming::summary(*range, std::uint32_t(next.integrationCount));
 }
 
 void ParameterPanel::showRangeTiming()
 {
-    if (ui.rangeTiming)
-        ui.rangeTiming->setText(selectedRangeTiming());
+    if (m_ui.rangeTiming)
+        m_ui.rangeTiming->setText(selectedRangeTiming());
 }
 
-void ParameterPanel::rangeToggled(QObject *sender, bool checked)
+void ParameterPanel::selectRange(QObject *sender, bool checked)
 {
     if (!checked)
         return;
     showRangeTiming();
-    if (sender == ui.typedRange) {
+    if (sender == m_ui.typedRange) {
         // The typed range takes effect when Setting is pressed.
-        ui.typedRangeField->show();
+        m_ui.typedRangeField->show();
         return;
     }
     for (const auto &[button, range] : fixedRanges()) {
         if (sender == button) {
-            ui.typedRangeField->hide();
+            m_ui.typedRangeField->hide();
             chooseRange(range);
         }
     }
@@ -78,7 +78,7 @@ void ParameterPanel::rangeToggled(QObject *sender, bool checked)
 
 std::vector<ParameterPanel::FixedRange> ParameterPanel::fixedRanges() const
 {
-    return {{ui.range800, 800.0}, {ui.range100, 100.0}, {ui.range10, 10.0}, {ui.range1, 1.0}};
+    return {{m_ui.range800, 800.0}, {m_ui.range100, 100.0}, {m_ui.range10, 10.0}, {m_ui.range1, 1.0}};
 }
 
 std::optional<double> ParameterPanel::parseTypedRange(const QString &text)
@@ -92,7 +92,7 @@ std::optional<double> ParameterPanel::parseTypedRange(const QString &text)
 
 bool ParameterPanel::fieldsComplete() const
 {
-    for (const QLineEdit *edit : {ui.vbias1, ui.voff, ui.vbias2, ui.von}) {
+    for (const QLineEdit *edit : {m_ui.vbias1, m_ui.voff, m_ui.vbias2, m_ui.von}) {
         if (edit->text().isEmpty())
             return false;
     }
@@ -101,8 +101,8 @@ bool ParameterPanel::fieldsComplete() const
 
 void ParameterPanel::applySettings()
 {
-    if (state.running) {
-        message(QStringLiteral("Setting is not available during data collection."));
+    if (m_state.running) {
+        m_message(QStringLiteral("Setting is not available during data collection."));
         return;
     }
     apply(false);
@@ -120,7 +120,7 @@ void ParameterPanel::apply(bool quiet)
         if (quiet)
             m_log.line(QStringLiteral("The stored parameters were not sent: %1").arg(sentence).toUtf8());
         else
-            message(sentence);
+            m_message(sentence);
     };
     if (!fieldsComplete()) {
         refuse(QStringLiteral("input fields are empty"));
@@ -130,15 +130,15 @@ void ParameterPanel::apply(bool quiet)
     // store, nor half-typed ones ("-"): nothing is sent unless all four parse.
     QString refusal;
     const std::optional<BiasVoltages> voltages =
-        BiasVoltages::parse(ui.vbias1->text(), ui.vbias2->text(), ui.von->text(), ui.voff->text(), &refusal);
+        BiasVoltages::parse(m_ui.vbias1->text(), m_ui.vbias2->text(), m_ui.von->text(), m_ui.voff->text(), &refusal);
     if (!voltages) {
         refuse(refusal);
         return;
     }
     double range = chosenRange();
-    if (ui.typedRange->isChecked()) {
+    if (m_ui.typedRange->isChecked()) {
         // An empty or zero range would make the search divide by zero.
-        const std::optional<double> typed = parseTypedRange(ui.gear->text());
+        const std::optional<double> typed = parseTypedRange(m_ui.gear->text());
         if (!typed) {
             refuse(QStringLiteral("Please enter a current range from 1 to 800 nA."));
             return;
@@ -146,37 +146,37 @@ void ParameterPanel::apply(bool quiet)
         range = *typed;
     }
 
-    const ParameterSet chosen = ParameterSet::choose(range, *voltages, search, table);
+    const ParameterSet chosen = ParameterSet::choose(range, *voltages, m_search, m_table);
     if (!chosen.integrationFound)
         m_log.line("No suitable integration time found within the specified range.");
-    command = chosen.command;
-    m_log.hexBytes(command.data(), int(command.size()));
+    m_command = chosen.command;
+    m_log.hexBytes(m_command.data(), int(m_command.size()));
 
     // The worker may still be finishing the frame of the last stop.
-    gate.whenParked(WorkerGate::Job::Parameters, [this, chosen, quiet] { send(chosen, quiet); });
+    m_gate.whenParked(WorkerGate::Job::Parameters, [this, chosen, quiet] { send(chosen, quiet); });
 }
 
 void ParameterPanel::send(const ParameterSet &chosen, bool quiet)
 {
-    answer = session.sendParameters(chosen.command);
-    if (!answer.acknowledged) {
+    m_answer = m_session.sendParameters(chosen.command);
+    if (!m_answer.acknowledged) {
         // The device kept its parameters, so the console keeps its own.
         if (!quiet)
-            message(QStringLiteral("Parameter setting failed."));
+            m_message(QStringLiteral("Parameter setting failed."));
         m_log.line("Parameter setting failed.");
-        if (answer.corrupt)
-            m_log.line(DeviceSession::corruptAnswer(session.serial(), QStringLiteral("parameter command"), answer)
+        if (m_answer.corrupt)
+            m_log.line(DeviceSession::corruptAnswer(m_session.serial(), QStringLiteral("parameter command"), m_answer)
                         .toUtf8());
         return;
     }
-    state.configured = true;
-    search = chosen.integration;
-    sent = chosen.voltages;
+    m_state.configured = true;
+    m_search = chosen.integration;
+    m_sent = chosen.voltages;
     chooseRange(chosen.rangeNa);
-    chosen.applyTo(worker, table);
-    summary = chosen.summary();
+    chosen.applyTo(m_worker, m_table);
+    m_summary = chosen.summary();
     m_log.line("Parameter setting successful.");
     emit configured();
     if (!quiet)
-        message(QStringLiteral("Parameter setting successful."));
+        m_message(QStringLiteral("Parameter setting successful."));
 }

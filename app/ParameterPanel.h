@@ -1,11 +1,11 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "AcknowledgementWait.h"
-#include "BiasVoltages.h"
-#include "DeviceProtocol.h"
-#include "IntegrationSearch.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
+#include "device/AcknowledgementWait.h"
+#include "device/DeviceProtocol.h"
+#include "operation/BiasVoltages.h"
+#include "operation/IntegrationSearch.h"
 
 #include <QObject>
 #include <QString>
@@ -67,7 +67,7 @@ public:
     std::vector<FixedRange> fixedRanges() const;
 
     // A range radio button toggled; sender is that button.
-    void rangeToggled(QObject *sender, bool checked);
+    void selectRange(QObject *sender, bool checked);
     // The range the operator chose: the last fixed button checked, or the
     // typed range once a Setting carried it (200 nA before either). The
     // device converts with the range it acknowledged last, which the capture
@@ -81,14 +81,14 @@ public:
     // message box. Invalid fields or a refusal leave the device unconfigured.
     void applyStored();
 
-    const IntegrationSearch::State &searchState() const { return search; }
-    const std::vector<double> &integralCurrentTable() const { return table; }
+    const IntegrationSearch::State &searchState() const { return m_search; }
+    const std::vector<double> &integralCurrentTable() const { return m_table; }
     // The command of the last Setting that got as far as sending (empty before).
-    const DeviceProtocol::Frame &lastCommand() const { return command; }
+    const DeviceProtocol::Frame &lastCommand() const { return m_command; }
     // The voltages the device acknowledged last (all zero before).
-    const BiasVoltages &sentVoltages() const { return sent; }
+    const BiasVoltages &sentVoltages() const { return m_sent; }
     // How the last exchange of the parameter command went.
-    const AcknowledgementWait::Result &lastAnswer() const { return answer; }
+    const AcknowledgementWait::Result &lastAnswer() const { return m_answer; }
 
     // The typed range when it is a whole number from 1 to 800.
     static std::optional<double> parseTypedRange(const QString &text);
@@ -111,18 +111,18 @@ private:
     void apply(bool quiet);
     void send(const ParameterSet &chosen, bool quiet);
 
-    ParameterWidgets ui;
-    ConsoleState &state;
-    AcquisitionSettings &worker; // the capture loop's settings
-    DeviceSession &session;
-    WorkerGate &gate;
-    QString &summary;
-    OperatorMessage::Sink message;
+    ParameterWidgets m_ui;
+    ConsoleState &m_state;
+    AcquisitionSettings &m_worker; // the capture loop's settings
+    DeviceSession &m_session;
+    WorkerGate &m_gate;
+    QString &m_summary;
+    OperatorMessage::Sink m_message;
 
-    std::vector<double> table = IntegrationSearch::defaultTable(); // integral-current candidates
-    IntegrationSearch::State search;
-    DeviceProtocol::Frame command;
-    AcknowledgementWait::Result answer;
-    BiasVoltages sent;
+    std::vector<double> m_table = IntegrationSearch::defaultTable(); // integral-current candidates
+    IntegrationSearch::State m_search;
+    DeviceProtocol::Frame m_command;
+    AcknowledgementWait::Result m_answer;
+    BiasVoltages m_sent;
     double m_chosenRange = 200.0; // nA
 };

@@ -1,4 +1,4 @@
-#include "RecognitionAnswerWindow.h"
+#include "app/RecognitionAnswerWindow.h"
 
 #include <QLabel>
 #include <QPixmap>
@@ -6,21 +6,21 @@
 
 RecognitionAnswerWindow::RecognitionAnswerWindow()
     : QWidget(nullptr)
-    , label(new QLabel(this))
+    , m_label(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Recognition"));
     // Closing the main window ends the application even while this one shows.
     setAttribute(Qt::WA_QuitOnClose, false);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(label);
-    label->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_label);
+    m_label->setAlignment(Qt::AlignCenter);
 }
 
 void RecognitionAnswerWindow::showPicture(const QImage &picture)
 {
-    shown = picture;
-    label->setPixmap(QPixmap::fromImage(picture));
+    m_shown = picture;
+    m_label->setPixmap(QPixmap::fromImage(picture));
     adjustSize();
     show();
 }

@@ -19,9 +19,9 @@ public:
 
     // Shows the picture at its own size and brings the window on screen.
     void showPicture(const QImage &picture);
-    QImage picture() const { return shown; }
+    QImage picture() const { return m_shown; }
 
 private:
-    QLabel *label;
-    QImage shown;
+    QLabel *m_label;
+    QImage m_shown;
 };

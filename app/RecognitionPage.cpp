@@ -1,8 +1,9 @@
-#include "RecognitionPage.h"
+#include "app/RecognitionPage.h"
 
-#include "RecognitionAnswerWindow.h"
-#include "RecognitionEngine.h"
-#include "TemplatePicture.h"
+#include "acquisition/TemplatePicture.h"
+#include "app/AppLogging.h"
+#include "app/RecognitionAnswerWindow.h"
+#include "recognition/RecognitionEngine.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -68,126 +69,126 @@ RecognitionPage::RecognitionPage(QWidget *container, const ConsoleState &state, 
                                  const ConsolePaths &paths, std::function<void()> requestTestPicture,
                                  OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
-    , ui(buildWidgets(container, this))
-    , state(state)
-    , worker(worker)
-    , requestTestPicture(std::move(requestTestPicture))
-    , message(std::move(message))
-    , paths(paths)
+    , m_ui(buildWidgets(container, this))
+    , m_state(state)
+    , m_worker(worker)
+    , m_requestTestPicture(std::move(requestTestPicture))
+    , m_message(std::move(message))
+    , m_paths(paths)
 {
-    connect(ui.collectTemplate, &QPushButton::clicked, this, &RecognitionPage::collectTemplate);
-    connect(ui.offsetEnable, &QPushButton::clicked, this, &RecognitionPage::offsetEnableClicked);
-    connect(ui.offsetDisable, &QPushButton::clicked, this, &RecognitionPage::offsetDisableClicked);
-    connect(ui.timer, &QTimer::timeout, this, &RecognitionPage::tick);
+    connect(m_ui.collectTemplate, &QPushButton::clicked, this, &RecognitionPage::collectTemplate);
+    connect(m_ui.offsetEnable, &QPushButton::clicked, this, &RecognitionPage::runWithTemplate);
+    connect(m_ui.offsetDisable, &QPushButton::clicked, this, &RecognitionPage::runWithoutTemplate);
+    connect(m_ui.timer, &QTimer::timeout, this, &RecognitionPage::tick);
 }
 
 RecognitionPage::~RecognitionPage()
 {
     // The answer window has no parent; it goes with the page.
-    delete answer.data();
+    delete m_answer.data();
 }
 
 RecognitionAnswerWindow *RecognitionPage::answerWindow() const
 {
-    return answer.data();
+    return m_answer.data();
 }
 
 bool RecognitionPage::isValidAnswer(int digit, float confidence)
 {
-    return double(confidence) >= MinimumConfidence && digit >= 0 && digit < NoDigit;
+    return double(confidence) >= kMinimumConfidence && digit >= 0 && digit < kNoDigit;
 }
 
 void RecognitionPage::collectTemplate()
 {
-    if (!state.running) {
-        message(QStringLiteral("Please Start capture first!"));
+    if (!m_state.running) {
+        m_message(QStringLiteral("Please Start capture first!"));
         return;
     }
     // The worker writes its next frame as the template and clears the flag.
-    worker.request();
-    ui.offsetEnable->setEnabled(true);
-    ui.offsetDisable->setEnabled(true);
+    m_worker.request();
+    m_ui.offsetEnable->setEnabled(true);
+    m_ui.offsetDisable->setEnabled(true);
 }
 
 void RecognitionPage::toggleRun(bool withTemplate)
 {
-    if (!state.running) {
-        message(QStringLiteral("Please Start capture first!"));
+    if (!m_state.running) {
+        m_message(QStringLiteral("Please Start capture first!"));
         return;
     }
-    if (recognitionRunning) {
+    if (m_recognitionRunning) {
         stopRun();
         return;
     }
-    recognitionRunning = true;
-    offsetMode = withTemplate;
-    QPushButton *own = withTemplate ? ui.offsetEnable : ui.offsetDisable;
-    QPushButton *other = withTemplate ? ui.offsetDisable : ui.offsetEnable;
+    m_recognitionRunning = true;
+    m_offsetMode = withTemplate;
+    QPushButton *own = withTemplate ? m_ui.offsetEnable : m_ui.offsetDisable;
+    QPushButton *other = withTemplate ? m_ui.offsetDisable : m_ui.offsetEnable;
     own->setText(QStringLiteral("Stop"));
     other->setEnabled(false);
-    ui.timer->start(IntervalMs);
+    m_ui.timer->start(kIntervalMs);
     // The first answer comes at once, from the test picture already on disk.
-    if (requestTestPicture)
-        requestTestPicture();
+    if (m_requestTestPicture)
+        m_requestTestPicture();
     attempt();
 }
 
 void RecognitionPage::stopRun()
 {
-    ui.timer->stop();
-    recognitionRunning = false;
-    QPushButton *own = offsetMode ? ui.offsetEnable : ui.offsetDisable;
-    QPushButton *other = offsetMode ? ui.offsetDisable : ui.offsetEnable;
-    own->setText(QString::fromLatin1(offsetMode ? EnableText : DisableText));
+    m_ui.timer->stop();
+    m_recognitionRunning = false;
+    QPushButton *own = m_offsetMode ? m_ui.offsetEnable : m_ui.offsetDisable;
+    QPushButton *other = m_offsetMode ? m_ui.offsetDisable : m_ui.offsetEnable;
+    own->setText(QString::fromLatin1(m_offsetMode ? EnableText : DisableText));
     other->setEnabled(true);
-    ui.result->setText(QString::fromLatin1(ResultCaption));
-    ui.confidence->setText(QString::fromLatin1(ConfidenceCaption));
+    m_ui.result->setText(QString::fromLatin1(ResultCaption));
+    m_ui.confidence->setText(QString::fromLatin1(ConfidenceCaption));
 }
 
 void RecognitionPage::failRun(const QString &text)
 {
     // Stopped before telling: the timer must not start more attempts while
     // the operator reads the message.
-    if (recognitionRunning)
+    if (m_recognitionRunning)
         stopRun();
-    message(text);
+    m_message(text);
 }
 
 void RecognitionPage::reset()
 {
-    ui.timer->stop();
-    recognitionRunning = false;
-    ui.offsetEnable->setText(QString::fromLatin1(EnableText));
-    ui.offsetEnable->setEnabled(false);
-    ui.offsetDisable->setText(QString::fromLatin1(DisableText));
-    ui.offsetDisable->setEnabled(false);
-    ui.result->setText(QString::fromLatin1(ResultCaption));
-    ui.confidence->setText(QString::fromLatin1(ConfidenceCaption));
+    m_ui.timer->stop();
+    m_recognitionRunning = false;
+    m_ui.offsetEnable->setText(QString::fromLatin1(EnableText));
+    m_ui.offsetEnable->setEnabled(false);
+    m_ui.offsetDisable->setText(QString::fromLatin1(DisableText));
+    m_ui.offsetDisable->setEnabled(false);
+    m_ui.result->setText(QString::fromLatin1(ResultCaption));
+    m_ui.confidence->setText(QString::fromLatin1(ConfidenceCaption));
 }
 
 void RecognitionPage::tick()
 {
     // The picture asked for now is recognised at the next tick.
-    if (requestTestPicture)
-        requestTestPicture();
+    if (m_requestTestPicture)
+        m_requestTestPicture();
     attempt();
 }
 
 void RecognitionPage::attempt()
 {
-    ++attempts;
-    if (paths.scratchFolder.isEmpty() || !QDir(paths.scratchFolder).exists()) {
-        qDebug() << "目录不存在";
+    ++m_attempts;
+    if (m_paths.scratchFolder.isEmpty() || !QDir(m_paths.scratchFolder).exists()) {
+        qCDebug(lcApp) << "目录不存在";
         return;
     }
-    const QString picturePath = paths.testPicture();
-    const QString modelPath = paths.shippedFile(QStringLiteral("mnist_cnn_traced.pt"));
+    const QString picturePath = m_paths.testPicture();
+    const QString modelPath = m_paths.shippedFile(QStringLiteral("mnist_cnn_traced.pt"));
     const bool havePicture = QFileInfo::exists(picturePath);
     const bool haveModel = QFileInfo::exists(modelPath);
     if (!havePicture)
-        qDebug().noquote() << "图片文件不存在:" << picturePath;
+        qCDebug(lcApp).noquote() << "图片文件不存在:" << picturePath;
     if (!haveModel)
-        qDebug().noquote() << "模型文件不存在:" << modelPath;
+        qCDebug(lcApp).noquote() << "模型文件不存在:" << modelPath;
     if (!haveModel) {
         // The model is supplied with the application; without it no later
         // attempt can succeed either.
@@ -197,9 +198,12 @@ void RecognitionPage::attempt()
     if (!havePicture)
         return; // no frame written yet: the next tick tries again
 
-    const RecognitionEngine::Answer answerOf =
-        RecognitionEngine::detect(modelPath.toStdString(), picturePath.toStdString(), offsetMode,
-                                  paths.scratchFolder.toStdString(), paths.resultFolder.toStdString());
+    if (!m_detect)
+        qCWarning(lcApp) << "This program was built without the recognition engine.";
+    const RecognitionEngine::Answer answerOf = m_detect
+        ? m_detect(modelPath.toStdString(), picturePath.toStdString(), m_offsetMode, m_paths.scratchFolder.toStdString(),
+                   m_paths.resultFolder.toStdString())
+        : RecognitionEngine::Answer{};
     if (!answerOf.ok) {
         // The details are already on the error stream.
         failRun(QStringLiteral("Digit recognition failed and has been stopped."));
@@ -212,8 +216,8 @@ void RecognitionPage::attempt()
 bool RecognitionPage::showAnswer(const DetectionResult &result)
 {
     if (!isValidAnswer(result.digit, result.confidence)) {
-        const QString path = paths.shippedFile(QStringLiteral("error.png"));
-        if (double(result.confidence) < MinimumConfidence)
+        const QString path = m_paths.shippedFile(QStringLiteral("error.png"));
+        if (double(result.confidence) < kMinimumConfidence)
             std::cerr << "Confidence is low (" << result.confidence << "). Loading error image." << std::endl;
         else
             std::cerr << "Digit is 10 (invalid). Loading error image." << std::endl;
@@ -223,12 +227,12 @@ bool RecognitionPage::showAnswer(const DetectionResult &result)
             return false;
         }
         showPicture(toImage(picture));
-        ui.result->setText(QStringLiteral("Result: ?"));
-        ui.confidence->setText(QStringLiteral("Confidence: ?"));
+        m_ui.result->setText(QStringLiteral("Result: ?"));
+        m_ui.confidence->setText(QStringLiteral("Confidence: ?"));
         return true;
     }
 
-    const QString path = paths.shippedFile(QStringLiteral("%1.png").arg(result.digit));
+    const QString path = m_paths.shippedFile(QStringLiteral("%1.png").arg(result.digit));
     const cv::Mat picture = cv::imread(path.toStdString(), cv::IMREAD_COLOR);
     if (picture.empty()) {
         std::cerr << "Error: Unable to load image for digit " << result.digit << ". Loading error image."
@@ -236,24 +240,24 @@ bool RecognitionPage::showAnswer(const DetectionResult &result)
         return false;
     }
     showPicture(toImage(picture));
-    ui.result->setText(QString::fromLatin1(ResultCaption) + QStringLiteral("%1").arg(result.digit));
-    ui.confidence->setText(QString::fromLatin1(ConfidenceCaption)
+    m_ui.result->setText(QString::fromLatin1(ResultCaption) + QStringLiteral("%1").arg(result.digit));
+    m_ui.confidence->setText(QString::fromLatin1(ConfidenceCaption)
                            + QStringLiteral("%1").arg(double(result.confidence), 0, 'g', -1));
     return true;
 }
 
 void RecognitionPage::showPicture(const QImage &picture)
 {
-    if (!answer)
-        answer = new RecognitionAnswerWindow;
-    answer->showPicture(picture);
+    if (!m_answer)
+        m_answer = new RecognitionAnswerWindow;
+    m_answer->showPicture(picture);
 }
 
 void RecognitionPage::saveResultPicture(const DetectionResult &result) const
 {
-    const QString &resultFolder = paths.resultFolder;
+    const QString &resultFolder = m_paths.resultFolder;
     if (!QDir(resultFolder).exists()) {
-        qDebug() << "目录不存在";
+        qCDebug(lcApp) << "目录不存在";
         return;
     }
     const QString path = resultFolder + QStringLiteral("/result.png");
@@ -264,7 +268,7 @@ void RecognitionPage::saveResultPicture(const DetectionResult &result) const
         std::cerr << "OpenCV error: " << e.what() << std::endl;
     }
     if (saved)
-        qDebug().noquote() << "图像已保存到" << path;
+        qCDebug(lcApp).noquote() << "图像已保存到" << path;
     else
-        qDebug() << "保存图像失败";
+        qCDebug(lcApp) << "保存图像失败";
 }

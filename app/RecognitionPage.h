@@ -1,8 +1,9 @@
 #pragma once
 
-#include "ConsolePaths.h"
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
+#include "context/ConsolePaths.h"
+#include "recognition/RecognitionEngine.h"
 
 #include <QObject>
 #include <QPointer>
@@ -49,9 +50,9 @@ class RecognitionPage : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int IntervalMs = 1000;
-    static constexpr double MinimumConfidence = 0.4;
-    static constexpr int NoDigit = 10;
+    static constexpr int kIntervalMs = 1000;
+    static constexpr double kMinimumConfidence = 0.4;
+    static constexpr int kNoDigit = 10;
 
     // Builds the page's widgets inside `container` (widget_24): "Collect
     // Template", the two offset buttons and the two answer labels.
@@ -60,13 +61,16 @@ public:
     RecognitionPage(QWidget *container, const ConsoleState &state, TemplatePicture &worker, const ConsolePaths &paths,
                     std::function<void()> requestTestPicture,
                     OperatorMessage::Sink message = OperatorMessage::modalBox(), QObject *parent = nullptr);
-    const RecognitionWidgets &widgets() const { return ui; }
+    const RecognitionWidgets &widgets() const { return m_ui; }
+    // The engine an attempt runs; without one every attempt fails (the
+    // program was built without recognition).
+    void setEngine(RecognitionEngine::Detect detect) { m_detect = detect; }
     ~RecognitionPage() override;
 
     void collectTemplate();
     // The offset buttons: start a run in their mode, or stop the running one.
-    void offsetEnableClicked() { toggleRun(true); }
-    void offsetDisableClicked() { toggleRun(false); }
+    void runWithTemplate() { toggleRun(true); }
+    void runWithoutTemplate() { toggleRun(false); }
     // Timer tick: ask for a fresh test picture and recognise the last one.
     void tick();
     // One recognition attempt on the test picture in the scratch folder.
@@ -77,11 +81,11 @@ public:
     // The test picture could not be written: the run stops and the operator is told.
     void testPictureFailed(const QString &sentence) { failRun(sentence); }
 
-    bool isRunning() const { return recognitionRunning; }
-    bool subtractsTemplate() const { return offsetMode; }
+    bool isRunning() const { return m_recognitionRunning; }
+    bool subtractsTemplate() const { return m_offsetMode; }
     RecognitionAnswerWindow *answerWindow() const;
-    int attemptsRun() const { return attempts; }
-    const QTimer *timer() const { return ui.timer; }
+    int attemptsRun() const { return m_attempts; }
+    const QTimer *timer() const { return m_ui.timer; }
 
     // Whether an answer counts as a digit (otherwise the error picture shows).
     static bool isValidAnswer(int digit, float confidence);
@@ -94,15 +98,16 @@ private:
     void showPicture(const QImage &picture);
     void saveResultPicture(const DetectionResult &result) const;
 
-    RecognitionWidgets ui;
-    const ConsoleState &state;
-    TemplatePicture &worker; // the capture loop's recognition template
-    std::function<void()> requestTestPicture;
-    OperatorMessage::Sink message;
+    RecognitionWidgets m_ui;
+    const ConsoleState &m_state;
+    TemplatePicture &m_worker; // the capture loop's recognition template
+    std::function<void()> m_requestTestPicture;
+    OperatorMessage::Sink m_message;
 
-    const ConsolePaths &paths;
-    bool recognitionRunning = false;
-    bool offsetMode = false; // true while "Offset Enable" runs: the engine subtracts the template
-    int attempts = 0;
-    QPointer<RecognitionAnswerWindow> answer; // created on the first answer, no parent
+    const ConsolePaths &m_paths;
+    RecognitionEngine::Detect m_detect = nullptr;
+    bool m_recognitionRunning = false;
+    bool m_offsetMode = false; // true while "Offset Enable" runs: the engine subtracts the template
+    int m_attempts = 0;
+    QPointer<RecognitionAnswerWindow> m_answer; // created on the first answer, no parent
 };

@@ -1,6 +1,6 @@
-#include "RunFolderLink.h"
+#include "app/RunFolderLink.h"
 
-#include "EventLog.h"
+#include "services/EventLog.h"
 
 #include <QDesktopServices>
 #include <QDir>

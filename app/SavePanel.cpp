@@ -1,9 +1,10 @@
-#include "SavePanel.h"
+#include "app/SavePanel.h"
 
-#include "EventLog.h"
-#include "RunFolderLink.h"
-#include "SaveRunFeeder.h"
-#include "SaveRequest.h"
+#include "acquisition/SaveRunFeeder.h"
+#include "app/AppLogging.h"
+#include "app/RunFolderLink.h"
+#include "operation/SaveRequest.h"
+#include "services/EventLog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,17 +22,17 @@ SavePanel::SavePanel(const SaveWidgets &widgets, const ConsoleState &state, Save
                      const QString &summary, MetadataSource metadata, EventLog &log, OperatorMessage::Sink message, QObject *parent)
     : QObject(parent)
     , m_log(log)
-    , ui(widgets)
-    , state(state)
-    , worker(worker)
-    , summary(summary)
-    , metadata(std::move(metadata))
-    , message(std::move(message))
-    , chooseDirectory([] {
+    , m_ui(widgets)
+    , m_state(state)
+    , m_worker(worker)
+    , m_summary(summary)
+    , m_metadata(std::move(metadata))
+    , m_message(std::move(message))
+    , m_chooseDirectory([] {
         return QFileDialog::getExistingDirectory(nullptr, QStringLiteral("Select Directory"), QString(),
                                                  QFileDialog::ShowDirsOnly);
     })
-    , ask([](const QString &text) {
+    , m_ask([](const QString &text) {
         return QMessageBox::question(nullptr, QString(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes;
     })
@@ -48,109 +49,109 @@ QString SavePanel::runInProgressQuestion()
     return QStringLiteral("A save run is in progress. Stop it and keep the frames saved so far?");
 }
 
-void SavePanel::saveClicked()
+void SavePanel::requestSave()
 {
-    if (!state.running) {
-        message(QStringLiteral("Please start collecting data"));
+    if (!m_state.running) {
+        m_message(QStringLiteral("Please start collecting data"));
         return;
     }
-    const int count = ui.frames->currentText().toInt(nullptr, 10);
-    if (count > MaxFrames) {
-        message(QStringLiteral("The input value cannot exceed 1000! "));
+    const int count = m_ui.frames->currentText().toInt(nullptr, 10);
+    if (count > kMaxFrames) {
+        m_message(QStringLiteral("The input value cannot exceed 1000! "));
         return;
     }
     if (count < 1) {
         // Such a request would never complete; no folder is made for it.
-        message(QStringLiteral("The number of frames to save must be at least 1."));
+        m_message(QStringLiteral("The number of frames to save must be at least 1."));
         return;
     }
-    if (worker.isArmed()) {
-        if (!ask(runInProgressQuestion()))
+    if (m_worker.isArmed()) {
+        if (!m_ask(runInProgressQuestion()))
             return;
-        worker.end(QStringLiteral("a new save run was started"));
+        m_worker.end(QStringLiteral("a new save run was started"));
     }
 
     SaveRequest request;
-    request.directory = ui.path->text();
-    request.name = ui.name->text();
+    request.directory = m_ui.path->text();
+    request.name = m_ui.name->text();
     request.frames = count;
-    request.data = ui.data->isChecked();
-    request.pictures = ui.picture->isChecked();
-    request.video = ui.video->isChecked();
-    request.hdf5 = ui.hdf5 && ui.hdf5->isChecked();
+    request.data = m_ui.data->isChecked();
+    request.pictures = m_ui.picture->isChecked();
+    request.video = m_ui.video->isChecked();
+    request.hdf5 = m_ui.hdf5 && m_ui.hdf5->isChecked();
 
     QString refusal;
     const std::optional<SaveRunPlan> plan =
-        SaveRunPreparation::prepare(request, summary, metadata ? metadata() : RunMetadata(), &refusal);
+        SaveRunPreparation::prepare(request, m_summary, m_metadata ? m_metadata() : RunMetadata(), &refusal);
     if (!plan) {
         m_log.line(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
-        message(refusal);
+        m_message(refusal);
         return;
     }
-    qDebug() << "Data saved to" << plan->folder + QLatin1Char('/') + parameterFileName(plan->name);
+    qCDebug(lcApp) << "Data saved to" << plan->folder + QLatin1Char('/') + parameterFileName(plan->name);
     m_log.line(QStringLiteral("Save run requested: %1, %2 frames, kinds %3.")
                 .arg(plan->folder)
                 .arg(plan->frames)
                 .arg(request.kinds().isEmpty() ? QStringLiteral("none") : request.kinds().join(QStringLiteral(", ")))
                 .toUtf8());
-    requestCount = count;
-    folder = plan->folder;
-    outcomeShown = false;
+    m_requestCount = count;
+    m_folder = plan->folder;
+    m_outcomeShown = false;
     resetProgress();
-    if (!worker.arm(*plan, &refusal))
+    if (!m_worker.arm(*plan, &refusal))
         showFailure(refusal);
 }
 
 void SavePanel::choosePath()
 {
-    const QString chosen = chooseDirectory();
+    const QString chosen = m_chooseDirectory();
     if (chosen.isEmpty()) {
-        message(QStringLiteral("Please select a valid path"));
+        m_message(QStringLiteral("Please select a valid path"));
         return;
     }
-    ui.path->setText(chosen);
+    m_ui.path->setText(chosen);
 }
 
 void SavePanel::showProgress(int index)
 {
-    if (requestCount < 1 || outcomeShown)
+    if (m_requestCount < 1 || m_outcomeShown)
         return; // no request of this panel is running, or its outcome is shown
     // 100 % and "Save success!" wait for the outcome: gathered is not yet written.
-    const double percent = std::min(100.0, double(index) / requestCount * 100.0);
-    ui.progress->setValue(int(percent));
-    ui.state->setText(QString::number(double(std::lround(percent)), 'g', 6) + QStringLiteral("%"));
+    const double percent = std::min(100.0, double(index) / m_requestCount * 100.0);
+    m_ui.progress->setValue(int(percent));
+    m_ui.state->setText(QString::number(double(std::lround(percent)), 'g', 6) + QStringLiteral("%"));
 }
 
 void SavePanel::showOutcome(const SaveOutcome &outcome)
 {
-    if (outcome.folder == folder) {
-        outcomeShown = true;
-        if (ui.runFolder && outcome.written > 0)
-            ui.runFolder->showFolder(outcome.folder);
+    if (outcome.folder == m_folder) {
+        m_outcomeShown = true;
+        if (m_ui.runFolder && outcome.written > 0)
+            m_ui.runFolder->showFolder(outcome.folder);
         if (outcome.success()) {
-            ui.progress->setValue(100);
-            ui.state->setText(QStringLiteral("Save success!"));
+            m_ui.progress->setValue(100);
+            m_ui.state->setText(QStringLiteral("Save success!"));
         } else {
             // Never back to 100 % after a failure.
             const int percent = outcome.requested > 0 ? outcome.written * 100 / outcome.requested : 0;
-            ui.progress->setValue(std::min(percent, 99));
-            ui.state->setText(QStringLiteral("Saved %1 of %2").arg(outcome.written).arg(outcome.requested));
+            m_ui.progress->setValue(std::min(percent, 99));
+            m_ui.state->setText(QStringLiteral("Saved %1 of %2").arg(outcome.written).arg(outcome.requested));
         }
     }
     if (!outcome.success())
-        message(outcome.message());
+        m_message(outcome.message());
 }
 
 void SavePanel::showFailure(const QString &sentence)
 {
     resetProgress();
-    message(sentence);
+    m_message(sentence);
 }
 
 void SavePanel::resetProgress()
 {
-    ui.progress->setValue(0);
-    ui.state->clear();
-    if (ui.runFolder)
-        ui.runFolder->clearFolder();
+    m_ui.progress->setValue(0);
+    m_ui.state->clear();
+    if (m_ui.runFolder)
+        m_ui.runFolder->clearFolder();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ConsoleState.h"
-#include "OperatorMessage.h"
-#include "SaveOutcome.h"
-#include "SaveRunPlan.h"
+#include "acquisition/SaveOutcome.h"
+#include "acquisition/SaveRunPlan.h"
+#include "app/ConsoleState.h"
+#include "app/OperatorMessage.h"
 
 #include <QObject>
 #include <QString>
@@ -47,7 +47,7 @@ class SavePanel : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int MaxFrames = 1000;
+    static constexpr int kMaxFrames = 1000;
     using DirectoryChooser = std::function<QString()>;
     // Asks the operator a yes/no question; true for yes.
     using Question = std::function<bool(const QString &text)>;
@@ -60,11 +60,11 @@ public:
               QObject *parent = nullptr);
 
     // The Save button.
-    void saveClicked();
+    void requestSave();
     // The folder button; chooser defaults to the platform's directory chooser.
     void choosePath();
-    void setDirectoryChooser(DirectoryChooser chooser) { chooseDirectory = std::move(chooser); }
-    void setQuestion(Question question) { ask = std::move(question); }
+    void setDirectoryChooser(DirectoryChooser chooser) { m_chooseDirectory = std::move(chooser); }
+    void setQuestion(Question question) { m_ask = std::move(question); }
     // The worker's progress: index frames of the running request are gathered.
     void showProgress(int index);
     // The run's files are closed: how it went.
@@ -73,8 +73,8 @@ public:
     void showFailure(const QString &sentence);
 
     // The folder of the last armed request (empty before).
-    QString lastFolder() const { return folder; }
-    int requestedFrames() const { return requestCount; }
+    QString lastFolder() const { return m_folder; }
+    int requestedFrames() const { return m_requestCount; }
 
     static QString parameterFileName(const QString &folderName);
     static QString runInProgressQuestion();
@@ -83,18 +83,18 @@ private:
     EventLog &m_log; // safe from any thread
     void resetProgress();
 
-    SaveWidgets ui;
-    const ConsoleState &state;
-    SaveRunFeeder &worker; // the capture loop's save runs
-    const QString &summary;
-    MetadataSource metadata;
-    OperatorMessage::Sink message;
-    DirectoryChooser chooseDirectory;
-    Question ask;
+    SaveWidgets m_ui;
+    const ConsoleState &m_state;
+    SaveRunFeeder &m_worker; // the capture loop's save runs
+    const QString &m_summary;
+    MetadataSource m_metadata;
+    OperatorMessage::Sink m_message;
+    DirectoryChooser m_chooseDirectory;
+    Question m_ask;
 
-    int requestCount = 0; // frames of the request that runs; progress is measured against it
-    QString folder;
+    int m_requestCount = 0; // frames of the request that runs; progress is measured against it
+    QString m_folder;
     // The outcome of the request has been shown: progress that arrives late
     // (it travels from another thread) must not overwrite it.
-    bool outcomeShown = false;
+    bool m_outcomeShown = false;
 };

@@ -1,4 +1,4 @@
-#include "WindowAccessibility.h"
+#include "app/WindowAccessibility.h"
 
 #include "ui_MainWindow.h"
 

@@ -1,7 +1,7 @@
-#include "WindowChrome.h"
+#include "app/WindowChrome.h"
 
-#include "CompositorProbe.h"
-#include "FramelessHelper.h"
+#include "ui/CompositorProbe.h"
+#include "ui/FramelessHelper.h"
 
 #include <QApplication>
 #include <QMainWindow>

@@ -1,6 +1,6 @@
-#include "WindowForm.h"
+#include "app/WindowForm.h"
 
-#include "ComboBoxDelegate.h"
+#include "ui/ComboBoxDelegate.h"
 #include "ui_MainWindow.h"
 
 #include <QFont>

@@ -1,8 +1,9 @@
-#include "WindowSettings.h"
+#include "app/WindowSettings.h"
 
-#include "ParameterPanel.h"
-#include "ParameterSummary.h"
-#include "SettingsIdentity.h"
+#include "app/ParameterPanel.h"
+#include "context/SettingsIdentity.h"
+#include "context/SettingsKeys.h"
+#include "operation/ParameterSummary.h"
 #include "ui_MainWindow.h"
 
 #include <QSettings>
@@ -27,13 +28,13 @@ void load(Ui::MainWindow &form, ParameterPanel &parameters, const SettingsIdenti
     const std::unique_ptr<QSettings> stored = identity.open();
     QSettings &settings = *stored;
 
-    form.comboBox_saveframes->setCurrentText(QString::number(settings.value(QStringLiteral("saveFrames"), 0).toInt()));
+    form.comboBox_saveframes->setCurrentText(QString::number(settings.value(QLatin1String(SettingsKeys::kSaveFrames), 0).toInt()));
 
     const std::pair<const char *, QLineEdit *> texts[] = {
-        {"saveDirectory", form.lineEdit_savepath}, {"saveNames", form.lineEdit_savename},
-        {"lineEdit_vc", form.lineEdit_vc},         {"lineEdit_vd", form.lineEdit_vd},
-        {"lineEdit_von", form.lineEdit_von},       {"lineEdit_voff", form.lineEdit_voff},
-        {"lineEdit_gear", form.lineEdit_gear},
+        {SettingsKeys::kSaveDirectory, form.lineEdit_savepath}, {SettingsKeys::kSaveNames, form.lineEdit_savename},
+        {SettingsKeys::kVbias1, form.lineEdit_vc},                {SettingsKeys::kVbias2, form.lineEdit_vd},
+        {SettingsKeys::kVon, form.lineEdit_von},                  {SettingsKeys::kVoff, form.lineEdit_voff},
+        {SettingsKeys::kTypedRange, form.lineEdit_gear},
     };
     for (const auto &[key, edit] : texts)
         edit->setText(settings.value(QString::fromLatin1(key), QString()).toString());
@@ -47,7 +48,7 @@ void load(Ui::MainWindow &form, ParameterPanel &parameters, const SettingsIdenti
             rangeRestored = true;
         }
     }
-    if (storedTrue(settings, QStringLiteral("radioButton_optional_gear"))) {
+    if (storedTrue(settings, QLatin1String(SettingsKeys::kTypedRangeChosen))) {
         form.radioButton_optional_gear->setChecked(true);
         parameters.chooseRange(form.lineEdit_gear->text().toInt());
         rangeRestored = true;
@@ -80,9 +81,9 @@ void save(const Ui::MainWindow &form, const SettingsIdentity &identity)
     const std::unique_ptr<QSettings> stored = identity.open();
     QSettings &settings = *stored;
 
-    settings.setValue(QStringLiteral("saveFrames"), form.comboBox_saveframes->currentText().toInt());
-    settings.setValue(QStringLiteral("saveDirectory"), form.lineEdit_savepath->text());
-    settings.setValue(QStringLiteral("saveNames"), form.lineEdit_savename->text());
+    settings.setValue(QLatin1String(SettingsKeys::kSaveFrames), form.comboBox_saveframes->currentText().toInt());
+    settings.setValue(QLatin1String(SettingsKeys::kSaveDirectory), form.lineEdit_savepath->text());
+    settings.setValue(QLatin1String(SettingsKeys::kSaveNames), form.lineEdit_savename->text());
     for (QLineEdit *edit : {form.lineEdit_vc, form.lineEdit_vd, form.lineEdit_von, form.lineEdit_voff, form.lineEdit_gear})
         settings.setValue(edit->objectName(), edit->text());
     for (QAbstractButton *button :

@@ -1,13 +1,13 @@
-#include "WorkerAnalysisSource.h"
+#include "app/WorkerAnalysisSource.h"
 
-#include "BiasVoltages.h"
-#include "AcquisitionSettings.h"
-#include "ConsoleState.h"
-#include "FrameHealthSource.h"
-#include "FrameRendering.h"
-#include "LiveFrameCopy.h"
-#include "ReferenceCalibration.h"
-#include "SavedReferences.h"
+#include "acquisition/AcquisitionSettings.h"
+#include "acquisition/FrameHealthSource.h"
+#include "acquisition/FrameRendering.h"
+#include "acquisition/LiveFrameCopy.h"
+#include "acquisition/ReferenceCalibration.h"
+#include "analysis/SavedReferences.h"
+#include "app/ConsoleState.h"
+#include "operation/BiasVoltages.h"
 
 WorkerAnalysisSource::WorkerAnalysisSource(const AnalysisFeeds &feeds, const ConsoleState &state, Voltages sentVoltages)
     : m_feeds(feeds)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LiveAnalysisSource.h"
+#include "analysis/LiveAnalysisSource.h"
 
 #include <functional>
 

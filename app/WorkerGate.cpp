@@ -1,6 +1,6 @@
-#include "WorkerGate.h"
+#include "app/WorkerGate.h"
 
-#include "LoopParking.h"
+#include "acquisition/LoopParking.h"
 
 #include <QThread>
 

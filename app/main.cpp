@@ -1,13 +1,15 @@
-#include "BackendSelector.h"
-#include "ConsoleContext.h"
-#include "ConsoleShutdown.h"
-#include "LaunchOptions.h"
-#include "Log.h"
-#include "MainWindow.h"
-#include "ProcessSignals.h"
-#include "ScratchFolder.h"
-#include "StopSignals.h"
-#include "WindowChrome.h"
+#include "app/ConsoleShutdown.h"
+#include "app/LaunchOptions.h"
+#include "app/MainWindow.h"
+#include "app/RecognitionPage.h"
+#include "app/WindowChrome.h"
+#include "context/BackendSelector.h"
+#include "context/ConsoleContext.h"
+#include "context/ScratchFolder.h"
+#include "recognition/RecognitionEngine.h"
+#include "services/Log.h"
+#include "services/ProcessSignals.h"
+#include "services/StopSignals.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -62,6 +64,7 @@ int main(int argc, char *argv[])
     // The window holds the worker and its frame buffers inline (several MB), so
     // it lives on the heap rather than on the main thread's stack.
     auto window = std::make_unique<MainWindow>(context);
+    window->recognition().setEngine(&RecognitionEngine::detect);
     WindowChrome::install(app, *window);
     window->show();
     if (!choice.backend) {

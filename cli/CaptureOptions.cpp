@@ -1,4 +1,4 @@
-#include "CaptureOptions.h"
+#include "cli/CaptureOptions.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -111,7 +111,7 @@ QString missingRequired(const QCommandLineParser &parser)
 QString readCapture(const QCommandLineParser &parser, CaptureOptions &options)
 {
     if (parser.isSet(QStringLiteral("range"))) {
-        const auto range = wholeNumber(parser.value(QStringLiteral("range")), 1, CaptureOptions::kMaxRangeNa);
+        const auto range = wholeNumber(parser.value(QStringLiteral("range")), 1, ParameterSet::kMaxRangeNa);
         if (!range)
             return QStringLiteral("--range must be a whole number from 1 to 800.");
         options.rangeNa = *range;

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "BiasVoltages.h"
-#include "SaveRequest.h"
+#include "operation/BiasVoltages.h"
+#include "operation/ParameterSet.h"
+#include "operation/SaveRequest.h"
 
 #include <QString>
 #include <QStringList>
@@ -15,12 +16,11 @@
 struct CaptureOptions
 {
     enum class Action { Capture, List, Help, Version };
-    static constexpr int kMaxRangeNa = 800;
 
     Action action = Action::Capture;
     QString device;  // auto, simulator or d2xx; empty: TESSIVO_DEVICE decides
     QString serial;  // empty: the first ZK128
-    int rangeNa = kMaxRangeNa;
+    int rangeNa = ParameterSet::kMaxRangeNa;
     BiasVoltages voltages;
     SaveRequest save; // folder, name, frames and kinds (data when none is named)
     bool quiet = false;

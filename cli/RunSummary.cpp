@@ -1,6 +1,6 @@
-#include "RunSummary.h"
+#include "cli/RunSummary.h"
 
-#include "ExitCode.h"
+#include "cli/ExitCode.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>

@@ -1,6 +1,6 @@
-#include "ScriptStreams.h"
+#include "cli/ScriptStreams.h"
 
-#include "EventLog.h"
+#include "services/EventLog.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,17 +1,17 @@
-#include "ScriptedCapture.h"
+#include "cli/ScriptedCapture.h"
 
-#include "BatteryReport.h"
-#include "ConsoleContext.h"
-#include "FrameTiming.h"
-#include "ReferenceFile.h"
-#include "SavedReferences.h"
-#include "ExitCode.h"
-#include "EventLog.h"
-#include "ParameterSet.h"
-#include "ProgressPrinter.h"
-#include "SaveRequest.h"
-#include "ScriptStreams.h"
-#include "StopSignals.h"
+#include "analysis/ReferenceFile.h"
+#include "analysis/SavedReferences.h"
+#include "cli/ExitCode.h"
+#include "cli/ProgressPrinter.h"
+#include "cli/ScriptStreams.h"
+#include "context/ConsoleContext.h"
+#include "device/BatteryReport.h"
+#include "operation/FrameTiming.h"
+#include "operation/ParameterSet.h"
+#include "operation/SaveRequest.h"
+#include "services/EventLog.h"
+#include "services/StopSignals.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -201,7 +201,7 @@ SaveOutcome ScriptedCapture::gather(const SaveRunPlan &plan)
         outcome = refused;
         loop.quit();
     });
-    connect(&m_worker, &ReceiverThread::savemessage, &loop, [this](int gathered) {
+    connect(&m_worker, &ReceiverThread::saveProgressed, &loop, [this](int gathered) {
         m_frameClock.restart();
         m_progress.update(gathered, m_runClock.elapsed());
     });

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "CaptureDevice.h"
-#include "CaptureOptions.h"
-#include "ReceiverThread.h"
-#include "RunSummary.h"
-#include "SaveOutcome.h"
-#include "SettingsIdentity.h"
+#include "acquisition/ReceiverThread.h"
+#include "acquisition/SaveOutcome.h"
+#include "cli/CaptureOptions.h"
+#include "cli/RunSummary.h"
+#include "context/SettingsIdentity.h"
+#include "operation/CaptureDevice.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -14,7 +14,7 @@
 
 #include <optional>
 
-#include "ReferenceSet.h"
+#include "analysis/ReferenceSet.h"
 
 class ConsoleContext;
 class ProgressPrinter;

@@ -1,4 +1,4 @@
-#include "SerialListing.h"
+#include "cli/SerialListing.h"
 
 namespace SerialListing {
 

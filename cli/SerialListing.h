@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceSession.h"
+#include "device/DeviceSession.h"
 
 #include <QStringList>
 

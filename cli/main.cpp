@@ -1,16 +1,16 @@
 // tessivo128-capture: captures and saves a run from the command line, on the
 // same core as the window (see ScriptedCapture and README "Scripted runs").
-#include "BackendSelector.h"
-#include "CaptureOptions.h"
-#include "ConsoleContext.h"
-#include "ExitCode.h"
-#include "ProcessSignals.h"
-#include "ProgressPrinter.h"
-#include "ScriptStreams.h"
-#include "ScriptedCapture.h"
-#include "SerialListing.h"
-#include "SimulatorBackend.h"
-#include "StopSignals.h"
+#include "cli/CaptureOptions.h"
+#include "cli/ExitCode.h"
+#include "cli/ProgressPrinter.h"
+#include "cli/ScriptStreams.h"
+#include "cli/ScriptedCapture.h"
+#include "cli/SerialListing.h"
+#include "context/BackendSelector.h"
+#include "context/ConsoleContext.h"
+#include "services/ProcessSignals.h"
+#include "services/StopSignals.h"
+#include "simulator/SimulatorBackend.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "AbsentBackend.h"
+#include "device/AbsentBackend.h"
 
 namespace {
 

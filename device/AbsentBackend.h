@@ -1,6 +1,6 @@
 #pragma once
 
-#include "D2xxBackend.h"
+#include "device/D2xxBackend.h"
 
 // The backend of a console that has none: every call answers "device not
 // found" (or an empty device list) and touches nothing. It stands in when an

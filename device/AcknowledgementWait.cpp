@@ -1,4 +1,4 @@
-#include "AcknowledgementWait.h"
+#include "device/AcknowledgementWait.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "D2xxBackend.h"
-#include "DeviceProtocol.h"
+#include "device/D2xxBackend.h"
+#include "device/DeviceProtocol.h"
 
 #include <chrono>
 #include <cstddef>

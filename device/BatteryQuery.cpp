@@ -1,6 +1,6 @@
-#include "BatteryQuery.h"
+#include "device/BatteryQuery.h"
 
-#include "DeviceProtocol.h"
+#include "device/DeviceProtocol.h"
 
 #include <algorithm>
 #include <array>

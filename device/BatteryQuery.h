@@ -1,6 +1,6 @@
 #pragma once
 
-#include "D2xxBackend.h"
+#include "device/D2xxBackend.h"
 
 #include <chrono>
 #include <cstdint>

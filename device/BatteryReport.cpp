@@ -1,6 +1,6 @@
-#include "BatteryReport.h"
+#include "device/BatteryReport.h"
 
-#include "DeviceProtocol.h"
+#include "device/DeviceProtocol.h"
 
 namespace BatteryReport {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BatteryQuery.h"
+#include "device/BatteryQuery.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "D2xxTypes.h"
+#include "device/D2xxTypes.h"
 
 #include <QString>
 

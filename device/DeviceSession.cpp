@@ -1,4 +1,4 @@
-#include "DeviceSession.h"
+#include "device/DeviceSession.h"
 
 #include <algorithm>
 

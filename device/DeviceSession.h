@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AcknowledgementWait.h"
-#include "BatteryQuery.h"
-#include "D2xxBackend.h"
-#include "DeviceProtocol.h"
+#include "device/AcknowledgementWait.h"
+#include "device/BatteryQuery.h"
+#include "device/D2xxBackend.h"
+#include "device/DeviceProtocol.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
-#include "DeviceWatcher.h"
+#include "device/DeviceWatcher.h"
 
-#include "D2xxBackend.h"
+#include "device/D2xxBackend.h"
 
 #ifdef TESSIVO_HAVE_UDEV
-#include "UdevMonitor.h"
+#include "device/UdevMonitor.h"
 #endif
 
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "LibraryOrdinal.h"
+#include "device/LibraryOrdinal.h"
 
 #define NOMINMAX
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "UdevMonitor.h"
+#include "device/UdevMonitor.h"
 
 #include <QSocketNotifier>
 

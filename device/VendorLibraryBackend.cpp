@@ -1,4 +1,4 @@
-#include "VendorLibraryBackend.h"
+#include "device/VendorLibraryBackend.h"
 
 #include <QStringList>
 #include <QtGlobal>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #ifdef Q_OS_WIN
-#include "LibraryOrdinal.h"
+#include "device/LibraryOrdinal.h"
 // The library's functions use the Windows API calling convention (WINAPI).
 #define TESSIVO_D2XX_CALL __stdcall
 #else

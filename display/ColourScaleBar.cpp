@@ -1,6 +1,6 @@
-#include "ColourScaleBar.h"
+#include "display/ColourScaleBar.h"
 
-#include "FrameRenderer.h"
+#include "acquisition/FrameRenderer.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DisplayScale.h"
+#include "acquisition/DisplayScale.h"
 
 #include <QImage>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "DisplayPipeline.h"
+#include "display/DisplayPipeline.h"
 
-#include "FrameTypes.h"
-#include "KeepRatioWidget.h"
-#include "PixelReadout.h"
+#include "acquisition/FrameTypes.h"
+#include "acquisition/PixelReadout.h"
+#include "display/KeepRatioWidget.h"
 
 #include <QDir>
 #include <QLabel>
@@ -12,11 +12,11 @@ DisplayPipeline::DisplayPipeline(const DisplayWidgets &widgets, KeepRatioWidget 
                                  FrameRendering &rendering, PixelReadout &readout, const QString &testPictureFolder,
                                  QObject *parent)
     : QObject(parent)
-    , ui(widgets)
-    , display(display)
-    , rendering(rendering)
-    , readout(readout)
-    , testPictureWriter(testPictureFolder)
+    , m_ui(widgets)
+    , m_display(display)
+    , m_rendering(rendering)
+    , m_readout(readout)
+    , m_testPictureWriter(testPictureFolder)
 {
     connect(display, &KeepRatioWidget::regionDragged, this, &DisplayPipeline::regionDragged);
     connect(display, &KeepRatioWidget::regionCleared, this, &DisplayPipeline::regionCleared);
@@ -45,7 +45,7 @@ void DisplayPipeline::markNotLive()
     m_live = false;
     m_notLiveBadge->show();
     m_notLiveBadge->raise();
-    for (QLabel *figure : {ui.fps, ui.clickedCurrent}) {
+    for (QLabel *figure : {m_ui.fps, m_ui.clickedCurrent}) {
         figure->setStyleSheet(notLiveFigureSheet());
         figure->setToolTip(QStringLiteral("The last figure of the capture; not live"));
     }
@@ -59,10 +59,10 @@ QString DisplayPipeline::notLiveFigureSheet()
 void DisplayPipeline::refresh()
 {
     FrameRendering::Picture picture;
-    if (rendering.newestPicture(m_pictureIndex, picture))
+    if (m_rendering.newestPicture(m_pictureIndex, picture))
         showPicture(picture);
     double current = 0.0;
-    if (readout.selectedCurrent(m_currentIndex, current, m_currentIndex))
+    if (m_readout.selectedCurrent(m_currentIndex, current, m_currentIndex))
         showCellCurrent(current);
 }
 
@@ -72,7 +72,7 @@ void DisplayPipeline::showPicture(const FrameRendering::Picture &picture)
     countFrames(picture);
     if (first) {
         // The first frame of the run only starts the clock.
-        ui.fps->setText(FrameRateMeter::firstFrameText());
+        m_ui.fps->setText(FrameRateMeter::firstFrameText());
         return;
     }
     m_shownArrival = picture.arrived;
@@ -86,8 +86,8 @@ void DisplayPipeline::countFrames(const FrameRendering::Picture &picture)
     if (m_pictureIndex > 0 && picture.index > m_pictureIndex) {
         const auto frames = picture.index - m_pictureIndex;
         const qint64 spanNs = std::chrono::duration_cast<std::chrono::nanoseconds>(picture.arrived - m_lastArrival).count();
-        meter.addFrames(int(frames), spanNs);
-        receivedCount += int(frames);
+        m_meter.addFrames(int(frames), spanNs);
+        m_receivedCount += int(frames);
     }
     m_pictureIndex = picture.index;
     m_lastArrival = picture.arrived;
@@ -95,17 +95,17 @@ void DisplayPipeline::countFrames(const FrameRendering::Picture &picture)
 
 void DisplayPipeline::draw(const QImage &image)
 {
-    const QImage shown = transform.apply(image);
-    if (testPictureRequested)
+    const QImage shown = m_transform.apply(image);
+    if (m_testPictureRequested)
         writeTestPicture(shown);
-    m_shownTransform = transform;
-    display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
-    display->setImage(shown);
-    ++drawnCount;
+    m_shownTransform = m_transform;
+    m_display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
+    m_display->setImage(shown);
+    ++m_drawnCount;
     if (!m_live) {
         m_live = true;
         m_notLiveBadge->hide();
-        for (QLabel *figure : {ui.fps, ui.clickedCurrent}) {
+        for (QLabel *figure : {m_ui.fps, m_ui.clickedCurrent}) {
             figure->setStyleSheet(QString());
             figure->setToolTip(QString());
         }
@@ -117,42 +117,42 @@ void DisplayPipeline::writeTestPicture(const QImage &shown)
 {
     // One attempt per request: a folder that cannot be written must not keep
     // the live view from drawing, frame after frame.
-    testPictureRequested = false;
-    if (testPictureWriter.write(shown) == TestPictureWriter::Outcome::Written) {
+    m_testPictureRequested = false;
+    if (m_testPictureWriter.write(shown) == TestPictureWriter::Outcome::Written) {
         m_testPictureFailureTold = false;
-        emit testPictureWritten(testPictureWriter.filePath());
+        emit testPictureWritten(m_testPictureWriter.filePath());
         return;
     }
     if (m_testPictureFailureTold)
         return;
     m_testPictureFailureTold = true;
     emit testPictureFailed(QStringLiteral("The test picture cannot be written to %1; recognition has stopped.")
-                               .arg(QDir::toNativeSeparators(testPictureWriter.folder())));
+                               .arg(QDir::toNativeSeparators(m_testPictureWriter.folder())));
 }
 
 void DisplayPipeline::updateFps()
 {
-    ui.fps->setText(meter.takeReading());
+    m_ui.fps->setText(m_meter.takeReading());
 }
 
 void DisplayPipeline::showMode(QObject *sender, bool checked)
 {
     if (checked) {
-        if (sender == ui.gray)
-            mode = 0;
-        else if (sender == ui.rgb)
-            mode = 1;
-        else if (sender == ui.heat)
-            mode = 2;
+        if (sender == m_ui.gray)
+            m_mode = 0;
+        else if (sender == m_ui.rgb)
+            m_mode = 1;
+        else if (sender == m_ui.heat)
+            m_mode = 2;
     }
-    rendering.setDisplayMode(mode);
+    m_rendering.setDisplayMode(m_mode);
 }
 
 void DisplayPipeline::selectCell(int x, int y)
 {
     const QPoint cell = sensorCell(x, y);
-    ui.clickedLocate->setText(QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(cell.x()).arg(cell.y()));
-    readout.setSelectedPixel(cell.x() + Zk128::Side * cell.y());
+    m_ui.clickedLocate->setText(QStringLiteral("Coordinate: ( %1 , %2 ) ").arg(cell.x()).arg(cell.y()));
+    m_readout.setSelectedPixel(cell.x() + Zk128::Side * cell.y());
 }
 
 void DisplayPipeline::regionDragged(const QRect &displayedCells)
@@ -171,12 +171,12 @@ void DisplayPipeline::regionCleared()
 // the capture is stopped) and tells the live analysis.
 void DisplayPipeline::showRegion()
 {
-    display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
-    display->rescale();
+    m_display->setRegionOverlay(m_shownTransform.displayedRect(m_region));
+    m_display->rescale();
     emit regionSelected(m_region);
 }
 
 void DisplayPipeline::showCellCurrent(double current)
 {
-    ui.clickedCurrent->setText(QStringLiteral(" Current: %1 nA ").arg(QString::number(current, 'f', 4), 0));
+    m_ui.clickedCurrent->setText(QStringLiteral(" Current: %1 nA ").arg(QString::number(current, 'f', 4), 0));
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "DisplayTransform.h"
-#include "FrameRateMeter.h"
-#include "FrameRendering.h"
-#include "TestPictureWriter.h"
+#include "acquisition/FrameRendering.h"
+#include "display/DisplayTransform.h"
+#include "display/FrameRateMeter.h"
+#include "display/TestPictureWriter.h"
 
 #include <QImage>
 #include <QObject>
@@ -62,9 +62,9 @@ public:
     void showPicture(const FrameRendering::Picture &picture);
     // The frame-rate readout, every 2 s while a capture runs.
     void updateFps();
-    void rotate() { transform.rotate(); }
-    void mirrorHorizontal() { transform.toggleHorizontal(); }
-    void mirrorVertical() { transform.toggleVertical(); }
+    void rotate() { m_transform.rotate(); }
+    void mirrorHorizontal() { m_transform.toggleHorizontal(); }
+    void mirrorVertical() { m_transform.toggleVertical(); }
     // A display-mode radio button toggled; sender is that button.
     void showMode(QObject *sender, bool checked);
     // A left click on the live picture at (column, row) as displayed: the
@@ -85,15 +85,15 @@ public:
     static QString notLiveFigureSheet();
 
     // Recognition asks for the next drawn frame as its test picture.
-    void requestTestPicture() { testPictureRequested = true; }
-    bool testPicturePending() const { return testPictureRequested; }
-    void setTestPictureWriter(const TestPictureWriter &writer) { testPictureWriter = writer; }
-    const TestPictureWriter &testPicture() const { return testPictureWriter; }
+    void requestTestPicture() { m_testPictureRequested = true; }
+    bool testPicturePending() const { return m_testPictureRequested; }
+    void setTestPictureWriter(const TestPictureWriter &writer) { m_testPictureWriter = writer; }
+    const TestPictureWriter &testPicture() const { return m_testPictureWriter; }
 
-    int displayMode() const { return mode; }
-    const DisplayTransform &currentTransform() const { return transform; }
-    int framesDrawn() const { return drawnCount; }
-    int framesCounted() const { return receivedCount; }
+    int displayMode() const { return m_mode; }
+    const DisplayTransform &currentTransform() const { return m_transform; }
+    int framesDrawn() const { return m_drawnCount; }
+    int framesCounted() const { return m_receivedCount; }
     // When the frame on screen arrived (steady clock); for latency figures.
     std::chrono::steady_clock::time_point shownArrival() const { return m_shownArrival; }
 
@@ -116,26 +116,26 @@ private:
     void countFrames(const FrameRendering::Picture &picture);
     void draw(const QImage &image);
 
-    DisplayWidgets ui;
-    KeepRatioWidget *display;
-    FrameRendering &rendering;
-    PixelReadout &readout;
+    DisplayWidgets m_ui;
+    KeepRatioWidget *m_display;
+    FrameRendering &m_rendering;
+    PixelReadout &m_readout;
 
-    DisplayTransform transform;        // applied to the next drawn frame
+    DisplayTransform m_transform;        // applied to the next drawn frame
     DisplayTransform m_shownTransform; // the one the picture on screen was drawn with
     QRect m_region;                    // sensor cells; null for the whole matrix
-    FrameRateMeter meter;
-    TestPictureWriter testPictureWriter;
-    bool testPictureRequested = false;
+    FrameRateMeter m_meter;
+    TestPictureWriter m_testPictureWriter;
+    bool m_testPictureRequested = false;
     bool m_testPictureFailureTold = false;
-    int mode = 0;                 // 0 gray, 1 rgb, 2 heat: the value last sent to the worker
+    int m_mode = 0;                 // 0 gray, 1 rgb, 2 heat: the value last sent to the worker
 
     std::uint64_t m_pictureIndex = 0; // number of the newest frame taken
     std::uint64_t m_currentIndex = 0; // frame of the cell current shown
     std::chrono::steady_clock::time_point m_lastArrival;
     std::chrono::steady_clock::time_point m_shownArrival;
-    int drawnCount = 0;
-    int receivedCount = 0;
+    int m_drawnCount = 0;
+    int m_receivedCount = 0;
     bool m_live = false;            // a frame was drawn since the last markNotLive
     QLabel *m_notLiveBadge = nullptr; // child of the live view
 };

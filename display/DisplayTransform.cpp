@@ -1,6 +1,6 @@
-#include "DisplayTransform.h"
+#include "display/DisplayTransform.h"
 
-#include "FrameTypes.h"
+#include "acquisition/FrameTypes.h"
 
 #include <QTransform>
 

@@ -1,4 +1,4 @@
-#include "FrameRateMeter.h"
+#include "display/FrameRateMeter.h"
 
 void FrameRateMeter::addIntervalNs(qint64 elapsedNs)
 {

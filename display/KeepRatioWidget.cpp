@@ -1,6 +1,6 @@
-#include "KeepRatioWidget.h"
+#include "display/KeepRatioWidget.h"
 
-#include "FrameTypes.h"
+#include "acquisition/FrameTypes.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -121,9 +121,9 @@ bool KeepRatioWidget::eventFilter(QObject *obj, QEvent *event)
 void KeepRatioWidget::leftButton(QEvent::Type type, QPoint cell)
 {
     if (type == QEvent::MouseButtonPress)
-        emit click_coor(cell.x(), cell.y());
+        emit cellClicked(cell.x(), cell.y());
     else if (type == QEvent::MouseButtonDblClick)
-        emit dblClick_coor(cell.x(), cell.y());
+        emit cellDoubleClicked(cell.x(), cell.y());
 }
 
 void KeepRatioWidget::rightButton(QEvent::Type type, QPoint cell)

@@ -54,8 +54,8 @@ public:
     static QRect cellPixels(const QRect &cells, QSize pictureSize);
 
 signals:
-    void click_coor(int x, int y);
-    void dblClick_coor(int x, int y);
+    void cellClicked(int x, int y);
+    void cellDoubleClicked(int x, int y);
     // A right-button drag ended; the rectangle spans both end cells.
     void regionDragged(const QRect &displayedCells);
     // A right click that did not leave its cell.

@@ -1,4 +1,6 @@
-#include "TestPictureWriter.h"
+#include "display/TestPictureWriter.h"
+
+#include "display/DisplayLogging.h"
 
 #include <QDebug>
 #include <QDir>
@@ -19,7 +21,7 @@ TestPictureWriter::Outcome TestPictureWriter::write(const QImage &picture) const
     QDir dir(m_folder);
     // No scratch folder at all: never the working directory instead.
     if (m_folder.isEmpty() || !dir.exists() && !dir.mkpath(QStringLiteral("."))) {
-        qDebug() << QStringLiteral("无法打开文件：") << m_folder;
+        qCDebug(lcDisplay) << QStringLiteral("无法打开文件：") << m_folder;
         return Outcome::FolderMissing;
     }
 

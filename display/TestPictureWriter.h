@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConsolePaths.h"
+#include "context/ConsolePaths.h"
 
 #include <QImage>
 #include <QString>

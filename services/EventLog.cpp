@@ -1,6 +1,7 @@
-#include "EventLog.h"
+#include "services/EventLog.h"
 
-#include "StandardDescriptors.h"
+#include "services/ServicesLogging.h"
+#include "services/StandardDescriptors.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -48,7 +49,7 @@ void EventLog::openFile()
 {
     QDir().mkpath(QFileInfo(m_file.fileName()).absolutePath());
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        qWarning("The event log file %s could not be opened (%s); log lines go to standard output only.",
+        qCWarning(lcServices, "The event log file %s could not be opened (%s); log lines go to standard output only.",
                  qPrintable(QFileInfo(m_file.fileName()).absoluteFilePath()), qPrintable(m_file.errorString()));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LogWriter.h"
+#include "services/LogWriter.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,4 +1,6 @@
-#include "LogWriter.h"
+#include "services/LogWriter.h"
+
+#include "services/ServicesLogging.h"
 
 #include <QFileDevice>
 #include <QIODevice>
@@ -104,6 +106,6 @@ void LogWriter::warn(const QString &first, const QString &second)
 {
     for (const QString *warning : {&first, &second}) {
         if (!warning->isEmpty())
-            qWarning("%s", qPrintable(*warning));
+            qCWarning(lcServices, "%s", qPrintable(*warning));
     }
 }

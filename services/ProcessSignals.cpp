@@ -1,4 +1,6 @@
-#include "ProcessSignals.h"
+#include "services/ProcessSignals.h"
+
+#include "services/ServicesLogging.h"
 
 #include <QtGlobal>
 
@@ -15,7 +17,7 @@ void ignoreBrokenPipe()
     action.sa_handler = SIG_IGN;
     sigemptyset(&action.sa_mask);
     if (sigaction(SIGPIPE, &action, nullptr) != 0)
-        qWarning("SIGPIPE could not be ignored; a closed standard output may end the program.");
+        qCWarning(lcServices, "SIGPIPE could not be ignored; a closed standard output may end the program.");
 #endif
 }
 

@@ -1,4 +1,6 @@
-#include "SharedFrameView.h"
+#include "services/SharedFrameView.h"
+
+#include "services/ServicesLogging.h"
 
 #include <QString>
 
@@ -97,7 +99,7 @@ SharedFrameView::SharedFrameView(const char *name)
 {
     open();
     if (!isOpen())
-        qWarning("Shared memory block %s is not used because %s; frames are not published.", name,
+        qCWarning(lcServices, "Shared memory block %s is not used because %s; frames are not published.", name,
                  m_error.c_str());
 }
 
@@ -120,10 +122,10 @@ void SharedFrameView::noteOutcome(const QString &problem)
     // would bury the rest of the log.
     if (!problem.isEmpty()) {
         if (!m_failing.exchange(true))
-            qWarning("Frames could not be written to shared memory block %s (%s); every next frame is tried again.",
+            qCWarning(lcServices, "Frames could not be written to shared memory block %s (%s); every next frame is tried again.",
                      m_name.c_str(), qPrintable(problem));
     } else if (m_failing.exchange(false)) {
-        qInfo("Frames are written to shared memory block %s again.", m_name.c_str());
+        qCInfo(lcServices, "Frames are written to shared memory block %s again.", m_name.c_str());
     }
 }
 

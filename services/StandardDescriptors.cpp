@@ -1,4 +1,4 @@
-#include "StandardDescriptors.h"
+#include "services/StandardDescriptors.h"
 
 #include <QtGlobal>
 

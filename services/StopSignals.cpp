@@ -1,4 +1,6 @@
-#include "StopSignals.h"
+#include "services/StopSignals.h"
+
+#include "services/ServicesLogging.h"
 
 #include <QSocketNotifier>
 #include <QtGlobal>
@@ -72,7 +74,7 @@ StopSignals::StopSignals(int immediateExitCode, QObject *parent) : QObject(paren
         m_notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::readPipe);
     } else {
-        qWarning("The stop signals cannot wake the event loop; they are looked at while it polls.");
+        qCWarning(lcServices, "The stop signals cannot wake the event loop; they are looked at while it polls.");
     }
     struct sigaction action {};
     action.sa_handler = onStopSignal;
@@ -80,7 +82,7 @@ StopSignals::StopSignals(int immediateExitCode, QObject *parent) : QObject(paren
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         if (::sigaction(signal, &action, nullptr) != 0)
-            qWarning("Signal %d could not be caught; it will end the program without keeping the run.", signal);
+            qCWarning(lcServices, "Signal %d could not be caught; it will end the program without keeping the run.", signal);
     }
 #endif
 }

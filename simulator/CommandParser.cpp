@@ -1,4 +1,4 @@
-#include "CommandParser.h"
+#include "simulator/CommandParser.h"
 
 std::size_t CommandParser::frameLength(std::uint8_t code)
 {

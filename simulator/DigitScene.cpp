@@ -1,4 +1,4 @@
-#include "DigitScene.h"
+#include "simulator/DigitScene.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // to a simulated ZK128. All calls go to one simulator for the whole process,
 // built on first use from the TESSIVO_SIM_* environment variables.
 
-#include "SimulatorBackend.h"
+#include "simulator/SimulatorBackend.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "ParameterCommand.h"
+#include "simulator/ParameterCommand.h"
 
-#include "CommandParser.h"
+#include "simulator/CommandParser.h"
 
 #include <cmath>
 

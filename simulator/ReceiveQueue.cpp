@@ -1,4 +1,4 @@
-#include "ReceiveQueue.h"
+#include "simulator/ReceiveQueue.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "SensorModel.h"
+#include "simulator/SensorModel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "SimulatorBackend.h"
+#include "simulator/SimulatorBackend.h"
 
-#include "SimulatorEnvironment.h"
-#include "SimulatorTap.h"
+#include "simulator/SimulatorEnvironment.h"
+#include "simulator/SimulatorTap.h"
 
 #include <QStringList>
 

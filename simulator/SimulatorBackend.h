@@ -1,7 +1,7 @@
 #pragma once
 
-#include "D2xxBackend.h"
-#include "ZK128Device.h"
+#include "device/D2xxBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QStringList>
 

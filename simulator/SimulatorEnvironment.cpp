@@ -1,6 +1,6 @@
-#include "SimulatorEnvironment.h"
+#include "simulator/SimulatorEnvironment.h"
 
-#include "ZK128Device.h"
+#include "simulator/ZK128Device.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,7 @@
-#include "SimulatorTap.h"
+#include "simulator/SimulatorTap.h"
 
-#include "ZK128Device.h"
+#include "simulator/SimulatorLogging.h"
+#include "simulator/ZK128Device.h"
 
 #include <QFile>
 
@@ -64,7 +65,7 @@ void SimulatorTap::writeCommands()
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))
         file.write(lines);
     else
-        qWarning("The simulator cannot append to its command log %s.", qPrintable(m_commandLog));
+        qCWarning(lcSimulator, "The simulator cannot append to its command log %s.", qPrintable(m_commandLog));
 }
 
 void SimulatorTap::followUnplugFile()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimulatorEnvironment.h"
+#include "simulator/SimulatorEnvironment.h"
 
 #include <QString>
 

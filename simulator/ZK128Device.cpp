@@ -1,6 +1,6 @@
-#include "ZK128Device.h"
+#include "simulator/ZK128Device.h"
 
-#include "ZK128DeviceState.h"
+#include "simulator/ZK128DeviceState.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "ZK128DeviceState.h"
+#include "simulator/ZK128DeviceState.h"
 
-#include "ParameterCommand.h"
+#include "simulator/ParameterCommand.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "ZK128Device.h"
+#include "simulator/ZK128Device.h"
 
-#include "CommandParser.h"
-#include "DigitScene.h"
-#include "ReceiveQueue.h"
-#include "SensorModel.h"
+#include "simulator/CommandParser.h"
+#include "simulator/DigitScene.h"
+#include "simulator/ReceiveQueue.h"
+#include "simulator/SensorModel.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 // Tango asks every device server for its classes by this one function.
 #include <tango.h>
 
-#include "Tessivo128Class.h"
+#include "tango/Tessivo128Class.h"
 
 void Tango::DServer::class_factory()
 {

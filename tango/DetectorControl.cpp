@@ -1,8 +1,8 @@
-#include "DetectorControl.h"
+#include "tango/DetectorControl.h"
 
-#include "ConsoleContext.h"
-#include "DeviceProtocol.h"
-#include "EventLog.h"
+#include "context/ConsoleContext.h"
+#include "device/DeviceProtocol.h"
+#include "services/EventLog.h"
 
 #include <cmath>
 
@@ -44,7 +44,7 @@ DetectorControl::DetectorControl(const ConsoleContext &context, QString serial,
         m_context.log().line(failure.toUtf8());
         m_workerFailed.store(true);
     });
-    QObject::connect(&m_worker, &ReceiverThread::savemessage, [this](int gathered) { m_saveProgress.store(gathered); });
+    QObject::connect(&m_worker, &ReceiverThread::saveProgressed, [this](int gathered) { m_saveProgress.store(gathered); });
     QObject::connect(&m_worker, &ReceiverThread::saveFinished, [this](const SaveOutcome &outcome) { finishSave(outcome); });
     QObject::connect(&m_worker, &ReceiverThread::saveFailed, [this](const QString &message) {
         std::lock_guard<std::mutex> lock(m_outcomeMutex);

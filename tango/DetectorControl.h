@@ -1,12 +1,12 @@
 #pragma once
 
-#include "BiasVoltages.h"
-#include "CaptureDevice.h"
-#include "FrameTap.h"
-#include "IntegrationSearch.h"
-#include "ParameterSet.h"
-#include "ReceiverThread.h"
-#include "SaveRequest.h"
+#include "acquisition/ReceiverThread.h"
+#include "operation/BiasVoltages.h"
+#include "operation/CaptureDevice.h"
+#include "operation/IntegrationSearch.h"
+#include "operation/ParameterSet.h"
+#include "operation/SaveRequest.h"
+#include "tango/FrameTap.h"
 
 #include <QElapsedTimer>
 #include <QString>

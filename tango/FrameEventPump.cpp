@@ -1,4 +1,4 @@
-#include "FrameEventPump.h"
+#include "tango/FrameEventPump.h"
 
 #include <omnithread.h>
 

@@ -1,6 +1,6 @@
-#include "FrameTap.h"
+#include "tango/FrameTap.h"
 
-#include "FrameRendering.h"
+#include "acquisition/FrameRendering.h"
 
 FrameTap::FrameTap(const FrameRendering &rendering, Observer observer)
     : m_rendering(rendering)

@@ -1,6 +1,6 @@
-#include "SaveKinds.h"
+#include "tango/SaveKinds.h"
 
-#include "SaveRequest.h"
+#include "operation/SaveRequest.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
-#include "Tessivo128.h"
+#include "tango/Tessivo128.h"
 
-#include "ConsoleContext.h"
+#include "context/ConsoleContext.h"
 
 #include <cstdlib>
 

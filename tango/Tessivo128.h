@@ -2,8 +2,8 @@
 
 #include <tango.h>
 
-#include "DetectorControl.h"
-#include "FrameEventPump.h"
+#include "tango/DetectorControl.h"
+#include "tango/FrameEventPump.h"
 
 #include <QElapsedTimer>
 

@@ -1,9 +1,9 @@
-#include "Tessivo128Class.h"
+#include "tango/Tessivo128Class.h"
 
-#include "CaptureOptions.h"
-#include "SaveRequest.h"
-#include "SaveKinds.h"
-#include "Tessivo128.h"
+#include "operation/ParameterSet.h"
+#include "operation/SaveRequest.h"
+#include "tango/SaveKinds.h"
+#include "tango/Tessivo128.h"
 
 #include <functional>
 #include <string>
@@ -223,7 +223,7 @@ void Tessivo128Class::attribute_factory(std::vector<Tango::Attr *> &attributes)
         [](Tessivo128 &device, Tango::WAttribute &attribute) {
             device.control().setRange(written<Tango::DevLong>(attribute));
         });
-    setLimits(range, "1", std::to_string(CaptureOptions::kMaxRangeNa).c_str(), "nA");
+    setLimits(range, "1", std::to_string(ParameterSet::kMaxRangeNa).c_str(), "nA");
     attributes.push_back(range);
     addVoltage(attributes, "Vbias1", 0, &BiasVoltages::vbias1);
     addVoltage(attributes, "Vbias2", 1, &BiasVoltages::vbias2);

@@ -5,11 +5,11 @@
 // deletes the devices, which end a save run as partial and close the device.
 #include <tango.h>
 
-#include "BackendSelector.h"
-#include "ConsoleContext.h"
-#include "ProcessSignals.h"
-#include "SimulatorBackend.h"
-#include "Tessivo128Class.h"
+#include "context/BackendSelector.h"
+#include "context/ConsoleContext.h"
+#include "services/ProcessSignals.h"
+#include "simulator/SimulatorBackend.h"
+#include "tango/Tessivo128Class.h"
 
 #include <QCoreApplication>
 

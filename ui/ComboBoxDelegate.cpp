@@ -1,4 +1,4 @@
-#include "ComboBoxDelegate.h"
+#include "ui/ComboBoxDelegate.h"
 
 ComboBoxDelegate::ComboBoxDelegate(QObject *parent)
     : QItemDelegate(parent)

@@ -1,4 +1,4 @@
-#include "CompositorProbe.h"
+#include "ui/CompositorProbe.h"
 
 #include <QGuiApplication>
 #include <qguiapplication_platform.h>

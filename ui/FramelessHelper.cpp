@@ -1,6 +1,6 @@
-#include "FramelessHelper.h"
+#include "ui/FramelessHelper.h"
 
-#include "FramelessTarget.h"
+#include "ui/FramelessTarget.h"
 
 #include <QHash>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "FramelessTarget.h"
+#include "ui/FramelessTarget.h"
 
-#include "FramelessHelper.h"
+#include "ui/FramelessHelper.h"
 
 #include <QHoverEvent>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "ResourceBundle.h"
+#include "ui/ResourceBundle.h"
 
 #include <QtGlobal>
 

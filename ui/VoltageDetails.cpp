@@ -1,4 +1,4 @@
-#include "VoltageDetails.h"
+#include "ui/VoltageDetails.h"
 
 #include "ui_VoltageDetails.h"
 

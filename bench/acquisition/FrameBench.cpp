@@ -1,9 +1,9 @@
 // Host cost of one frame and of writing a 1000-frame recording's CSV files.
 // Prints its figures; run by hand from the build directory.
-#include "CsvWriter.h"
-#include "FrameAssembler.h"
-#include "FrameRenderer.h"
-#include "ProcessFigures.h"
+#include "acquisition/CsvWriter.h"
+#include "acquisition/FrameAssembler.h"
+#include "acquisition/FrameRenderer.h"
+#include "bench/support/ProcessFigures.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

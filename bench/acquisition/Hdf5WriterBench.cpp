@@ -3,13 +3,13 @@
 // compression, the cost of flushing, and peak memory. Prints its figures; run
 // by hand from the build directory. Files go to the system's temporary folder
 // (page cache speed: neither writer waits for the disk itself).
-#include "ProcessFigures.h"
+#include "bench/support/ProcessFigures.h"
 
-#include "CsvRunSink.h"
-#include "CsvWriter.h"
-#include "FrameRenderer.h"
-#include "Hdf5RunSink.h"
-#include "SensorModel.h"
+#include "acquisition/CsvRunSink.h"
+#include "acquisition/CsvWriter.h"
+#include "acquisition/FrameRenderer.h"
+#include "acquisition/Hdf5RunSink.h"
+#include "simulator/SensorModel.h"
 
 #include <QCoreApplication>
 #include <QDir>

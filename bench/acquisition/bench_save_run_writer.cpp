@@ -3,12 +3,12 @@
 // writer takes it, and the bytes each kind puts on disk per frame (for a
 // free-space estimate before a run). Run by hand from the build directory;
 // an argument names the folder to write in (default: a temporary folder).
-#include "ProcessFigures.h"
+#include "bench/support/ProcessFigures.h"
 
-#include "CsvRunSink.h"
-#include "PictureRunSink.h"
-#include "SaveRunWriter.h"
-#include "VideoRunSink.h"
+#include "acquisition/CsvRunSink.h"
+#include "acquisition/PictureRunSink.h"
+#include "acquisition/SaveRunWriter.h"
+#include "acquisition/VideoRunSink.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

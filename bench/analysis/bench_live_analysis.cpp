@@ -2,8 +2,8 @@
 // the time one redraw takes (histogram, levels, region statistics, health,
 // both plots repainted), and how often it redraws when a new frame is offered
 // every millisecond. Prints its figures.
-#include "LiveAnalysisWindow.h"
-#include "SettingsIdentity.h"
+#include "analysis/LiveAnalysisWindow.h"
+#include "context/SettingsIdentity.h"
 
 #include <qcustomplot.h>
 

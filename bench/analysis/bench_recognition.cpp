@@ -1,9 +1,9 @@
 // Latency of one recognition attempt as the recognition page makes it once a
 // second: a fresh engine loads the shipped model, then detects the digit in
 // a simulated test picture (with template subtraction). Prints milliseconds.
-#include "DigitRecognizer.h"
+#include "recognition/DigitRecognizer.h"
 
-#include "DigitSampleFactory.h"
+#include "tools/train_digits/DigitSampleFactory.h"
 
 #include <ATen/Parallel.h>
 #include <opencv2/imgcodecs.hpp>

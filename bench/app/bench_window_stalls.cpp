@@ -5,11 +5,12 @@
 // longest stall, and where it applies the time from the fault to the
 // operator's message. Target: no stall of the window on the worker above 1 s
 // (the connect handshake itself waits up to 1 s for the device).
-#include "ConsoleContext.h"
-#include "DisplayPipeline.h"
-#include "MainWindow.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "app/DeviceConnection.h"
+#include "app/MainWindow.h"
+#include "context/ConsoleContext.h"
+#include "display/DisplayPipeline.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -201,7 +202,7 @@ int main(int argc, char **argv)
         console.capture();
         print("Stop, battery poll, then Setting", measure(console, answers, [&] {
                   console.click("pushButton_play");
-                  console.window->getBattery();
+                  console.window->connection().pollBattery();
                   for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
                       console.find<QLineEdit>(field)->setText("0");
                   console.click("pushButton_set");

@@ -6,10 +6,10 @@
 // in-process offscreen (connect, Setting at 800 nA and 0 V, play, Save); the
 // tool runs as a child process. The two alternate, five rounds each; prints
 // every round, the medians and their ratio.
-#include "ConsoleContext.h"
-#include "MainWindow.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "app/MainWindow.h"
+#include "context/ConsoleContext.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,10 +2,10 @@
 // against the simulated ZK128: the time the caller is blocked per exchange,
 // the checks it took, and the time spent outside the sleeps between checks
 // (write, queue status, read and compare).
-#include "AcknowledgementWait.h"
-#include "DeviceProtocol.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "device/AcknowledgementWait.h"
+#include "device/DeviceProtocol.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "ThreadCpu.h"
+#include "bench/display/ThreadCpu.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,15 +8,15 @@
 // link alone limits the device), there also with the capture loop polling
 // without pause, the fastest it can go. Run it under X11 (xvfb-run -a) for
 // the figures of a real display; the platform is printed.
-#include "ConsoleContext.h"
-#include "DisplayPipeline.h"
-#include "LiveAnalysisPage.h"
-#include "KeepRatioWidget.h"
-#include "MainWindow.h"
-#include "ProcessFigures.h"
-#include "SimulatorBackend.h"
-#include "ThreadCpu.h"
-#include "ZK128Device.h"
+#include "app/LiveAnalysisPage.h"
+#include "app/MainWindow.h"
+#include "bench/display/ThreadCpu.h"
+#include "bench/support/ProcessFigures.h"
+#include "context/ConsoleContext.h"
+#include "display/DisplayPipeline.h"
+#include "display/KeepRatioWidget.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,12 +1,12 @@
 // Cost of showing one live frame in the real main window: rotation, mirroring,
 // the smooth scale into the live view and the pixmap, at the window's default
 // size and maximised, in gray and colour. Prints microseconds per frame.
-#include "ConsoleContext.h"
-#include "DisplayPipeline.h"
-#include "KeepRatioWidget.h"
-#include "MainWindow.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "app/MainWindow.h"
+#include "context/ConsoleContext.h"
+#include "display/DisplayPipeline.h"
+#include "display/KeepRatioWidget.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 // Prints how long one recognition attempt holds the GUI thread: a fresh
 // engine loading the shipped model, inference, the answer picture shown in
 // the "Recognition" window, the labels and result/result.png.
-#include "ConsoleState.h"
-#include "ReceiverThread.h"
-#include "ConsoleContext.h"
-#include "RecognitionPage.h"
+#include "acquisition/ReceiverThread.h"
+#include "app/ConsoleState.h"
+#include "app/RecognitionPage.h"
+#include "context/ConsoleContext.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -49,6 +49,7 @@ int main(int argc, char **argv)
     ReceiverThread worker(context);
     RecognitionPage recognition(&page, state, worker.templatePicture(), context.paths(), nullptr,
                                 [](const QString &text) { std::printf("message: %s\n", qPrintable(text)); });
+    recognition.setEngine(&RecognitionEngine::detect);
 
     constexpr int Attempts = 30;
     std::vector<double> ms;

@@ -3,7 +3,7 @@
 // memcpy into a writable mapping (which faults once the object is shrunk).
 // Works on a private object, so a running console is not disturbed. Prints its
 // figures; run by hand from the build directory.
-#include "SharedFrameView.h"
+#include "services/SharedFrameView.h"
 
 #include <QElapsedTimer>
 

@@ -2,8 +2,8 @@
 // read until the whole frame is in, as the acquisition loop does), and the
 // cost of one getStatus + read pair on a small answer.
 
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <algorithm>
 #include <chrono>

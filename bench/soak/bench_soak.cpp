@@ -14,18 +14,18 @@
 // 200 ms, every folder consistent.
 //
 //   bench_soak [minutes] [seed]      (default 10 minutes, seed 1)
-#include "ConsoleShutdown.h"
-#include "ConsoleContext.h"
-#include "DisplayPipeline.h"
-#include "ItCurvePage.h"
-#include "LiveAnalysisPage.h"
-#include "LiveAnalysisWindow.h"
-#include "MainWindow.h"
-#include "RunFileReaders.h"
-#include "RunSinks.h"
-#include "SavePanel.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "acquisition/RunSinks.h"
+#include "analysis/LiveAnalysisWindow.h"
+#include "app/ConsoleShutdown.h"
+#include "app/ItCurvePage.h"
+#include "app/LiveAnalysisPage.h"
+#include "app/MainWindow.h"
+#include "app/SavePanel.h"
+#include "context/ConsoleContext.h"
+#include "display/DisplayPipeline.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
+#include "tests/support/RunFileReaders.h"
 
 #include <QAbstractButton>
 #include <QApplication>

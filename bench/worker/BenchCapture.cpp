@@ -1,14 +1,14 @@
-#include "BenchCapture.h"
+#include "bench/worker/BenchCapture.h"
 
-#include "SimulatorBackend.h"
+#include "simulator/SimulatorBackend.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 
-#include "ProcessFigures.h"
-#include "ThreadCpu.h"
+#include "bench/display/ThreadCpu.h"
+#include "bench/support/ProcessFigures.h"
 
 #include <atomic>
 

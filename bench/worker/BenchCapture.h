@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ConsoleContext.h"
-#include "ReceiverThread.h"
-#include "ZK128Device.h"
+#include "acquisition/ReceiverThread.h"
+#include "context/ConsoleContext.h"
+#include "simulator/ZK128Device.h"
 
 #include <QTemporaryDir>
 #include <QThread>

@@ -6,9 +6,9 @@
 // 90 % of the frame rate; peak memory stays flat (at most 120 MB for the
 // all-kinds run).
 
-#include "BenchCapture.h"
+#include "bench/worker/BenchCapture.h"
 
-#include "SaveOutcome.h"
+#include "acquisition/SaveOutcome.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -52,7 +52,7 @@ Run record(BenchCapture &capture, const QString &root, const Kinds &kinds, int f
     std::atomic<bool> finished{false};
     std::atomic<bool> success{false};
     QElapsedTimer clock;
-    const auto progress = QObject::connect(&worker, &ReceiverThread::savemessage, &worker, [&](int index) {
+    const auto progress = QObject::connect(&worker, &ReceiverThread::saveProgressed, &worker, [&](int index) {
         if (index == frames && gatheredAt.load() == 0)
             gatheredAt.store(clock.nsecsElapsed());
     }, Qt::DirectConnection);

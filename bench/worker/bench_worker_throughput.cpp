@@ -8,7 +8,7 @@
 // reaches about 400 frames/s on the default link, so the last case, with the
 // link made instantaneous, shows the worker's own per-frame cost.
 
-#include "BenchCapture.h"
+#include "bench/worker/BenchCapture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

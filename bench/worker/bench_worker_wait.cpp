@@ -5,7 +5,7 @@
 // 15 % of a core with at least 99 % of the busy loop's frames/s; at
 // integration count 0 the sleeping loop keeps at least 95 % of its frames/s.
 
-#include "BenchCapture.h"
+#include "bench/worker/BenchCapture.h"
 
 #include <QCoreApplication>
 

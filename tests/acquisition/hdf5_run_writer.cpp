@@ -7,7 +7,7 @@
 // for pixel i; the full-off reference is -i / 16384, taken when the run began;
 // the full-on reference was never measured. Exits 0 when the run was written
 // and finished, 1 with the reason on stderr otherwise, 3 when it died on purpose.
-#include "Hdf5RunSink.h"
+#include "acquisition/Hdf5RunSink.h"
 
 #include <QCoreApplication>
 #include <QStringList>

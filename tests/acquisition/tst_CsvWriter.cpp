@@ -1,4 +1,4 @@
-#include "CsvWriter.h"
+#include "acquisition/CsvWriter.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "FrameAssembler.h"
-#include "PixelDecoder.h"
+#include "acquisition/FrameAssembler.h"
+#include "acquisition/PixelDecoder.h"
 
 #include <QtTest>
 

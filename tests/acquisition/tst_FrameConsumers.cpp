@@ -2,18 +2,18 @@
 // window. The frames are built from known raw values, so every current,
 // reference and level that comes out is known.
 
-#include "FramePool.h"
-#include "FrameRendering.h"
-#include "LiveFrameCopy.h"
-#include "PixelReadout.h"
-#include "ReferenceCalibration.h"
-#include "RunFileReaders.h"
-#include "SaveRunFeeder.h"
-#include "SharedFramePublisher.h"
-#include "TemplatePicture.h"
-#include "SavePlans.h"
-#include "TestContext.h"
-#include "../services/SharedFrameReader.h"
+#include "acquisition/FramePool.h"
+#include "acquisition/FrameRendering.h"
+#include "acquisition/LiveFrameCopy.h"
+#include "acquisition/PixelReadout.h"
+#include "acquisition/ReferenceCalibration.h"
+#include "acquisition/SaveRunFeeder.h"
+#include "acquisition/SharedFramePublisher.h"
+#include "acquisition/TemplatePicture.h"
+#include "tests/services/SharedFrameReader.h"
+#include "tests/support/RunFileReaders.h"
+#include "tests/support/SavePlans.h"
+#include "tests/support/TestContext.h"
 
 #include <QDateTime>
 #include <QDir>

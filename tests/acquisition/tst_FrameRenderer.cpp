@@ -1,4 +1,4 @@
-#include "FrameRenderer.h"
+#include "acquisition/FrameRenderer.h"
 
 #include <QtTest>
 

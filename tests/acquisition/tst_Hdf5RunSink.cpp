@@ -1,9 +1,9 @@
 // Hdf5RunSink read back through the HDF5 API: layout, values, attributes and
 // the complete flag of full and interrupted runs, the CSV export's numbers,
 // refused opens and a disk that fills up.
-#include "CsvWriter.h"
-#include "Hdf5Id.h"
-#include "Hdf5RunSink.h"
+#include "acquisition/CsvWriter.h"
+#include "acquisition/Hdf5Id.h"
+#include "acquisition/Hdf5RunSink.h"
 
 #include <QProcess>
 #include <QStorageInfo>

@@ -1,5 +1,5 @@
-#include "ReferenceCalibrator.h"
-#include "PixelDecoder.h"
+#include "acquisition/PixelDecoder.h"
+#include "acquisition/ReferenceCalibrator.h"
 
 #include <QtTest>
 

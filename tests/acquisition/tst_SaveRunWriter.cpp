@@ -1,9 +1,9 @@
-#include "CsvRunSink.h"
-#include "CsvWriter.h"
-#include "PictureRunSink.h"
-#include "SaveRunWriter.h"
-#include "SmallDisk.h"
-#include "VideoRunSink.h"
+#include "acquisition/CsvRunSink.h"
+#include "acquisition/CsvWriter.h"
+#include "acquisition/PictureRunSink.h"
+#include "acquisition/SaveRunWriter.h"
+#include "acquisition/VideoRunSink.h"
+#include "tests/support/SmallDisk.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // LibTorch before any Qt header.
-#include "DigitRecognizer.h"
+#include "recognition/DigitRecognizer.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 // The It-curve window: its axes, pens and interactions, how series reach the
 // graphs, the scrolling time window, and what happens after it was closed.
-#include "CurrentDialog.h"
+#include "analysis/CurrentDialog.h"
 
 #include <QPointer>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 // The training tool's export: the TorchScript file shipped to the console
 // must compute what the network computed in training (batch normalisation
 // folded into the convolutions, the same layers in the same order).
-#include "DigitNet.h"
+#include "tools/train_digits/DigitNet.h"
 
 #include <QTemporaryDir>
 #include <QTest>

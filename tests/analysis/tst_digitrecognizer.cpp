@@ -1,7 +1,7 @@
 // The recognition engine with small models of known answers: template
 // handling, missing pictures, the confidence file byte for byte, models of
 // the wrong shape and the 28 x 28 picture.
-#include "TinyModels.h"
+#include "tests/analysis/TinyModels.h"
 
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>

@@ -1,10 +1,10 @@
 // The figures of the live analysis: region statistics against values worked
 // out by hand, the current histogram's bins, the receiving rate, and the plot
 // ranges that hold still.
-#include "CurrentHistogram.h"
-#include "PlotRanges.h"
-#include "ReceivedRate.h"
-#include "RegionStatistics.h"
+#include "analysis/CurrentHistogram.h"
+#include "analysis/PlotRanges.h"
+#include "analysis/ReceivedRate.h"
+#include "analysis/RegionStatistics.h"
 
 #include <QTest>
 

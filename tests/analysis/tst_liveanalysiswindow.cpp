@@ -1,10 +1,10 @@
 // The Live Analysis window offscreen on a fake console: frames drawn only
 // when new, health figures and the red of lost frames, Copy, the levels that
 // reach the console (typed, dragged, Auto), and saved references.
-#include "FakeLiveSource.h"
-#include "LiveAnalysisWindow.h"
-#include "SavedReferences.h"
-#include "SettingsIdentity.h"
+#include "analysis/LiveAnalysisWindow.h"
+#include "analysis/SavedReferences.h"
+#include "context/SettingsIdentity.h"
+#include "tests/analysis/FakeLiveSource.h"
 
 #include <qcustomplot.h>
 

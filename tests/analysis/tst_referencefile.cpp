@@ -1,8 +1,8 @@
 // Saved references: the HDF5 round trip, loading a recording's references,
 // failures as sentences and the range warning.
-#include "Hdf5RunSink.h"
-#include "ReferenceFile.h"
-#include "SavedReferences.h"
+#include "acquisition/Hdf5RunSink.h"
+#include "analysis/ReferenceFile.h"
+#include "analysis/SavedReferences.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // matrix shows its stored handwritten digits (kept out of the model's
 // training), each frame is displayed in gray, written as the test picture and
 // recognised by the engine, without and with a template of the lit matrix.
-#include "DigitRecognizer.h"
+#include "recognition/DigitRecognizer.h"
 
-#include "ZK128Device.h"
+#include "simulator/ZK128Device.h"
 
 #include <opencv2/imgcodecs.hpp>
 

@@ -1,13 +1,13 @@
-#include "AppTestSupport.h"
+#include "tests/app/AppTestSupport.h"
 
-#include "ComboBoxDelegate.h"
-#include "FramelessHelper.h"
-#include "MainWindow.h"
-#include "SimulatorBackend.h"
-#include "TestContext.h"
-#include "ZK128Device.h"
-#include "VoltageDetails.h"
-#include "WindowChrome.h"
+#include "app/MainWindow.h"
+#include "app/WindowChrome.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
+#include "tests/support/TestContext.h"
+#include "ui/ComboBoxDelegate.h"
+#include "ui/FramelessHelper.h"
+#include "ui/VoltageDetails.h"
 
 #include <QCheckBox>
 #include <QComboBox>

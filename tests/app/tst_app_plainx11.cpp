@@ -2,10 +2,10 @@
 // by CTest through xvfb-run): the compositor probe follows the owner of the
 // _NET_WM_CM_S<screen> selection, and without an owner the window is opaque,
 // with no black band under the title bar and no black corners on screen.
-#include "CompositorProbe.h"
-#include "MainWindow.h"
-#include "TestContext.h"
-#include "WindowChrome.h"
+#include "app/MainWindow.h"
+#include "app/WindowChrome.h"
+#include "tests/support/TestContext.h"
+#include "ui/CompositorProbe.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -1,8 +1,8 @@
-#include "AppTestSupport.h"
+#include "tests/app/AppTestSupport.h"
 
-#include "MainWindow.h"
-#include "ParameterPanel.h"
-#include "TestContext.h"
+#include "app/MainWindow.h"
+#include "app/ParameterPanel.h"
+#include "tests/support/TestContext.h"
 
 #include <QCheckBox>
 #include <QComboBox>

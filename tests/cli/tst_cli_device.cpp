@@ -3,15 +3,15 @@
 // close are those of the window's Connect, battery poll, Setting and
 // Disconnect (the bytes tests/flows pins for the window). And the simulator
 // knob the tool's benchmark runs with.
-#include "CaptureDevice.h"
-#include "DeviceSession.h"
-#include "ParameterSet.h"
-#include "RecordingBackend.h"
-#include "ReceiverThread.h"
-#include "SimulatorBackend.h"
-#include "SimulatorEnvironment.h"
-#include "TestContext.h"
-#include "ZK128Device.h"
+#include "acquisition/ReceiverThread.h"
+#include "device/DeviceSession.h"
+#include "operation/CaptureDevice.h"
+#include "operation/ParameterSet.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/SimulatorEnvironment.h"
+#include "simulator/ZK128Device.h"
+#include "tests/device/RecordingBackend.h"
+#include "tests/support/TestContext.h"
 
 #include <QtTest>
 

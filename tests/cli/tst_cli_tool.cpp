@@ -2,10 +2,10 @@
 // folder read back with real readers (a CSV parser, Qt's PNG decoder,
 // ffprobe, the HDF5 C API); bad arguments, device refusals, interruption;
 // and how its progress is printed.
-#include "FrameRenderer.h"
-#include "Hdf5Id.h"
-#include "ProgressPrinter.h"
-#include "ReferenceFile.h"
+#include "acquisition/FrameRenderer.h"
+#include "acquisition/Hdf5Id.h"
+#include "analysis/ReferenceFile.h"
+#include "cli/ProgressPrinter.h"
 
 #include <QDir>
 #include <QImage>
@@ -15,7 +15,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include "RunFileReaders.h"
+#include "tests/support/RunFileReaders.h"
 
 #include <QtTest>
 

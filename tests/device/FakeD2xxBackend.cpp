@@ -1,4 +1,4 @@
-#include "FakeD2xxBackend.h"
+#include "tests/device/FakeD2xxBackend.h"
 
 #include <algorithm>
 #include <cstring>

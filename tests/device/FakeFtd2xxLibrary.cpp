@@ -5,7 +5,7 @@
 // with a handle, and every misuse: a call on a closed or foreign handle, or a
 // close while another call on that handle is inside. Built a second time
 // without FT_Close to stand for an incomplete library.
-#include "D2xxTypes.h"
+#include "device/D2xxTypes.h"
 
 #include <chrono>
 #include <condition_variable>

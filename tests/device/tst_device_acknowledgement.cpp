@@ -1,11 +1,11 @@
-#include "AcknowledgementWait.h"
-#include "BatteryQuery.h"
-#include "BatteryReport.h"
-#include "DeviceProtocol.h"
-#include "FakeD2xxBackend.h"
-#include "RecordingBackend.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "device/AcknowledgementWait.h"
+#include "device/BatteryQuery.h"
+#include "device/BatteryReport.h"
+#include "device/DeviceProtocol.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
+#include "tests/device/FakeD2xxBackend.h"
+#include "tests/device/RecordingBackend.h"
 
 #include <QtTest>
 

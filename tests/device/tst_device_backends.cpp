@@ -1,7 +1,7 @@
-#include "AcknowledgementWait.h"
-#include "BackendSelector.h"
-#include "SimulatorBackend.h"
-#include "VendorLibraryBackend.h"
+#include "context/BackendSelector.h"
+#include "device/AcknowledgementWait.h"
+#include "device/VendorLibraryBackend.h"
+#include "simulator/SimulatorBackend.h"
 
 #include <QLibrary>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "DeviceProtocol.h"
+#include "device/DeviceProtocol.h"
 
 #include <QtTest>
 

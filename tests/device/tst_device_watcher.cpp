@@ -1,9 +1,9 @@
-#include "DeviceWatcher.h"
-#include "FakeD2xxBackend.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "device/DeviceWatcher.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
+#include "tests/device/FakeD2xxBackend.h"
 #ifdef TESSIVO_HAVE_UDEV
-#include "UdevMonitor.h"
+#include "device/UdevMonitor.h"
 #endif
 
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>

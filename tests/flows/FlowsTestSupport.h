@@ -1,9 +1,9 @@
 #pragma once
 
-#include "D2xxTypes.h"
-#include "OperatorMessage.h"
-#include "ReceiverThread.h"
-#include "TestContext.h"
+#include "acquisition/ReceiverThread.h"
+#include "app/OperatorMessage.h"
+#include "device/D2xxTypes.h"
+#include "tests/support/TestContext.h"
 
 #include <QApplication>
 #include <QObject>

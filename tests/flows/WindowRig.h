@@ -1,13 +1,13 @@
 #pragma once
 
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "ConsoleContext.h"
-#include "DisplayPipeline.h"
-#include "KeepRatioWidget.h"
-#include "MainWindow.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "app/MainWindow.h"
+#include "context/ConsoleContext.h"
+#include "display/DisplayPipeline.h"
+#include "display/KeepRatioWidget.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QComboBox>
 #include <QDir>

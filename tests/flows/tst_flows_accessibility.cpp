@@ -1,12 +1,12 @@
 // What assistive technology reads from the real main window and the Live
 // Analysis window (through Qt's accessibility interface), the tab order of
 // the pages and the keyboard shortcuts.
-#include "WindowRig.h"
+#include "tests/flows/WindowRig.h"
 
-#include "CurrentDialog.h"
-#include "ItCurvePage.h"
-#include "LiveAnalysisPage.h"
-#include "LiveAnalysisWindow.h"
+#include "analysis/CurrentDialog.h"
+#include "analysis/LiveAnalysisWindow.h"
+#include "app/ItCurvePage.h"
+#include "app/LiveAnalysisPage.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>

@@ -1,12 +1,12 @@
 // Capture control: play and stop, calibration, full-on and full-off
 // references, with the real worker on the simulated ZK128.
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "CaptureControl.h"
-#include "ConsoleState.h"
-#include "WorkerGate.h"
-#include "DeviceProtocol.h"
-#include "ZK128Device.h"
+#include "app/CaptureControl.h"
+#include "app/ConsoleState.h"
+#include "app/WorkerGate.h"
+#include "device/DeviceProtocol.h"
+#include "simulator/ZK128Device.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -91,7 +91,7 @@ void TestFlowsCapture::playRefused()
     CaptureRig rig;
     rig.state.connected = connected;
     rig.state.configured = false;
-    rig.control.playClicked();
+    rig.control.togglePlay();
     QCOMPARE(rig.messages.texts, QStringList{message});
     QVERIFY(!rig.state.running);
     QVERIFY(!rig.fpsTimer.isActive());
@@ -103,7 +103,7 @@ void TestFlowsCapture::playStartsAndPlayAgainStops()
 {
     CaptureRig rig;
     rig.batteryTimer.start();
-    rig.control.playClicked();
+    rig.control.togglePlay();
 
     QVERIFY(rig.state.running);
     QCOMPARE(rig.play.styleSheet(), CaptureControl::playButtonRunningSheet());
@@ -117,7 +117,7 @@ void TestFlowsCapture::playStartsAndPlayAgainStops()
     QCOMPARE(rig.count(DeviceProtocol::Code::Start), 1);
     QTRY_VERIFY(rig.runner.worker.frameHealth().received >= 3); // frames flow
 
-    rig.control.playClicked();
+    rig.control.togglePlay();
     QVERIFY(!rig.state.running);
     QVERIFY(rig.runner.worker.waitUntilParked(5000));
     QCOMPARE(rig.count(DeviceProtocol::Code::Stop), 1);
@@ -168,9 +168,9 @@ void TestFlowsCapture::calibrationButton()
     QFETCH(QStringList, messages);
     CaptureRig rig;
     if (running)
-        rig.control.playClicked();
+        rig.control.togglePlay();
     for (int i = 0; i < presses; ++i)
-        rig.control.calibrationClicked();
+        rig.control.toggleCalibration();
     QCOMPARE(rig.messages.texts, messages);
     QCOMPARE(rig.calibration.text(), text);
     QCOMPARE(rig.state.calibrationOpen, open);
@@ -195,11 +195,11 @@ void TestFlowsCapture::referenceReports()
 {
     QFETCH(bool, fullOn);
     CaptureRig rig;
-    QObject::connect(&rig.runner.worker, &ReceiverThread::setMaxSuccess, &rig.control, &CaptureControl::fullOnDone);
-    QObject::connect(&rig.runner.worker, &ReceiverThread::setMinSuccess, &rig.control, &CaptureControl::fullOffDone);
+    QObject::connect(&rig.runner.worker, &ReceiverThread::fullOnTaken, &rig.control, &CaptureControl::reportFullOn);
+    QObject::connect(&rig.runner.worker, &ReceiverThread::fullOffTaken, &rig.control, &CaptureControl::reportFullOff);
     rig.sim.device->setLampOn(fullOn);
-    rig.control.playClicked();
-    rig.control.calibrationClicked();
+    rig.control.togglePlay();
+    rig.control.toggleCalibration();
     if (fullOn)
         rig.control.requestFullOn();
     else

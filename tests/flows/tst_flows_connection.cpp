@@ -1,15 +1,15 @@
 // The connection flow: device list, connect and disconnect, battery gauge,
 // device loss and worker errors, on the simulated ZK128.
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "ConsoleState.h"
-#include "DeviceConnection.h"
-#include "DeviceList.h"
-#include "DeviceProtocol.h"
-#include "DeviceSession.h"
-#include "WorkerGate.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "app/ConsoleState.h"
+#include "app/DeviceConnection.h"
+#include "app/DeviceList.h"
+#include "app/WorkerGate.h"
+#include "device/DeviceProtocol.h"
+#include "device/DeviceSession.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -58,7 +58,7 @@ struct ConnectionRig
         connectButton.setText(QStringLiteral("Connect"));
         play.hide();
         battery.hide();
-        batteryTimer.setInterval(DeviceConnection::BatteryIntervalMs);
+        batteryTimer.setInterval(DeviceConnection::kBatteryIntervalMs);
         connection.deviceListRefresh().setTickInterval(10);
     }
     // True when nobody holds the device open any more.
@@ -376,7 +376,7 @@ void TestFlowsConnection::workerErrorReleasesDevice()
     ConnectionRig rig;
     rig.connection.toggleConnection();
     rig.state.running = true;
-    rig.connection.workerError(QStringLiteral("Failed to get device status"));
+    rig.connection.reportWorkerError(QStringLiteral("Failed to get device status"));
     QCOMPARE(rig.messages.texts, QStringList{"Error Occurred."});
     QCOMPARE(rig.stops, 1);
     QVERIFY(!rig.state.connected);
@@ -396,7 +396,7 @@ void TestFlowsConnection::workerErrorAfterLossOnlyLogs()
     rig.connection.deviceChanged();
     rig.messages.texts.clear();
     // The worker's failing reads on the lost device arrive afterwards.
-    rig.connection.workerError(QStringLiteral("Failed to get device status"));
+    rig.connection.reportWorkerError(QStringLiteral("Failed to get device status"));
     QVERIFY(rig.messages.texts.isEmpty());
     QCOMPARE(rig.stops, 1);
 }

@@ -2,11 +2,12 @@
 // real window on the simulated ZK128: the bias voltages it accepts, state that
 // changes only on an acknowledged command, answers read by whoever asked, and
 // a window that is never held up long by device trouble.
-#include "WindowRig.h"
+#include "tests/flows/WindowRig.h"
 
-#include "BiasVoltages.h"
-#include "DeviceProtocol.h"
-#include "ParameterPanel.h"
+#include "app/DeviceConnection.h"
+#include "app/ParameterPanel.h"
+#include "device/DeviceProtocol.h"
+#include "operation/BiasVoltages.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -159,7 +160,7 @@ void TestFlowsDeviceSafety::stopThenBatteryThenSetting()
     QTRY_VERIFY(rig.window->receiver().isParked());
 
     rig.find<QWidget>("widget_8")->setFixedSize(16, 10);
-    rig.window->getBattery();
+    rig.window->connection().pollBattery();
     QCOMPARE(rig.find<QWidget>("widget_8")->width(), DeviceProtocol::batteryGaugeWidth(2300));
 
     for (const char *name : VoltageFields)

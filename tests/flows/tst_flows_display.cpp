@@ -1,13 +1,13 @@
 // The live display: the aspect-keeping frame, and the pipeline from a worker
 // frame to the picture on screen.
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "DisplayPipeline.h"
-#include "DisplayTransform.h"
-#include "FramePool.h"
-#include "FrameRateMeter.h"
-#include "KeepRatioWidget.h"
-#include "TestPictureWriter.h"
+#include "acquisition/FramePool.h"
+#include "display/DisplayPipeline.h"
+#include "display/DisplayTransform.h"
+#include "display/FrameRateMeter.h"
+#include "display/KeepRatioWidget.h"
+#include "display/TestPictureWriter.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -220,7 +220,7 @@ void TestFlowsDisplay::pressGivesCell()
     view.resize(200, 200);
     view.show();
     QTRY_COMPARE(view.pictureLabel()->size(), QSize(196, 196)); // 2-pixel margins
-    QSignalSpy clicks(&view, &KeepRatioWidget::click_coor);
+    QSignalSpy clicks(&view, &KeepRatioWidget::cellClicked);
     press(view.pictureLabel(), position, Qt::LeftButton);
     QCOMPARE(clicks.count(), 1);
     QCOMPARE(clicks.at(0).at(0).toInt(), cell.x());
@@ -240,8 +240,8 @@ void TestFlowsDisplay::otherButtonsEmitNothing()
     KeepRatioWidget view;
     view.resize(200, 200);
     view.show();
-    QSignalSpy clicks(&view, &KeepRatioWidget::click_coor);
-    QSignalSpy doubles(&view, &KeepRatioWidget::dblClick_coor);
+    QSignalSpy clicks(&view, &KeepRatioWidget::cellClicked);
+    QSignalSpy doubles(&view, &KeepRatioWidget::cellDoubleClicked);
     press(view.pictureLabel(), QPoint(10, 10), Qt::MouseButton(button));
     press(view.pictureLabel(), QPoint(10, 10), Qt::MouseButton(button), QEvent::MouseButtonDblClick);
     QCOMPARE(clicks.count(), 0);
@@ -254,8 +254,8 @@ void TestFlowsDisplay::doubleClickGivesPressThenDoubleClick()
     view.resize(200, 200);
     view.show();
     QTRY_COMPARE(view.pictureLabel()->size(), QSize(196, 196));
-    QSignalSpy clicks(&view, &KeepRatioWidget::click_coor);
-    QSignalSpy doubles(&view, &KeepRatioWidget::dblClick_coor);
+    QSignalSpy clicks(&view, &KeepRatioWidget::cellClicked);
+    QSignalSpy doubles(&view, &KeepRatioWidget::cellDoubleClicked);
     press(view.pictureLabel(), QPoint(98, 49), Qt::LeftButton);
     press(view.pictureLabel(), QPoint(98, 49), Qt::LeftButton, QEvent::MouseButtonDblClick);
     QCOMPARE(clicks.count(), 1);

@@ -2,13 +2,14 @@
 // consoles whose shipped files come from an installed, read-only tree each
 // recognise the digit shown to them. TESSIVO_INSTALL_PREFIX names that tree
 // (the install check sets it); without it the recognition case is skipped.
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "ConsoleContext.h"
-#include "MainWindow.h"
-#include "ScratchFolder.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "app/MainWindow.h"
+#include "app/RecognitionPage.h"
+#include "context/ConsoleContext.h"
+#include "context/ScratchFolder.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -32,6 +33,7 @@ struct Console
         sim.device->setScene(ZK128Device::Scene::FixedDigit);
         sim.device->setFixedDigit(digit);
         window = std::make_unique<MainWindow>(context);
+        window->recognition().setEngine(&RecognitionEngine::detect);
         window->show();
     }
 

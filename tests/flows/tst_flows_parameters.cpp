@@ -1,15 +1,15 @@
 // The settings page: range buttons, the integration search and the Setting
 // flow down to the bytes the device receives.
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "ConsoleState.h"
-#include "DeviceProtocol.h"
-#include "DeviceSession.h"
-#include "WorkerGate.h"
-#include "IntegrationSearch.h"
-#include "ParameterPanel.h"
-#include "SimulatorBackend.h"
-#include "ZK128Device.h"
+#include "app/ConsoleState.h"
+#include "app/ParameterPanel.h"
+#include "app/WorkerGate.h"
+#include "device/DeviceProtocol.h"
+#include "device/DeviceSession.h"
+#include "operation/IntegrationSearch.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -34,7 +34,7 @@ struct PanelRig
             layout->addWidget(b);
         r800.setChecked(true);
         for (QRadioButton *b : {&r800, &r100, &r10, &r1, &typed})
-            QObject::connect(b, &QRadioButton::toggled, &panel, [this, b](bool on) { panel.rangeToggled(b, on); });
+            QObject::connect(b, &QRadioButton::toggled, &panel, [this, b](bool on) { panel.selectRange(b, on); });
         rangeField.hide();
         panel.chooseRange(800.0);
         session.open();

@@ -1,11 +1,11 @@
 // The save page: refusals, run folder names, the parameter file, the hand-over
 // to the worker and the progress display.
-#include "FlowsTestSupport.h"
+#include "tests/flows/FlowsTestSupport.h"
 
-#include "ConsoleState.h"
-#include "SaveFolderNamer.h"
-#include "RunFolderLink.h"
-#include "SavePanel.h"
+#include "app/ConsoleState.h"
+#include "app/RunFolderLink.h"
+#include "app/SavePanel.h"
+#include "operation/SaveFolderNamer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -138,7 +138,7 @@ void TestFlowsSave::refusals()
     rig.name.setText(name);
     if (message.contains(QLatin1String("cannot be written")))
         rig.path.setText(QStringLiteral("/proc"));
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     QCOMPARE(rig.messages.texts, QStringList{message});
     QVERIFY(!rig.worker.isSaveRunArmed());
     QVERIFY(!QDir(rig.dir.path() + "/out").exists()); // nothing is created for a refused request
@@ -148,7 +148,7 @@ void TestFlowsSave::countLimitIsInclusive()
 {
     SaveRig rig;
     rig.frames.setCurrentText(QStringLiteral("1000"));
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     QVERIFY(rig.messages.texts.isEmpty());
     QVERIFY(rig.worker.isSaveRunArmed());
     QCOMPARE(rig.panel.requestedFrames(), 1000);
@@ -180,7 +180,7 @@ void TestFlowsSave::folderNames()
             QVERIFY(out.mkdir(entry));
         }
     }
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     QCOMPARE(rig.panel.lastFolder(), out.path() + "/" + chosen);
     const QString parameterFile = out.path() + "/" + chosen + "/" + chosen + "_SetParameterData.txt";
     QCOMPARE(rig.readFile(parameterFile), Summary);
@@ -230,7 +230,7 @@ void TestFlowsSave::requestReachesWorker()
     rig.picture.setChecked(picture);
     rig.video.setChecked(video);
     rig.progress.setValue(40);
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
 
     QVERIFY(rig.messages.texts.isEmpty());
     QVERIFY(QDir(rig.dir.path() + "/deeper/still/out/run").exists());
@@ -253,12 +253,12 @@ void TestFlowsSave::secondSaveAsksFirst()
 {
     QFETCH(bool, agree);
     SaveRig rig;
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     QVERIFY(rig.worker.isSaveRunArmed());
     rig.answerYes = agree;
     rig.data.setChecked(false);
     rig.video.setChecked(true);
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     QCOMPARE(rig.questions, QStringList{SavePanel::runInProgressQuestion()});
     QCOMPARE(QDir(rig.dir.path() + "/out/run_1").exists(), agree);
     QCOMPARE(rig.worker.saveRuns().armedPlan().video, agree);
@@ -272,7 +272,7 @@ void TestFlowsSave::uncreatableFolderIsNotArmed()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     rig.path.setText(rig.dir.path() + "/file/out");
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     QCOMPARE(rig.messages.texts.size(), 1);
     QVERIFY(rig.messages.texts.first().startsWith(QStringLiteral("The folder ")));
     QVERIFY(rig.messages.texts.first().endsWith(QStringLiteral(" could not be created.")));
@@ -296,7 +296,7 @@ void TestFlowsSave::progress()
     QFETCH(int, bar);
     QFETCH(QString, label);
     SaveRig rig;
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     rig.panel.showProgress(index);
     QCOMPARE(rig.progress.value(), bar);
     QCOMPARE(rig.stateLabel.text(), label);
@@ -306,7 +306,7 @@ void TestFlowsSave::progressFollowsRunningRequest()
 {
     SaveRig rig;
     rig.frames.setCurrentText(QStringLiteral("4"));
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     rig.frames.setCurrentText(QStringLiteral("0")); // edited while the request runs
     rig.panel.showProgress(1);
     QCOMPARE(rig.progress.value(), 25);
@@ -342,7 +342,7 @@ void TestFlowsSave::outcome()
     QFETCH(QStringList, messages);
     SaveRig rig;
     rig.frames.setCurrentText(QStringLiteral("4"));
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     rig.panel.showProgress(4);
     SaveOutcome outcome;
     outcome.folder = rig.panel.lastFolder();
@@ -372,7 +372,7 @@ void TestFlowsSave::outcome()
 void TestFlowsSave::saveFailureIsShownAndResets()
 {
     SaveRig rig;
-    rig.panel.saveClicked();
+    rig.panel.requestSave();
     rig.panel.showProgress(2);
     rig.panel.showFailure(QStringLiteral("The video could not be written."));
     QCOMPARE(rig.messages.texts, QStringList{"The video could not be written."});

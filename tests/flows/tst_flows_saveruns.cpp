@@ -3,13 +3,13 @@
 // in every kind, readable and in agreement, and tells the operator once; a
 // disk too small is refused before anything is written, and a disk that
 // fills up is reported, never announced as a success.
-#include "WindowRig.h"
+#include "tests/flows/WindowRig.h"
 
-#include "ConsoleShutdown.h"
-#include "RunFileReaders.h"
-#include "SavePanel.h"
-#include "SmallDisk.h"
-#include "StopSignals.h"
+#include "app/ConsoleShutdown.h"
+#include "app/SavePanel.h"
+#include "services/StopSignals.h"
+#include "tests/support/RunFileReaders.h"
+#include "tests/support/SmallDisk.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,23 +1,23 @@
 // End to end through the real main window on the simulated ZK128: every
 // message box is answered by the test, the settings store and the working
 // files are the test's own.
-#include "WindowRig.h"
+#include "tests/flows/WindowRig.h"
 
-#include "CaptureControl.h"
-#include "ColourScaleBar.h"
-#include "DeviceConnection.h"
-#include "DeviceStatusStrip.h"
-#include "FrameRenderer.h"
-#include "RunFolderLink.h"
-#include "DeviceProtocol.h"
-#include "DisplayPipeline.h"
-#include "DisplayTransform.h"
-#include "KeepRatioWidget.h"
-#include "MainWindow.h"
-#include "SimulatorBackend.h"
-#include "SimulatorControlWindow.h"
-#include "TestPictureWriter.h"
-#include "ZK128Device.h"
+#include "acquisition/FrameRenderer.h"
+#include "app/CaptureControl.h"
+#include "app/DeviceConnection.h"
+#include "app/DeviceStatusStrip.h"
+#include "app/MainWindow.h"
+#include "app/RunFolderLink.h"
+#include "app/SimulatorControlWindow.h"
+#include "device/DeviceProtocol.h"
+#include "display/ColourScaleBar.h"
+#include "display/DisplayPipeline.h"
+#include "display/DisplayTransform.h"
+#include "display/KeepRatioWidget.h"
+#include "display/TestPictureWriter.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/ZK128Device.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WindowRig.h"
+#include "tests/flows/WindowRig.h"
 
 // The page tests drive the same window as the flow tests.
 using PageWindowRig = WindowRig;

@@ -1,10 +1,10 @@
 // The It-curve page through the real main window on the simulated ZK128:
 // channel rows and double-clicks, the plot window, start and stop of the
 // series with the held clock, and the window closed and reopened.
-#include "PageWindowRig.h"
+#include "tests/pages/PageWindowRig.h"
 
-#include "CurrentDialog.h"
-#include "ItCurvePage.h"
+#include "analysis/CurrentDialog.h"
+#include "app/ItCurvePage.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -118,7 +118,7 @@ void TestPagesItCurve::coordinates()
     if (doubleClick.x() >= 0)
         rig.doubleClickCell(doubleClick.x(), doubleClick.y());
     if (pickAfter)
-        rig.window->Fillcoordinates(pickAfter);
+        rig.window->itCurve().pickChannel(pickAfter);
     QCOMPARE(rows.fields(), fields);
     QVERIFY(rig.boxes.texts.isEmpty());
 }
@@ -216,11 +216,11 @@ void TestPagesItCurve::timeAxis()
     QFETCH(double, upper);
 
     PageWindowRig rig;
-    rig.window->OpenCanvas();
+    rig.window->itCurve().openWindow();
     CurrentDialog *plot = rig.window->itCurve().window();
     QVERIFY(plot);
     for (double t : times)
-        rig.window->savedata(seriesOf({{1.0}, {2.0, 3.0}}), t);
+        rig.window->itCurve().addSeriesStep(seriesOf({{1.0}, {2.0, 3.0}}), t);
     QCOMPARE(plot->xAxis->range().lower, lower);
     QCOMPARE(plot->xAxis->range().upper, upper);
     QCOMPARE(plot->graph(0)->dataCount(), times.size());
@@ -267,7 +267,7 @@ void TestPagesItCurve::closeWhileCollecting()
     QTRY_VERIFY(first.isNull()); // deleted, not leaked
 
     // A series still on its way is dropped, and opens nothing.
-    rig.window->savedata(seriesOf({{5.0}}), 1.0);
+    rig.window->itCurve().addSeriesStep(seriesOf({{5.0}}), 1.0);
     QVERIFY(openPlots().isEmpty());
 
     rows.open->click();
@@ -310,7 +310,7 @@ void TestPagesItCurve::stopHoldsTheClock()
 void TestPagesItCurve::mainWindowTakesThePlotWithIt()
 {
     PageWindowRig rig;
-    rig.window->OpenCanvas();
+    rig.window->itCurve().openWindow();
     QPointer<CurrentDialog> plot = rig.window->itCurve().window();
     QVERIFY(plot);
     // Closing the main window must end the application with the plot open.

@@ -1,10 +1,10 @@
 // A small process the services tests start as a second console instance: it
 // logs, or writes and reads a shared frame, and reports through its exit code.
-#include "EventLog.h"
-#include "Log.h"
-#include "ProcessSignals.h"
-#include "SharedFrameReader.h"
-#include "SharedFrameView.h"
+#include "services/EventLog.h"
+#include "services/Log.h"
+#include "services/ProcessSignals.h"
+#include "services/SharedFrameView.h"
+#include "tests/services/SharedFrameReader.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "LogWriter.h"
+#include "services/LogWriter.h"
 
 #include <QBuffer>
 #include <QDir>

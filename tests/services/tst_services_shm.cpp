@@ -1,6 +1,6 @@
-#include "ConsoleContext.h"
-#include "SharedFrameReader.h"
-#include "SharedFrameView.h"
+#include "context/ConsoleContext.h"
+#include "services/SharedFrameView.h"
+#include "tests/services/SharedFrameReader.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -3,7 +3,7 @@
 // Small helpers shared by the simulator tests: command frames as the host
 // builds them, and bounded reads through the D2XX calls.
 
-#include "SimulatorBackend.h"
+#include "simulator/SimulatorBackend.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

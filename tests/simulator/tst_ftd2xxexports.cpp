@@ -1,7 +1,7 @@
 // The drop-in libftd2xx-sim.so: loaded at run time like the vendor library,
 // its thirteen D2XX functions talk to a simulator set up from the environment.
 
-#include "D2xxTypes.h"
+#include "device/D2xxTypes.h"
 
 #include <QLibrary>
 #include <QtTest>

@@ -1,9 +1,9 @@
 // The simulator as the console meets it: byte for byte through the D2XX calls.
 
-#include "SimTestSupport.h"
-#include "SimulatorBackend.h"
-#include "SimulatorEnvironment.h"
-#include "ZK128Device.h"
+#include "simulator/SimulatorBackend.h"
+#include "simulator/SimulatorEnvironment.h"
+#include "simulator/ZK128Device.h"
+#include "tests/simulator/SimTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

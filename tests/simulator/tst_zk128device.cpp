@@ -1,12 +1,12 @@
 // The simulated instrument's parts: the range byte, the
 // timed receive queue, the pixel model and the digit scenes.
 
-#include "DigitScene.h"
-#include "ParameterCommand.h"
-#include "ReceiveQueue.h"
-#include "SensorModel.h"
-#include "SimTestSupport.h"
-#include "ZK128Device.h"
+#include "simulator/DigitScene.h"
+#include "simulator/ParameterCommand.h"
+#include "simulator/ReceiveQueue.h"
+#include "simulator/SensorModel.h"
+#include "simulator/ZK128Device.h"
+#include "tests/simulator/SimTestSupport.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Hdf5Id.h"
+#include "acquisition/Hdf5Id.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SaveRunPlan.h"
+#include "acquisition/SaveRunPlan.h"
 
 #include <QDir>
 #include <QString>

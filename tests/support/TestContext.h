@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConsoleContext.h"
-#include "SharedFrameView.h"
+#include "context/ConsoleContext.h"
+#include "services/SharedFrameView.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "FramelessHelper.h"
-#include "FramelessTarget.h"
+#include "ui/FramelessHelper.h"
+#include "ui/FramelessTarget.h"
 
 #include <QMouseEvent>
 #include <QRubberBand>

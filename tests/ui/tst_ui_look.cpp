@@ -1,6 +1,6 @@
-#include "ComboBoxDelegate.h"
-#include "ResourceBundle.h"
-#include "VoltageDetails.h"
+#include "ui/ComboBoxDelegate.h"
+#include "ui/ResourceBundle.h"
+#include "ui/VoltageDetails.h"
 
 #include <QComboBox>
 #include <QGridLayout>

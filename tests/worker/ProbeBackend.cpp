@@ -1,4 +1,4 @@
-#include "ProbeBackend.h"
+#include "tests/worker/ProbeBackend.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "WorkerRig.h"
+#include "tests/worker/WorkerRig.h"
 
-#include "SimulatorBackend.h"
+#include "simulator/SimulatorBackend.h"
 
 #include <QDeadlineTimer>
 
@@ -23,9 +23,9 @@ WorkerRig::WorkerRig(const Options &options)
     QObject::connect(&m_thread, &QThread::started, m_worker, &ReceiverThread::process);
     QObject::connect(m_worker, &ReceiverThread::errorOccurred, &m_signals, &WorkerSignals::errorOccurred);
     QObject::connect(m_worker, &ReceiverThread::finished, &m_signals, &WorkerSignals::finished);
-    QObject::connect(m_worker, &ReceiverThread::savemessage, &m_signals, &WorkerSignals::savemessage);
-    QObject::connect(m_worker, &ReceiverThread::setMaxSuccess, &m_signals, &WorkerSignals::setMaxSuccess);
-    QObject::connect(m_worker, &ReceiverThread::setMinSuccess, &m_signals, &WorkerSignals::setMinSuccess);
+    QObject::connect(m_worker, &ReceiverThread::saveProgressed, &m_signals, &WorkerSignals::saveProgressed);
+    QObject::connect(m_worker, &ReceiverThread::fullOnTaken, &m_signals, &WorkerSignals::fullOnTaken);
+    QObject::connect(m_worker, &ReceiverThread::fullOffTaken, &m_signals, &WorkerSignals::fullOffTaken);
     QObject::connect(m_worker, &ReceiverThread::saveFailed, &m_signals, &WorkerSignals::saveFailed);
     QObject::connect(m_worker, &ReceiverThread::saveFinished, &m_signals, &WorkerSignals::saveFinished);
     QObject::connect(m_worker, &ReceiverThread::deviceFailed, &m_signals, &WorkerSignals::deviceFailed);

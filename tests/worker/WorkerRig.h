@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ProbeBackend.h"
-#include "ReceiverThread.h"
-#include "TestContext.h"
-#include "WorkerSignals.h"
-#include "ZK128Device.h"
+#include "acquisition/ReceiverThread.h"
+#include "simulator/ZK128Device.h"
+#include "tests/support/TestContext.h"
+#include "tests/worker/ProbeBackend.h"
+#include "tests/worker/WorkerSignals.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SaveOutcome.h"
+#include "acquisition/SaveOutcome.h"
 
 #include <QObject>
 #include <QString>
@@ -16,9 +16,9 @@ class WorkerSignals : public QObject
 signals:
     void errorOccurred(QString errormessage);
     void finished();
-    void savemessage(int index);
-    void setMaxSuccess();
-    void setMinSuccess();
+    void saveProgressed(int index);
+    void fullOnTaken();
+    void fullOffTaken();
     void saveFailed(QString message);
     void saveFinished(SaveOutcome outcome);
     void deviceFailed(QString message);

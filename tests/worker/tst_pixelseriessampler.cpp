@@ -1,4 +1,4 @@
-#include "PixelSeriesSampler.h"
+#include "acquisition/PixelSeriesSampler.h"
 
 #include <QtTest>
 

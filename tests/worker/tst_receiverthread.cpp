@@ -1,10 +1,10 @@
-#include "WorkerRig.h"
+#include "tests/worker/WorkerRig.h"
 
-#include "RunFileReaders.h"
-#include "SavePlans.h"
+#include "tests/support/RunFileReaders.h"
+#include "tests/support/SavePlans.h"
 
-#include "SharedFrameView.h"
-#include "../services/SharedFrameReader.h"
+#include "services/SharedFrameView.h"
+#include "tests/services/SharedFrameReader.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -562,7 +562,7 @@ void TestReceiverThread::saveRunsThroughTheLoop()
     QTemporaryDir saveDir;
     WorkerRig rig;
     QVERIFY(rig.start());
-    QSignalSpy progress(&rig.relay(), &WorkerSignals::savemessage);
+    QSignalSpy progress(&rig.relay(), &WorkerSignals::saveProgressed);
     QSignalSpy failures(&rig.relay(), &WorkerSignals::saveFailed);
     QSignalSpy outcomes(&rig.relay(), &WorkerSignals::saveFinished);
     rig.play();

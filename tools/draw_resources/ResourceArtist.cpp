@@ -1,4 +1,4 @@
-#include "ResourceArtist.h"
+#include "tools/draw_resources/ResourceArtist.h"
 
 #include <QFont>
 #include <QFontMetricsF>

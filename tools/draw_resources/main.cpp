@@ -4,7 +4,7 @@
 //   draw_resources --icons <folder>       the application icon as a hicolor theme
 //                                         (normally resources/icons)
 // Runs without a display: QT_QPA_PLATFORM=offscreen is set when unset.
-#include "ResourceArtist.h"
+#include "tools/draw_resources/ResourceArtist.h"
 
 #include <QDir>
 #include <QGuiApplication>

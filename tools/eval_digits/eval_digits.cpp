@@ -10,12 +10,12 @@
 //   eval_digits --folder <dir> [--model <model.pt>] [--template <mode.png>]
 //       Every "<class>_<anything>.png" in dir (class 0..9, or 10 for no valid
 //       digit); prints per-class and overall accuracy.
-#include "DigitRecognizer.h"
+#include "recognition/DigitRecognizer.h"
 
 #include <ATen/Parallel.h>
 
-#include "DigitSampleFactory.h"
-#include "MnistDigits.h"
+#include "tools/train_digits/DigitSampleFactory.h"
+#include "tools/train_digits/MnistDigits.h"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>

@@ -5,14 +5,14 @@
 //   render_window <output folder> [width height] [--live]
 // Settings are read from (and written to) a throw-away store, never the
 // operator's own.
-#include "ConsoleContext.h"
-#include "DisplayPipeline.h"
-#include "LiveAnalysisPage.h"
-#include "LiveAnalysisWindow.h"
-#include "MainWindow.h"
-#include "SimulatorBackend.h"
-#include "VoltageDetails.h"
-#include "WindowChrome.h"
+#include "analysis/LiveAnalysisWindow.h"
+#include "app/LiveAnalysisPage.h"
+#include "app/MainWindow.h"
+#include "app/WindowChrome.h"
+#include "context/ConsoleContext.h"
+#include "display/DisplayPipeline.h"
+#include "simulator/SimulatorBackend.h"
+#include "ui/VoltageDetails.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "DigitNet.h"
+#include "tools/train_digits/DigitNet.h"
 
 namespace F = torch::nn::functional;
 

@@ -1,6 +1,6 @@
-#include "DigitSampleFactory.h"
+#include "tools/train_digits/DigitSampleFactory.h"
 
-#include "DigitPreprocessor.h"
+#include "recognition/DigitPreprocessor.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MatrixFrameModel.h"
+#include "tools/train_digits/MatrixFrameModel.h"
 
 #include <opencv2/core/mat.hpp>
 

@@ -1,4 +1,4 @@
-#include "MatrixFrameModel.h"
+#include "tools/train_digits/MatrixFrameModel.h"
 
 #include <algorithm>
 #include <cmath>

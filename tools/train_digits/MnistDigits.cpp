@@ -1,4 +1,4 @@
-#include "MnistDigits.h"
+#include "tools/train_digits/MnistDigits.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "PrintedDigits.h"
+#include "tools/train_digits/PrintedDigits.h"
 
 #include <QFileInfo>
 #include <QImage>

@@ -10,12 +10,12 @@
 // as the display picture, with or without a template, reduced by the
 // console's preprocessing. Class 10 holds pictures without a digit.
 // Single-threaded and seeded, so a run is reproducible.
-#include "DigitNet.h"
+#include "tools/train_digits/DigitNet.h"
 
-#include "DigitPreprocessor.h"
-#include "DigitSampleFactory.h"
-#include "MnistDigits.h"
-#include "PrintedDigits.h"
+#include "recognition/DigitPreprocessor.h"
+#include "tools/train_digits/DigitSampleFactory.h"
+#include "tools/train_digits/MnistDigits.h"
+#include "tools/train_digits/PrintedDigits.h"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>

@@ -1,0 +1,3 @@
+#include "acquisition/AcquisitionLogging.h"
+
+Q_LOGGING_CATEGORY(lcAcquisition, "tessivo.acquisition")

@@ -1,0 +1,3 @@
+#include "analysis/AnalysisLogging.h"
+
+Q_LOGGING_CATEGORY(lcAnalysis, "tessivo.analysis")

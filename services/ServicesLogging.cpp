@@ -1,0 +1,3 @@
+#include "services/ServicesLogging.h"
+
+Q_LOGGING_CATEGORY(lcServices, "tessivo.services")

@@ -1,0 +1,3 @@
+#include "simulator/SimulatorLogging.h"
+
+Q_LOGGING_CATEGORY(lcSimulator, "tessivo.simulator")

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Diagnostics of the ZK128 simulator ("tessivo.simulator"), for
+// developers and QT_LOGGING_RULES; what the operator reads goes to the event
+// log (EventLog) instead.
+Q_DECLARE_LOGGING_CATEGORY(lcSimulator)
