@@ -26,9 +26,12 @@ FramePacer::Clock::duration FramePacer::pause(Clock::time_point now) const
 {
     if (m_expectedSeconds == 0.0)
         return kPollInterval;
-    const auto sleepUntil = m_requestedAt
-        + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kSleepShare * m_expectedSeconds));
-    if (now >= sleepUntil)
-        return kPollInterval;
-    return std::min<Clock::duration>(sleepUntil - now, kLongestSleep);
+    const Clock::duration expected = expectedFrameTime();
+    const auto shareSlept = std::chrono::duration_cast<Clock::duration>(kSleepShare * expected);
+    const Clock::time_point eagerFrom = m_requestedAt + std::max<Clock::duration>(shareSlept, expected - kEagerLead);
+    if (now < eagerFrom)
+        return std::min<Clock::duration>(eagerFrom - now, kLongestSleep);
+    if (now <= m_requestedAt + expected + kEagerTail)
+        return Clock::duration::zero();
+    return kPollInterval;
 }

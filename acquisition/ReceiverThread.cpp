@@ -375,7 +375,11 @@ void ReceiverThread::waitForBytes()
         QThread::yieldCurrentThread();
         return;
     }
-    std::this_thread::sleep_for(m_pacer.pause(FramePacer::Clock::now()));
+    const FramePacer::Clock::duration pause = m_pacer.pause(FramePacer::Clock::now());
+    if (pause == FramePacer::Clock::duration::zero())
+        QThread::yieldCurrentThread();
+    else
+        std::this_thread::sleep_for(pause);
 }
 
 void ReceiverThread::leaveReadLoop()

@@ -11,6 +11,8 @@
 #include <QResizeEvent>
 #include <QRubberBand>
 
+#include <opencv2/imgproc.hpp>
+
 #include <cmath>
 
 namespace {
@@ -44,10 +46,26 @@ void KeepRatioWidget::rescale()
         showScaled();
 }
 
+QImage KeepRatioWidget::smoothlyScaled(const QImage &picture, QSize bounds)
+{
+    // Bilinear, as Qt's smooth scale, but OpenCV's vectorised resize: a live
+    // view filling a large screen is redrawn up to 60 times a second. The
+    // 32-bit result is what a pixmap holds, so taking it copies nothing more.
+    const QSize size = picture.size().scaled(bounds, Qt::KeepAspectRatio);
+    if (picture.isNull() || size.isEmpty())
+        return QImage();
+    const QImage source = picture.convertToFormat(QImage::Format_RGB32);
+    QImage scaled(size, QImage::Format_RGB32);
+    const cv::Mat from(source.height(), source.width(), CV_8UC4, const_cast<uchar *>(source.constBits()),
+                       std::size_t(source.bytesPerLine()));
+    cv::Mat to(scaled.height(), scaled.width(), CV_8UC4, scaled.bits(), std::size_t(scaled.bytesPerLine()));
+    cv::resize(from, to, to.size(), 0, 0, cv::INTER_LINEAR);
+    return scaled;
+}
+
 void KeepRatioWidget::showScaled()
 {
-    const QImage scaled = image.scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    QPixmap pixmap = QPixmap::fromImage(scaled);
+    QPixmap pixmap = QPixmap::fromImage(smoothlyScaled(image, label->size()));
     if (!m_overlay.isNull()) {
         // White under black dashes: visible on every colour map.
         QPainter painter(&pixmap);
@@ -85,7 +103,11 @@ QRect KeepRatioWidget::innerGeometry(QSize frameSize, int ratioWidth, int ratioH
 void KeepRatioWidget::resizeEvent(QResizeEvent *event)
 {
     // The picture is not rescaled here: the window asks for that (rescale()).
-    container->setGeometry(innerGeometry(event->size(), ratioWidth, ratioHeight));
+    const QRect inner = innerGeometry(event->size(), ratioWidth, ratioHeight);
+    // A label of fixed size keeps each new picture from asking the whole
+    // window to lay itself out again.
+    label->setFixedSize((inner.size() - QSize(2 * LabelMargin, 2 * LabelMargin)).expandedTo(QSize(0, 0)));
+    container->setGeometry(inner);
 }
 
 QPoint KeepRatioWidget::cellAt(QPoint labelPosition, QSize labelSize)

@@ -46,6 +46,8 @@ public:
     void setRegionOverlay(const QRect &displayedCells) { m_overlay = displayedCells; }
     QRect regionOverlay() const { return m_overlay; }
 
+    // The picture scaled smoothly to fit the bounds, keeping its aspect ratio.
+    static QImage smoothlyScaled(const QImage &picture, QSize bounds);
     // The cell under a position of a label of the given size.
     static QPoint cellAt(QPoint labelPosition, QSize labelSize);
     // Where the inner area of the given ratio sits in a frame of the given size.

@@ -159,6 +159,8 @@ private slots:
     void doubleClickGivesPressThenDoubleClick();
     void rescaleBeforeAnyPicture();
     void pictureOfOtherRatioFits();
+    void scaledPictureKeepsItsColours_data();
+    void scaledPictureKeepsItsColours();
 
     void firstFrameOnlyStartsTheClock();
     void rotationCycles();
@@ -285,6 +287,36 @@ void TestFlowsDisplay::pictureOfOtherRatioFits()
     QTRY_COMPARE(view.pictureLabel()->size(), QSize(296, 296));
     view.rescale();
     QCOMPARE(view.pictureLabel()->pixmap().size(), QSize(296, 148));
+}
+
+void TestFlowsDisplay::scaledPictureKeepsItsColours_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::newRow("gray") << int(QImage::Format_Grayscale8);
+    QTest::newRow("rgb") << int(QImage::Format_RGB888);
+}
+
+void TestFlowsDisplay::scaledPictureKeepsItsColours()
+{
+    // Blocks of 16 x 16 cells, each of its own colour: the middle of each
+    // block, scaled up, shows that colour whatever the interpolation.
+    QFETCH(int, format);
+    QImage picture(128, 128, QImage::Format_RGB888);
+    const auto colourOf = [](int bx, int by) { return QColor(bx * 32 + 7, by * 32 + 3, 255 - bx * by * 4); };
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            picture.setPixelColor(x, y, colourOf(x / 16, y / 16));
+    picture = picture.convertToFormat(QImage::Format(format));
+    const QImage scaled = KeepRatioWidget::smoothlyScaled(picture, QSize(300, 296));
+    QCOMPARE(scaled.size(), QSize(296, 296));
+    for (int by = 0; by < 8; ++by)
+        for (int bx = 0; bx < 8; ++bx) {
+            const QColor want = picture.pixelColor(bx * 16 + 8, by * 16 + 8);
+            const QColor got = scaled.pixelColor((bx * 16 + 8) * 296 / 128, (by * 16 + 8) * 296 / 128);
+            QVERIFY2(std::abs(got.red() - want.red()) <= 1 && std::abs(got.green() - want.green()) <= 1
+                         && std::abs(got.blue() - want.blue()) <= 1,
+                     qPrintable(QStringLiteral("block %1,%2: %3 for %4").arg(bx).arg(by).arg(got.name(), want.name())));
+        }
 }
 
 void TestFlowsDisplay::firstFrameOnlyStartsTheClock()
