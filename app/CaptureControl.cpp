@@ -138,16 +138,31 @@ void CaptureControl::stop()
         resetRecognitionPage();
 }
 
+void CaptureControl::setRecordingOpen(bool open)
+{
+    if (open && state.running)
+        stop();
+    if (open)
+        batteryTimer.stop();
+    else if (state.connected)
+        batteryTimer.start();
+    ui.play->setEnabled(!open);
+    ui.set->setEnabled(!open);
+    fullOn->setEnabled(!open && state.calibrationOpen);
+    fullOff->setEnabled(!open && state.calibrationOpen);
+}
+
 void CaptureControl::calibrationClicked()
 {
-    if (!state.running) {
+    if (!state.running && !state.recordingOpen) {
         message(QStringLiteral("Please Start capture first!"));
         return;
     }
     const bool open = !state.calibrationOpen;
     worker.rendering.setCalibrationEnabled(open);
-    fullOn->setEnabled(open);
-    fullOff->setEnabled(open);
+    // The references of a recording are the run's own; none is measured from it.
+    fullOn->setEnabled(open && !state.recordingOpen);
+    fullOff->setEnabled(open && !state.recordingOpen);
     calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
     m_log.line(open ? "Open calibration." : "Close Calibration.");
     state.calibrationOpen = open;

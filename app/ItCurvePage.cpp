@@ -148,7 +148,7 @@ CurrentDialog *ItCurvePage::openWindow()
 
 void ItCurvePage::startSeries()
 {
-    if (!state.running) {
+    if (!state.running && !m_runSeries) {
         message(QStringLiteral("Please Start capture first!"));
         return;
     }
@@ -170,6 +170,14 @@ void ItCurvePage::startSeries()
         return;
     }
     seriesCells = cells;
+    if (m_runSeries) {
+        std::vector<double> seconds;
+        std::vector<std::vector<double>> currents;
+        m_runSeries(cells, seconds, currents);
+        if (curveDialog)
+            curveDialog->showWholeRun(seconds, currents);
+        return;
+    }
     worker.startSeries(std::move(cells));
     ui.seriesStart->setEnabled(false);
 }

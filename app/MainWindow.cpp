@@ -13,6 +13,8 @@
 #include "KeepRatioWidget.h"
 #include "EventLog.h"
 #include "ParameterPanel.h"
+#include "app/PlaybackBar.h"
+#include "app/RecordingPlayback.h"
 #include "BiasVoltages.h"
 #include "ParameterSummary.h"
 #include "RecognitionPage.h"
@@ -142,6 +144,33 @@ void MainWindow::buildControllers()
         AnalysisFeeds{worker.liveFrames(), worker, worker, worker.references(), worker.rendering()}, state,
         [this]() -> const BiasVoltages & { return parameterPanel->sentVoltages(); }, *pipeline, context.settings(),
         context.log(), OperatorMessage::modalBox(), this);
+    buildPlayback();
+}
+
+void MainWindow::buildPlayback()
+{
+    const auto lockCapture = [this](bool open) {
+        capture->setRecordingOpen(open);
+        ui->pushButton_Connect->setEnabled(!open);
+        curvePage->setRunSeries(open ? ItCurvePage::RunSeries([this](auto &&...series) {
+            m_playback->wholeSeries(series...);
+        })
+                                     : ItCurvePage::RunSeries());
+    };
+    m_playback = new RecordingPlayback(PlaybackTargets{worker.readout(), worker.rendering(), worker.liveFrames(),
+                                                       worker.references(), worker.saveRuns(), worker},
+                                       state, *pipeline, lockCapture, context.log(), OperatorMessage::modalBox(),
+                                       this);
+    m_playback->attachTo(this);
+    analysisPage->setRunSpan([this] { return m_playback->runSpan(); });
+    // A cell picked on a still recorded frame is read from that frame at once.
+    connect(display, &KeepRatioWidget::click_coor, m_playback, &RecordingPlayback::replayFrame);
+    m_playback->buildOpenButton(ui->verticalLayout_10, analysisPage->button()->parentWidget());
+    m_playbackBar = new PlaybackBar(*m_playback, this, ui->widget_2);
+    ui->verticalLayout_28->addWidget(m_playbackBar);
+    savePanel->setRecordingSource(SavePanel::RecordingSource{
+        [this] { return m_playback->isOpen(); }, [this] { return m_playback->framesFromCurrent(); },
+        [this] { return m_playback->metadata(); }, [this](int frames) { m_playback->exportFrames(frames); }});
 }
 
 void MainWindow::buildLiveView()
@@ -202,7 +231,7 @@ void MainWindow::refreshStatus()
         }
     }
     m_statusStrip->showStatus(status);
-    if (!state.running)
+    if (!state.running && !state.recordingOpen)
         pipeline->markNotLive();
 }
 

@@ -30,6 +30,8 @@ class LiveAnalysisPage;
 class RecognitionPage;
 class KeepRatioWidget;
 class ParameterPanel;
+class PlaybackBar;
+class RecordingPlayback;
 class SavePanel;
 class SimulatorControlWindow;
 class WorkerGate;
@@ -72,6 +74,8 @@ public:
     RecognitionPage &recognition() { return *recognitionPage; }
     LiveAnalysisPage &liveAnalysis() { return *analysisPage; }
     DeviceStatusStrip &statusStrip() { return *m_statusStrip; }
+    RecordingPlayback &playback() { return *m_playback; }
+    PlaybackBar &playbackBar() { return *m_playbackBar; }
     ColourScaleBar &colourScale() { return *m_colourScale; }
     RunFolderLink &runFolderLink() { return *m_runFolder; }
     bool isDeviceConfigured() const { return state.configured; }
@@ -131,6 +135,7 @@ protected:
 private:
     RunMetadata runMetadata() const;
     void buildControllers();
+    void buildPlayback();
     void buildLiveView();
     void connectButtons();
     void connectWorker();
@@ -181,6 +186,8 @@ private:
     ItCurvePage *curvePage = nullptr;
     RecognitionPage *recognitionPage = nullptr;
     LiveAnalysisPage *analysisPage = nullptr;
+    RecordingPlayback *m_playback = nullptr; // a saved run played through the consumers above
+    PlaybackBar *m_playbackBar = nullptr;    // under the live picture while a recording is open
     QPointer<SimulatorControlWindow> simulatorWindow;
 
     // What the operator sees about the device, children of the form.

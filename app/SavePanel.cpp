@@ -4,6 +4,7 @@
 #include "RunFolderLink.h"
 #include "SaveRunFeeder.h"
 #include "SaveRequest.h"
+#include "core/ParameterSummary.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 
 SavePanel::SavePanel(const SaveWidgets &widgets, const ConsoleState &state, SaveRunFeeder &worker,
@@ -50,11 +53,12 @@ QString SavePanel::runInProgressQuestion()
 
 void SavePanel::saveClicked()
 {
-    if (!state.running) {
+    const bool exporting = m_recording.isOpen && m_recording.isOpen();
+    if (!state.running && !exporting) {
         message(QStringLiteral("Please start collecting data"));
         return;
     }
-    const int count = ui.frames->currentText().toInt(nullptr, 10);
+    int count = ui.frames->currentText().toInt(nullptr, 10);
     if (count > MaxFrames) {
         message(QStringLiteral("The input value cannot exceed 1000! "));
         return;
@@ -70,6 +74,9 @@ void SavePanel::saveClicked()
         worker.end(QStringLiteral("a new save run was started"));
     }
 
+    if (exporting)
+        count = std::min(count, m_recording.framesFromCurrent());
+
     SaveRequest request;
     request.directory = ui.path->text();
     request.name = ui.name->text();
@@ -80,8 +87,19 @@ void SavePanel::saveClicked()
     request.hdf5 = ui.hdf5 && ui.hdf5->isChecked();
 
     QString refusal;
-    const std::optional<SaveRunPlan> plan =
-        SaveRunPreparation::prepare(request, summary, metadata ? metadata() : RunMetadata(), &refusal);
+    RunMetadata described = metadata ? metadata() : RunMetadata();
+    QString parameters = summary;
+    if (exporting) {
+        // The run saved is the recording's: its parameters, not the device's now.
+        described = m_recording.metadata();
+        if (described.startTime.time_since_epoch().count() == 0)
+            described.startTime = std::chrono::system_clock::now();
+        parameters = ParameterSummary::compose(described.currentRangeNa, QString::number(described.vbias1Volts),
+                                               QString::number(described.vbias2Volts),
+                                               QString::number(described.vonVolts),
+                                               QString::number(described.voffVolts));
+    }
+    const std::optional<SaveRunPlan> plan = SaveRunPreparation::prepare(request, parameters, described, &refusal);
     if (!plan) {
         m_log.line(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
         message(refusal);
@@ -97,8 +115,12 @@ void SavePanel::saveClicked()
     folder = plan->folder;
     outcomeShown = false;
     resetProgress();
-    if (!worker.arm(*plan, &refusal))
+    if (!worker.arm(*plan, &refusal)) {
         showFailure(refusal);
+        return;
+    }
+    if (exporting)
+        m_recording.feed(plan->frames);
 }
 
 void SavePanel::choosePath()

@@ -4,6 +4,7 @@
 #include "LaunchOptions.h"
 #include "Log.h"
 #include "MainWindow.h"
+#include "app/RecordingPlayback.h"
 #include "ProcessSignals.h"
 #include "ScratchFolder.h"
 #include "StopSignals.h"
@@ -71,6 +72,11 @@ int main(int argc, char *argv[])
             QMessageBox box(QMessageBox::Warning, QString(), message, QMessageBox::Ok);
             box.exec();
         });
+    }
+    if (!launch.recordingPath.isEmpty()) {
+        // Once the window runs; a path that is not a recording is said in one
+        // sentence and the console goes on.
+        QTimer::singleShot(0, window.get(), [&window, path = launch.recordingPath] { window->playback().open(path); });
     }
     const int result = app.exec();
     if (!ConsoleShutdown::finishSaveRuns(window->receiver().saveRuns(), context.log()).isEmpty()) {

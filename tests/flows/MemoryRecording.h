@@ -1,0 +1,80 @@
+#pragma once
+
+#include "acquisition/Frame.h"
+#include "playback/Recording.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// A recording held in memory, for playback tests that need a run no file
+// holds: one that grows (follow). Pixel i of frame k reads the device value
+// (k + 1) * 1000 + i on a 100 nA range; frame k was recorded at
+// kStart + k / 10 s.
+class MemoryRecording : public Recording
+{
+public:
+    static constexpr int kRange = 100;
+    static constexpr double kStart = 1.8e9;
+
+    MemoryRecording(int frames, bool growing)
+        : m_frames(frames)
+        , m_growing(growing)
+    {
+    }
+    // Frames written since (a followed file grows).
+    void grow(int frames) { m_written += frames; }
+
+    static double currentOf(int k, int pixel) { return double((k + 1) * 1000 + pixel) * kRange * 0.000001; }
+
+    QString path() const override { return QStringLiteral("/memory/run_current.csv"); }
+    RunMetadata metadata() const override
+    {
+        RunMetadata metadata;
+        metadata.currentRangeNa = kRange;
+        return metadata;
+    }
+    RunReferences references() const override { return RunReferences(); }
+    int frameCount() const override { return m_frames; }
+    FramePtr frame(int k) override
+    {
+        auto frame = std::make_shared<Frame>();
+        frame->raw.assign(std::size_t(Zk128::FrameLength), 0);
+        for (int i = 0; i < Zk128::PixelCount; ++i) {
+            const int value = (k + 1) * 1000 + i;
+            frame->raw[std::size_t(3 * i)] = (value >> 16) & 0xFF;
+            frame->raw[std::size_t(3 * i + 1)] = (value >> 8) & 0xFF;
+            frame->raw[std::size_t(3 * i + 2)] = value & 0xFF;
+        }
+        frame->range = kRange;
+        frame->index = std::uint64_t(k) + 1;
+        frame->arrived = std::chrono::system_clock::time_point(
+            std::chrono::milliseconds(qint64(frameTime(k) * 1000.0)));
+        frame->currents.resize(std::size_t(Zk128::PixelCount));
+        decodeCurrents(*frame);
+        return frame;
+    }
+    double frameTime(int k) const override { return kStart + k / 10.0; }
+    std::vector<double> pixelSeries(int x, int y) override
+    {
+        std::vector<double> series;
+        for (int k = 0; k < m_frames; ++k)
+            series.push_back(currentOf(k, x + 128 * y));
+        return series;
+    }
+    bool canFollow() const override { return m_growing; }
+    int refresh() override
+    {
+        m_frames += m_written;
+        m_written = 0;
+        return m_frames;
+    }
+    QString notice() const override { return QString(); }
+    QString lastError() const override { return QString(); }
+
+private:
+    int m_frames;
+    int m_written = 0;
+    bool m_growing;
+};
