@@ -146,6 +146,7 @@ int main(int argc, char **argv)
     QTemporaryDir temporary;
     const QString directory = args.size() > 1 ? args[1] : temporary.path();
     const QString folder = writeRun(directory);
+    std::fflush(stdout); // before the readers' lines
     int failures = 0;
     for (const QString &file : {QStringLiteral("bench.h5"), QStringLiteral("bench_current.csv")}) {
         QProcess reader;
