@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/Frame.h"
+#include "playback/PlaybackFrame.h"
 #include "playback/Recording.h"
 
 #include <QString>
@@ -39,21 +40,10 @@ public:
     int frameCount() const override { return m_frames; }
     FramePtr frame(int k) override
     {
-        auto frame = std::make_shared<Frame>();
-        frame->raw.assign(std::size_t(Zk128::FrameLength), 0);
-        for (int i = 0; i < Zk128::PixelCount; ++i) {
-            const int value = (k + 1) * 1000 + i;
-            frame->raw[std::size_t(3 * i)] = (value >> 16) & 0xFF;
-            frame->raw[std::size_t(3 * i + 1)] = (value >> 8) & 0xFF;
-            frame->raw[std::size_t(3 * i + 2)] = value & 0xFF;
-        }
-        frame->range = kRange;
-        frame->index = std::uint64_t(k) + 1;
-        frame->arrived = std::chrono::system_clock::time_point(
-            std::chrono::milliseconds(qint64(frameTime(k) * 1000.0)));
-        frame->currents.resize(std::size_t(Zk128::PixelCount));
-        decodeCurrents(*frame);
-        return frame;
+        std::vector<double> currents(std::size_t(Zk128::PixelCount));
+        for (int i = 0; i < Zk128::PixelCount; ++i)
+            currents[std::size_t(i)] = currentOf(k, i);
+        return PlaybackFrame::make(std::move(currents), kRange, k, frameTime(k));
     }
     double frameTime(int k) const override { return kStart + k / 10.0; }
     std::vector<double> pixelSeries(int x, int y) override
