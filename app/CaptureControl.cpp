@@ -131,7 +131,7 @@ void CaptureControl::stop()
     ui.play->setAccessibleName(QString::fromLatin1(StartCaptureName));
     ui.playArea->setStyleSheet(playAreaStoppedSheet());
     state.running = false;
-    ui.set->setEnabled(true);
+    ui.set->setEnabled(!state.recordingOpen); // a device lost during playback leaves it locked
     ui.set->setToolTip(QString());
     ui.play->setToolTip(QStringLiteral("Start capture"));
     if (resetRecognitionPage)

@@ -255,6 +255,12 @@ void MainWindow::openSimulatorControls()
 
 MainWindow::~MainWindow()
 {
+    // The playback's threads (opening, export) reach the worker's consumers:
+    // they end before the worker does.
+    delete m_playbackBar;
+    m_playbackBar = nullptr;
+    delete m_playback;
+    m_playback = nullptr;
     saveSettings();
     worker.endSaveRun(QStringLiteral("the console was closed"));
     worker.requestStop();

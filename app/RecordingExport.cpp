@@ -30,7 +30,8 @@ void RecordingExport::stop(const QString &reason)
 
 void RecordingExport::run(int first, int count)
 {
-    for (int k = first; k < first + count && !m_stop.load(); ++k) {
+    // The run may also end without the export (the console closing ends it).
+    for (int k = first; k < first + count && !m_stop.load() && m_saveRuns.isArmed(); ++k) {
         FramePtr frame;
         QString error;
         {

@@ -145,8 +145,13 @@ void RecordingPlayback::open(const QString &path)
     const Opener opener = m_opener;
     m_opening = std::thread([this, opener, path] {
         QString error;
-        const auto progress = [this](double fraction) {
-            QMetaObject::invokeMethod(this, [this, fraction] { showProgress(fraction); }, Qt::QueuedConnection);
+        // One posted step per visible step, however often the opener reports.
+        const auto progress = [this, shown = -1](double fraction) mutable {
+            const int step = int(std::clamp(fraction, 0.0, 1.0) * kProgressSteps);
+            if (step != shown) {
+                shown = step;
+                QMetaObject::invokeMethod(this, [this, step] { showProgress(step); }, Qt::QueuedConnection);
+            }
             return !m_cancelOpening.load();
         };
         auto opened = std::make_shared<SharedRecording>();
@@ -158,10 +163,10 @@ void RecordingPlayback::open(const QString &path)
     });
 }
 
-void RecordingPlayback::showProgress(double fraction)
+void RecordingPlayback::showProgress(int step)
 {
     if (m_progress)
-        m_progress->setValue(int(std::clamp(fraction, 0.0, 1.0) * kProgressSteps));
+        m_progress->setValue(step);
 }
 
 void RecordingPlayback::endOpeningThread()
@@ -285,7 +290,10 @@ std::optional<RunSpan> RecordingPlayback::runSpan() const
 
 bool RecordingPlayback::canFollow() const
 {
-    return isOpen() && m_shared->recording->canFollow();
+    if (!isOpen())
+        return false;
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    return m_shared->recording->canFollow();
 }
 
 int RecordingPlayback::refresh()
@@ -320,6 +328,9 @@ bool RecordingPlayback::showFrame(int k)
     m_targets.readout.consume(played);
     m_targets.rendering.consume(played);
     m_targets.liveFrames.consume(played);
+    // Drawn now rather than at the screen's next refresh: a slider or key
+    // shows its frame at once.
+    m_pipeline.refresh();
     emit frameShown(k);
     return true;
 }

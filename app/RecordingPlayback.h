@@ -143,7 +143,7 @@ signals:
 
 private:
     void finishOpening(std::shared_ptr<SharedRecording> opened, const QString &error, const QString &path);
-    void showProgress(double fraction);
+    void showProgress(int step);
     void endOpeningThread();
     void endExport();
     void takeOver(std::shared_ptr<SharedRecording> opened);

@@ -9,23 +9,19 @@
 #include <memory>
 #include <vector>
 
-// A recording held in memory, for playback tests that need a run no file
-// holds: one that grows (follow). Pixel i of frame k reads the device value
-// (k + 1) * 1000 + i on a 100 nA range; frame k was recorded at
-// kStart + k / 10 s.
+// A recording held in memory, whose every value a test can tell in advance:
+// pixel i of frame k reads the device value (k + 1) * 1000 + i on a 100 nA
+// range; frame k was recorded at kStart + k / 10 s.
 class MemoryRecording : public Recording
 {
 public:
     static constexpr int kRange = 100;
     static constexpr double kStart = 1.8e9;
 
-    MemoryRecording(int frames, bool growing)
+    explicit MemoryRecording(int frames)
         : m_frames(frames)
-        , m_growing(growing)
     {
     }
-    // Frames written since (a followed file grows).
-    void grow(int frames) { m_written += frames; }
 
     static double currentOf(int k, int pixel) { return double((k + 1) * 1000 + pixel) * kRange * 0.000001; }
 
@@ -53,18 +49,9 @@ public:
             series.push_back(currentOf(k, x + 128 * y));
         return series;
     }
-    bool canFollow() const override { return m_growing; }
-    int refresh() override
-    {
-        m_frames += m_written;
-        m_written = 0;
-        return m_frames;
-    }
     QString notice() const override { return QString(); }
     QString lastError() const override { return QString(); }
 
 private:
     int m_frames;
-    int m_written = 0;
-    bool m_growing;
 };
