@@ -74,7 +74,7 @@ bool CsvRunSink::write(const RecordedFrame &frame, QString *error)
         return false;
     }
 
-    const QByteArray header = "Time: " + frame.timestamp.toUtf8() + CsvFormat::kLineEnd;
+    const QByteArray header = CsvFormat::kTimePrefix + frame.timestamp.toUtf8() + CsvFormat::kLineEnd;
     m_buffer.resize(std::size_t(header.size()) + CsvFormat::kCurrentsBlockCapacity + CsvFormat::kLineEndLength);
     char *const begin = m_buffer.data();
     QString reason;

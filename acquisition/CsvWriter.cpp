@@ -323,7 +323,7 @@ bool writeFrames(const QString &path, const std::vector<std::vector<T>> &frames,
         }
         const QString time = timestampIndex < timestamps.size() ? timestamps.at(timestampIndex) : QStringLiteral("Unknown");
         ++timestampIndex;
-        jobs.push_back({frame.data(), ("Time: " + time).toUtf8() + LineEnd});
+        jobs.push_back({frame.data(), (CsvFormat::kTimePrefix + time).toUtf8() + LineEnd});
     }
 
     const std::size_t capacity = blockCapacity<T>() + LineEndLength;

@@ -41,6 +41,11 @@ inline constexpr char kLineEnd[] = "\n";
 #endif
 constexpr std::size_t kLineEndLength = sizeof(kLineEnd) - 1;
 
+// Opens each frame of a frames file, followed by the frame's time.
+inline constexpr char kTimePrefix[] = "Time: ";
+// The time of a frame as a run's frames files write it, local time (QDateTime format).
+inline constexpr char kTimestampFormat[] = "yyyy/MM/dd HH:mm:ss.zzz";
+
 // Room one matrix block may take: every value at its longest, plus its separator.
 constexpr std::size_t kCurrentsBlockCapacity =
     std::size_t(Zk128::PixelCount) * (std::size_t(MaxNumberLength) + 1) + std::size_t(Zk128::Side) * kLineEndLength;

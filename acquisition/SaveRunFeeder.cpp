@@ -1,17 +1,12 @@
 #include "acquisition/SaveRunFeeder.h"
 
+#include "acquisition/CsvWriter.h"
 #include "acquisition/FrameRendering.h"
 #include "acquisition/ReferenceCalibration.h"
 #include "acquisition/RunSinks.h"
 #include "services/EventLog.h"
 
 #include <QDateTime>
-
-namespace {
-
-const char *const kTimestampFormat = "yyyy/MM/dd HH:mm:ss.zzz";
-
-} // namespace
 
 SaveRunFeeder::SaveRunFeeder(const FrameRendering &rendering, const ReferenceCalibration &references,
                              EventLog &log)
@@ -92,7 +87,7 @@ void SaveRunFeeder::consume(const FramePtr &frame)
     recorded->timestamp =
         QDateTime::fromMSecsSinceEpoch(
             std::chrono::duration_cast<std::chrono::milliseconds>(frame->arrived.time_since_epoch()).count())
-            .toString(QString::fromLatin1(kTimestampFormat));
+            .toString(QString::fromLatin1(CsvFormat::kTimestampFormat));
     recorded->currents = frame->currents;
     recorded->picture = m_rendering.renderSaved(*frame, &recorded->gray, &recorded->calibrated);
 

@@ -2,6 +2,8 @@
 
 #include "analysis/AnalysisLogging.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QDebug>
 
@@ -60,6 +62,25 @@ void CurrentDialog::appendSeries(std::shared_ptr<std::vector<std::vector<double>
         xAxis->setRange(0, timeWindow);
         replot(QCustomPlot::rpRefreshHint);
     }
+}
+
+void CurrentDialog::showWholeRun(const std::vector<double> &seconds,
+                                 const std::vector<std::vector<double>> &currents)
+{
+    for (int i = 0; i < graphs.size(); ++i) {
+        QVector<double> keys;
+        QVector<double> values;
+        if (i < int(currents.size())) {
+            const std::size_t points = std::min(seconds.size(), currents[std::size_t(i)].size());
+            keys = QVector<double>(seconds.begin(), seconds.begin() + std::ptrdiff_t(points));
+            values = QVector<double>(currents[std::size_t(i)].begin(),
+                                     currents[std::size_t(i)].begin() + std::ptrdiff_t(points));
+        }
+        graphs[i]->setData(keys, values, true);
+    }
+    lastKey = seconds.empty() ? 0.0 : seconds.back();
+    xAxis->setRange(0, std::max(lastKey, 1e-3));
+    replot(QCustomPlot::rpQueuedReplot);
 }
 
 void CurrentDialog::dropOldPoints()

@@ -34,6 +34,10 @@ public:
     // i-th chosen cell, plotted at time seconds by graph i.
     void appendSeries(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
 
+    // Replaces the curves with whole series at once (a recording's run):
+    // currents[i] over `seconds`, graph i; the time axis spans the run.
+    void showWholeRun(const std::vector<double> &seconds, const std::vector<std::vector<double>> &currents);
+
 signals:
     void closed();
 

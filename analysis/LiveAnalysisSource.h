@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // The newest frame as the live analysis sees it.
@@ -15,6 +16,14 @@ struct LiveFrame
     std::vector<double> currents; // 16384 currents in nA, row-major (x + 128 y)
     std::uint64_t sequence = 0;   // grows with every frame the console received
     qint64 timeMs = 0;            // when it arrived, ms since the Unix epoch
+};
+
+// The time a played recording spans: its first and last frames' times, s
+// since the Unix epoch.
+struct RunSpan
+{
+    double first = 0.0;
+    double last = 0.0;
 };
 
 // What the live analysis window reads from the running console, at its own
@@ -42,4 +51,8 @@ public:
 
     // The live picture's levels (rendering only; saved data never depends on them).
     virtual void setDisplayLevels(const DisplayLevels &levels) = 0;
+
+    // While a recording is played: the time it spans, the axis the region
+    // mean is plotted on; nothing while the frames are live.
+    virtual std::optional<RunSpan> runSpan() const { return std::nullopt; }
 };

@@ -71,6 +71,7 @@ bool LiveAnalysisWindow::refresh()
 void LiveAnalysisWindow::redraw()
 {
     m_levels->showFrame(m_frame.currents);
+    m_region->setRunSpan(m_source.runSpan());
     m_region->showFrame(m_frame);
     showHealth();
     ++m_redraws;

@@ -223,10 +223,19 @@ std::optional<ReferenceSet> load(const QString &path, QString *error)
     const Hdf5Id file(H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDONLY, H5P_DEFAULT));
     if (!file.valid())
         return fail(Hdf5ErrorScope::lastError(QStringLiteral("the file could not be opened")));
-    ReferenceSet references;
-    const QString failure = readContents(file.get(), references);
-    if (!failure.isEmpty())
+    QString failure;
+    std::optional<ReferenceSet> references = read(file.get(), &failure);
+    if (!references)
         return fail(failure);
+    return references;
+}
+
+std::optional<ReferenceSet> read(hid_t file, QString *reason)
+{
+    ReferenceSet references;
+    *reason = readContents(file, references);
+    if (!reason->isEmpty())
+        return std::nullopt;
     return references;
 }
 

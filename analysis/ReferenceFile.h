@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <hdf5.h>
+
 #include <optional>
 
 // A pair of calibration references in an HDF5 file laid out as the
@@ -25,5 +27,10 @@ bool save(const QString &path, const ReferenceSet &references, QString *error);
 // file cannot be read or is not laid out as above. Times come back to the
 // microsecond.
 std::optional<ReferenceSet> load(const QString &path, QString *error);
+
+// The same from a file already open for reading (a recording being played
+// back); nothing, with the reason as a clause ("it holds no
+// /references/full_on") in `reason`, when it is not laid out as above.
+std::optional<ReferenceSet> read(hid_t file, QString *reason);
 
 } // namespace ReferenceFile

@@ -12,11 +12,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr double kValueMargin = 0.25; // room for the mean to wander before the axis moves
+constexpr double kSameFrameSeconds = 1e-6; // frames of a run are further apart than this
 
 QString current(double nA)
 {
@@ -67,8 +69,7 @@ void RegionPanel::buildPlot()
     m_plot->setObjectName(QStringLiteral("regionMeanPlot"));
     m_plot->setMinimumHeight(160);
     m_plot->setNotAntialiasedElements(QCP::aeAll);
-    m_plot->xAxis->setLabel(QStringLiteral("Seconds before the newest frame"));
-    m_plot->xAxis->setRange(-kHistorySeconds, 0.0);
+    showTimeAxis();
     m_plot->yAxis->setLabel(QStringLiteral("Region mean (nA)"));
     m_dataLayer = std::make_unique<PlotDataLayer>(m_plot);
     m_meanGraph = m_plot->addGraph();
@@ -111,6 +112,32 @@ QLayout *RegionPanel::buildFigures()
     return layout;
 }
 
+void RegionPanel::showTimeAxis()
+{
+    if (m_runSpan) {
+        m_plot->xAxis->setLabel(QStringLiteral("Seconds after the first frame of the recording"));
+        m_plot->xAxis->setRange(0.0, std::max(m_runSpan->last - m_runSpan->first, kSameFrameSeconds));
+    } else {
+        m_plot->xAxis->setLabel(QStringLiteral("Seconds before the newest frame"));
+        m_plot->xAxis->setRange(-kHistorySeconds, 0.0);
+    }
+}
+
+void RegionPanel::setRunSpan(const std::optional<RunSpan> &span)
+{
+    const bool sameRun = span.has_value() == m_runSpan.has_value() && (!span || span->first == m_runSpan->first);
+    const bool sameAxis = sameRun && (!span || span->last == m_runSpan->last);
+    if (sameAxis)
+        return;
+    m_runSpan = span;
+    if (!sameRun) {
+        m_meanGraph->data()->clear();
+        m_newestSeconds = 0.0;
+    }
+    showTimeAxis();
+    m_plot->replot();
+}
+
 void RegionPanel::setRegion(const QRect &sensorCells)
 {
     m_region = sensorCells;
@@ -123,7 +150,23 @@ void RegionPanel::showFrame(const LiveFrame &frame)
 {
     m_figures = RegionStatistics::measure(frame.currents, m_region);
     showFigures();
-    plotMean(double(frame.timeMs) / 1000.0);
+    if (m_runSpan)
+        plotRunMean(double(frame.timeMs) / 1000.0);
+    else
+        plotMean(double(frame.timeMs) / 1000.0);
+}
+
+void RegionPanel::plotRunMean(double seconds)
+{
+    const double key = seconds - m_runSpan->first;
+    m_meanGraph->data()->remove(key - kSameFrameSeconds, key + kSameFrameSeconds);
+    if (!std::isnan(m_figures.mean))
+        m_meanGraph->addData(key, m_figures.mean);
+    bool found = false;
+    const QCPRange values = m_meanGraph->data()->valueRange(found);
+    if (found)
+        m_plot->yAxis->setRange(PlotRanges::steady(m_plot->yAxis->range(), values, kValueMargin));
+    m_dataLayer->replot();
 }
 
 void RegionPanel::showFigures()

@@ -5,7 +5,10 @@
 
 #include <QGroupBox>
 
+#include "analysis/LiveAnalysisSource.h"
+
 #include <memory>
+#include <optional>
 
 struct LiveFrame;
 class QCPGraph;
@@ -34,6 +37,11 @@ public:
     void setRegion(const QRect &sensorCells);
     QRect region() const { return m_region; }
 
+    // A recording's span: the mean is plotted against the seconds after its
+    // first frame, the whole run in view, one point per frame shown (a frame
+    // shown again replaces its point). Nothing: live, the last minute.
+    void setRunSpan(const std::optional<RunSpan> &span);
+
     // Measures the frame's region, shows the figures and plots the mean.
     void showFrame(const LiveFrame &frame);
     const RegionFigures &figures() const { return m_figures; }
@@ -44,6 +52,8 @@ private:
     QLayout *buildFigures();
     void showFigures();
     void plotMean(double seconds);
+    void plotRunMean(double seconds);
+    void showTimeAxis();
     void shiftTimes(double seconds);
 
     // GUI thread only, like the whole panel.
@@ -61,4 +71,5 @@ private:
     std::unique_ptr<PlotDataLayer> m_dataLayer; // the mean curve
     QCPGraph *m_meanGraph = nullptr;            // keys: seconds before m_newestSeconds
     double m_newestSeconds = 0.0;               // the time of the newest point, s since the Unix epoch
+    std::optional<RunSpan> m_runSpan;           // the recording played, or nothing while live
 };

@@ -131,23 +131,38 @@ void CaptureControl::stop()
     m_ui.play->setAccessibleName(QString::fromLatin1(kStartCaptureName));
     m_ui.playArea->setStyleSheet(playAreaStoppedSheet());
     m_state.running = false;
-    m_ui.set->setEnabled(true);
+    m_ui.set->setEnabled(!m_state.recordingOpen); // a device lost during playback leaves it locked
     m_ui.set->setToolTip(QString());
     m_ui.play->setToolTip(QStringLiteral("Start capture"));
     if (m_resetRecognitionPage)
         m_resetRecognitionPage();
 }
 
+void CaptureControl::setRecordingOpen(bool open)
+{
+    if (open && m_state.running)
+        stop();
+    if (open)
+        m_batteryTimer.stop();
+    else if (m_state.connected)
+        m_batteryTimer.start();
+    m_ui.play->setEnabled(!open);
+    m_ui.set->setEnabled(!open);
+    m_fullOn->setEnabled(!open && m_state.calibrationOpen);
+    m_fullOff->setEnabled(!open && m_state.calibrationOpen);
+}
+
 void CaptureControl::toggleCalibration()
 {
-    if (!m_state.running) {
+    if (!m_state.running && !m_state.recordingOpen) {
         m_message(QStringLiteral("Please Start capture first!"));
         return;
     }
     const bool open = !m_state.calibrationOpen;
     m_worker.rendering.setCalibrationEnabled(open);
-    m_fullOn->setEnabled(open);
-    m_fullOff->setEnabled(open);
+    // The references of a recording are the run's own; none is measured from it.
+    m_fullOn->setEnabled(open && !m_state.recordingOpen);
+    m_fullOff->setEnabled(open && !m_state.recordingOpen);
     m_calibration->setText(open ? QStringLiteral("Close Calibration") : QStringLiteral("Open Calibration"));
     m_log.line(open ? "Open calibration." : "Close Calibration.");
     m_state.calibrationOpen = open;

@@ -67,6 +67,10 @@ public:
     // The stop sequence; also run after device loss and worker errors.
     void stop();
     void toggleCalibration();
+    // A recording was opened (the capture stops, Play, Setting and the
+    // reference requests are locked and the battery is not polled) or closed
+    // (they are free again as the capture state allows).
+    void setRecordingOpen(bool open);
     void requestFullOn();
     void requestFullOff();
     void reportFullOn();

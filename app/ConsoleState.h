@@ -13,4 +13,7 @@ struct ConsoleState
     // range the console computes currents with is the one the device runs.
     bool configured = false;
     bool calibrationOpen = false; // the calibration controls are open
+    // A recording is open for playback: its frames, not the device's, are
+    // shown, and the capture controls are locked.
+    bool recordingOpen = false;
 };

@@ -148,7 +148,7 @@ CurrentDialog *ItCurvePage::openWindow()
 
 void ItCurvePage::startSeries()
 {
-    if (!m_state.running) {
+    if (!m_state.running && !m_runSeries) {
         m_message(QStringLiteral("Please Start capture first!"));
         return;
     }
@@ -170,6 +170,14 @@ void ItCurvePage::startSeries()
         return;
     }
     m_seriesCells = cells;
+    if (m_runSeries) {
+        std::vector<double> seconds;
+        std::vector<std::vector<double>> currents;
+        m_runSeries(cells, seconds, currents);
+        if (m_curveDialog)
+            m_curveDialog->showWholeRun(seconds, currents);
+        return;
+    }
     m_worker.startSeries(std::move(cells));
     m_ui.seriesStart->setEnabled(false);
 }

@@ -71,6 +71,13 @@ public:
     void stopSeries();
     // The plot window reported closed.
     void forgetWindow();
+    // While a recording is open: the chosen cells' currents over the whole
+    // run (index x + 128 y), with the frames' times in s after the first.
+    using RunSeries = std::function<void(const std::vector<int> &cells, std::vector<double> &seconds,
+                                         std::vector<std::vector<double>> &currents)>;
+    // "Start Capture" then plots the whole run at once; empty: live again.
+    void setRunSeries(RunSeries source) { m_runSeries = std::move(source); }
+
     // One frame's series from the worker; dropped while no window is open.
     void addSeriesStep(std::shared_ptr<std::vector<std::vector<double>>> data, double time);
 
@@ -97,4 +104,5 @@ private:
     int m_coordinateTarget = -1; // 1 to 3 once a channel was picked
     std::vector<int> m_seriesCells; // gathered by the last start
     QPointer<CurrentDialog> m_curveDialog;
+    RunSeries m_runSeries;
 };

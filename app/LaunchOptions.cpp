@@ -28,6 +28,10 @@ void describe(QCommandLineParser &parser)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(fromDesktopOption());
+    parser.addPositionalArgument(QStringLiteral("PATH"),
+                                 QStringLiteral("A recording to open: a run folder, its <name>.h5 or its "
+                                                "<name>_current.csv."),
+                                 QStringLiteral("[PATH]"));
 }
 
 } // namespace
@@ -53,17 +57,25 @@ void LaunchOptions::answerTextRequest(const QCoreApplication &app)
 
 LaunchOptions::Choice LaunchOptions::parse(const QCoreApplication &app)
 {
+    return parse(app.arguments());
+}
+
+LaunchOptions::Choice LaunchOptions::parse(const QStringList &arguments)
+{
     QCommandLineParser parser;
     describe(parser);
     Choice choice;
-    if (!parser.parse(app.arguments())) {
+    if (!parser.parse(arguments)) {
         choice.error = parser.errorText() + QLatin1Char('.');
         return choice;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        choice.error = QStringLiteral("Unexpected argument: %1.").arg(parser.positionalArguments().constFirst());
+    const QStringList paths = parser.positionalArguments();
+    if (paths.size() > 1) {
+        choice.error = QStringLiteral("Unexpected argument: %1.").arg(paths.at(1));
         return choice;
     }
+    if (!paths.isEmpty())
+        choice.recordingPath = paths.constFirst();
     choice.fromDesktop = parser.isSet(fromDesktopOption());
     return choice;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QCoreApplication;
 
@@ -9,12 +10,15 @@ class QCoreApplication;
 //   --from-desktop   started from the desktop entry: the event log goes to the
 //                    user's state folder instead of the working directory
 //   --help, --version
-// An option, so that a plain path argument stays free for opening files.
+//   PATH             a recording to open at start: a run folder, a
+//                    "<name>.h5" or a "<name>_current.csv"
+// --from-desktop is an option, so that the plain path argument stays free.
 namespace LaunchOptions {
 
 struct Choice
 {
     bool fromDesktop = false;
+    QString recordingPath; // empty: none
     QString error; // one sentence for standard error when the line is wrong
 };
 
@@ -27,5 +31,7 @@ bool asksForText(int argc, char *argv[]);
 
 // Reads the line the application object left.
 Choice parse(const QCoreApplication &app);
+// The same for a line given as its words (the program's name first).
+Choice parse(const QStringList &arguments);
 
 } // namespace LaunchOptions

@@ -42,6 +42,8 @@ public:
     void loadReferencesAtStart();
 
     QPushButton *button() const { return m_button; }
+    // While a recording is played, the span the region mean is plotted over.
+    void setRunSpan(std::function<std::optional<RunSpan>()> span) { m_source.setRunSpan(std::move(span)); }
     LiveAnalysisWindow *window() const;
 
 private:

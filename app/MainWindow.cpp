@@ -6,7 +6,9 @@
 #include "app/ItCurvePage.h"
 #include "app/LiveAnalysisPage.h"
 #include "app/ParameterPanel.h"
+#include "app/PlaybackBar.h"
 #include "app/RecognitionPage.h"
+#include "app/RecordingPlayback.h"
 #include "app/RunFolderLink.h"
 #include "app/SavePanel.h"
 #include "app/SimulatorControlWindow.h"
@@ -18,7 +20,6 @@
 #include "display/ColourScaleBar.h"
 #include "display/DisplayPipeline.h"
 #include "display/KeepRatioWidget.h"
-#include "operation/BiasVoltages.h"
 #include "services/EventLog.h"
 #include "ui/ResourceBundle.h"
 #include "ui/VoltageDetails.h"
@@ -34,6 +35,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -136,6 +138,31 @@ void MainWindow::buildControllers()
         AnalysisFeeds{m_worker.liveFrames(), m_worker, m_worker, m_worker.references(), m_worker.rendering()}, m_state,
         [this]() -> const BiasVoltages & { return m_parameterPanel->sentVoltages(); }, *m_pipeline,
         m_context.settings(), m_context.log(), OperatorMessage::modalBox(), this);
+    buildPlayback();
+}
+
+void MainWindow::buildPlayback()
+{
+    const auto lockCapture = [this](bool open) {
+        m_capture->setRecordingOpen(open);
+        m_ui->pushButton_Connect->setEnabled(!open);
+        const auto wholeRun = [this](auto &&...series) { m_playback->wholeSeries(series...); };
+        m_curvePage->setRunSeries(open ? ItCurvePage::RunSeries(wholeRun) : ItCurvePage::RunSeries());
+    };
+    m_playback = new RecordingPlayback(PlaybackTargets{m_worker.readout(), m_worker.rendering(), m_worker.liveFrames(),
+                                                       m_worker.references(), m_worker.saveRuns(), m_worker},
+                                       m_state, *m_pipeline, lockCapture, m_context.log(), OperatorMessage::modalBox(),
+                                       this);
+    m_playback->attachTo(this);
+    m_analysisPage->setRunSpan([this] { return m_playback->runSpan(); });
+    // A cell picked on a still recorded frame is read from that frame at once.
+    connect(m_display, &KeepRatioWidget::cellClicked, m_playback, &RecordingPlayback::replayFrame);
+    m_playback->buildOpenButton(m_ui->verticalLayout_10, m_analysisPage->button()->parentWidget());
+    m_playbackBar = new PlaybackBar(*m_playback, this, m_ui->widget_2);
+    m_ui->verticalLayout_28->addWidget(m_playbackBar);
+    m_savePanel->setRecordingSource(SavePanel::RecordingSource{
+        [this] { return m_playback->isOpen(); }, [this] { return m_playback->framesFromCurrent(); },
+        [this] { return m_playback->metadata(); }, [this](int frames) { m_playback->exportFrames(frames); }});
 }
 
 void MainWindow::buildLiveView()
@@ -223,6 +250,10 @@ void MainWindow::saveSettings() const
 
 MainWindow::~MainWindow()
 {
+    // The playback's threads (opening, export) reach the worker's consumers:
+    // they end before the worker does.
+    delete std::exchange(m_playbackBar, nullptr);
+    delete std::exchange(m_playback, nullptr);
     saveSettings();
     m_worker.endSaveRun(QStringLiteral("the console was closed"));
     m_worker.requestStop();
@@ -230,8 +261,7 @@ MainWindow::~MainWindow()
     m_workerThread.quit();
     m_workerThread.wait();
     m_connection->closeOnExit(); // the worker has ended: nothing else reads the device
-    delete m_ui;
-    m_ui = nullptr;
+    delete std::exchange(m_ui, nullptr);
     // The remaining members die in reverse order; the worker (saving its own
     // settings) goes before its thread object.
 }
@@ -273,7 +303,7 @@ void MainWindow::refreshStatus()
         }
     }
     m_statusStrip->showStatus(status);
-    if (!m_state.running)
+    if (!m_state.running && !m_state.recordingOpen)
         m_pipeline->markNotLive();
 }
 
@@ -291,19 +321,7 @@ void MainWindow::showCellCurve(int x, int y)
 
 RunMetadata MainWindow::runMetadata() const
 {
-    const BiasVoltages &sent = m_parameterPanel->sentVoltages();
-    RunMetadata metadata;
-    metadata.vbias1Volts = sent.vbias1;
-    metadata.vbias2Volts = sent.vbias2;
-    metadata.vonVolts = sent.von;
-    metadata.voffVolts = sent.voff;
-    metadata.currentRangeNa = m_worker.currentRangeValue();
-    metadata.integrationCount = std::uint32_t(m_parameterPanel->searchState().integrationCount);
-    metadata.deviceSerial = QString::fromLatin1(DeviceSession::kSerialNumber);
-    metadata.backend = m_context.backendKind();
-    metadata.consoleVersion = QStringLiteral(TESSIVO_VERSION);
-    metadata.startTime = std::chrono::system_clock::now();
-    return metadata;
+    return m_parameterPanel->runMetadata(m_worker.currentRangeValue(), m_context.backendKind());
 }
 
 SimulatorControlWindow *MainWindow::simulatorControls() const

@@ -24,6 +24,8 @@ class LiveAnalysisPage;
 class RecognitionPage;
 class KeepRatioWidget;
 class ParameterPanel;
+class PlaybackBar;
+class RecordingPlayback;
 class SavePanel;
 class SimulatorControlWindow;
 class WorkerGate;
@@ -67,6 +69,8 @@ public:
     RecognitionPage &recognition() { return *m_recognitionPage; }
     LiveAnalysisPage &liveAnalysis() { return *m_analysisPage; }
     DeviceStatusStrip &statusStrip() { return *m_statusStrip; }
+    RecordingPlayback &playback() { return *m_playback; }
+    PlaybackBar &playbackBar() { return *m_playbackBar; }
     ColourScaleBar &colourScale() { return *m_colourScale; }
     RunFolderLink &runFolderLink() { return *m_runFolder; }
     // The simulator controls window (Ctrl+Shift+S), or null when the device
@@ -101,6 +105,7 @@ private:
     void buildStatusViews();
     void buildLiveView();
     void buildControllers();
+    void buildPlayback();
     void connectForm();
     void connectWorker();
     // The screen's refresh interval, at most kMaxRefreshHz.
@@ -141,6 +146,8 @@ private:
     ItCurvePage *m_curvePage = nullptr;
     RecognitionPage *m_recognitionPage = nullptr;
     LiveAnalysisPage *m_analysisPage = nullptr;
+    RecordingPlayback *m_playback = nullptr; // a saved run played through the consumers above
+    PlaybackBar *m_playbackBar = nullptr;    // under the live picture while a recording is open
     QPointer<SimulatorControlWindow> m_simulatorWindow;
 
     // What the operator sees about the device, children of the form.

@@ -180,3 +180,20 @@ void ParameterPanel::send(const ParameterSet &chosen, bool quiet)
     if (!quiet)
         m_message(QStringLiteral("Parameter setting successful."));
 }
+
+RunMetadata ParameterPanel::runMetadata(double currentRangeNa, const QString &backend) const
+{
+    const BiasVoltages &sent = m_sent;
+    RunMetadata metadata;
+    metadata.vbias1Volts = sent.vbias1;
+    metadata.vbias2Volts = sent.vbias2;
+    metadata.vonVolts = sent.von;
+    metadata.voffVolts = sent.voff;
+    metadata.currentRangeNa = currentRangeNa;
+    metadata.integrationCount = std::uint32_t(m_search.integrationCount);
+    metadata.deviceSerial = QString::fromLatin1(DeviceSession::kSerialNumber);
+    metadata.backend = backend;
+    metadata.consoleVersion = QStringLiteral(TESSIVO_VERSION);
+    metadata.startTime = std::chrono::system_clock::now();
+    return metadata;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ConsoleState.h"
+#include "acquisition/SaveRunPlan.h"
 #include "app/OperatorMessage.h"
 #include "device/AcknowledgementWait.h"
 #include "device/DeviceProtocol.h"
@@ -87,6 +88,9 @@ public:
     const DeviceProtocol::Frame &lastCommand() const { return m_command; }
     // The voltages the device acknowledged last (all zero before).
     const BiasVoltages &sentVoltages() const { return m_sent; }
+    // What a save run records of the instrument now: the acknowledged
+    // voltages and integration count, with the range frames are converted on.
+    RunMetadata runMetadata(double currentRangeNa, const QString &backend) const;
     // How the last exchange of the parameter command went.
     const AcknowledgementWait::Result &lastAnswer() const { return m_answer; }
 

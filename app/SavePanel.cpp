@@ -3,6 +3,7 @@
 #include "acquisition/SaveRunFeeder.h"
 #include "app/AppLogging.h"
 #include "app/RunFolderLink.h"
+#include "operation/ParameterSummary.h"
 #include "operation/SaveRequest.h"
 #include "services/EventLog.h"
 
@@ -16,6 +17,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 
 SavePanel::SavePanel(const SaveWidgets &widgets, const ConsoleState &state, SaveRunFeeder &worker,
@@ -51,11 +54,12 @@ QString SavePanel::runInProgressQuestion()
 
 void SavePanel::requestSave()
 {
-    if (!m_state.running) {
+    const bool exporting = m_recording.isOpen && m_recording.isOpen();
+    if (!m_state.running && !exporting) {
         m_message(QStringLiteral("Please start collecting data"));
         return;
     }
-    const int count = m_ui.frames->currentText().toInt(nullptr, 10);
+    int count = m_ui.frames->currentText().toInt(nullptr, 10);
     if (count > kMaxFrames) {
         m_message(QStringLiteral("The input value cannot exceed 1000! "));
         return;
@@ -71,6 +75,9 @@ void SavePanel::requestSave()
         m_worker.end(QStringLiteral("a new save run was started"));
     }
 
+    if (exporting)
+        count = std::min(count, m_recording.framesFromCurrent());
+
     SaveRequest request;
     request.directory = m_ui.path->text();
     request.name = m_ui.name->text();
@@ -81,8 +88,19 @@ void SavePanel::requestSave()
     request.hdf5 = m_ui.hdf5 && m_ui.hdf5->isChecked();
 
     QString refusal;
-    const std::optional<SaveRunPlan> plan =
-        SaveRunPreparation::prepare(request, m_summary, m_metadata ? m_metadata() : RunMetadata(), &refusal);
+    RunMetadata described = m_metadata ? m_metadata() : RunMetadata();
+    QString parameters = m_summary;
+    if (exporting) {
+        // The run saved is the recording's: its parameters, not the device's now.
+        described = m_recording.metadata();
+        if (described.startTime.time_since_epoch().count() == 0)
+            described.startTime = std::chrono::system_clock::now();
+        parameters = ParameterSummary::compose(described.currentRangeNa, QString::number(described.vbias1Volts),
+                                               QString::number(described.vbias2Volts),
+                                               QString::number(described.vonVolts),
+                                               QString::number(described.voffVolts));
+    }
+    const std::optional<SaveRunPlan> plan = SaveRunPreparation::prepare(request, parameters, described, &refusal);
     if (!plan) {
         m_log.line(QStringLiteral("Save run refused: %1").arg(refusal).toUtf8());
         m_message(refusal);
@@ -98,8 +116,12 @@ void SavePanel::requestSave()
     m_folder = plan->folder;
     m_outcomeShown = false;
     resetProgress();
-    if (!m_worker.arm(*plan, &refusal))
+    if (!m_worker.arm(*plan, &refusal)) {
         showFailure(refusal);
+        return;
+    }
+    if (exporting)
+        m_recording.feed(plan->frames);
 }
 
 void SavePanel::choosePath()

@@ -54,6 +54,17 @@ public:
     // What the device runs with now, recorded in the run's HDF5 file.
     using MetadataSource = std::function<RunMetadata()>;
 
+    // While a recording is open the Save button saves frames from it: from
+    // the frame shown, for the count asked (no more than the run holds from
+    // there), recorded with what the recording says the instrument did.
+    struct RecordingSource
+    {
+        std::function<bool()> isOpen;
+        std::function<int()> framesFromCurrent;
+        std::function<RunMetadata()> metadata;
+        std::function<void(int frames)> feed; // once the run is armed
+    };
+
     // summary is the window's parameter summary, written as the parameter file.
     SavePanel(const SaveWidgets &widgets, const ConsoleState &state, SaveRunFeeder &worker, const QString &summary,
               MetadataSource metadata, EventLog &log, OperatorMessage::Sink message = OperatorMessage::modalBox(),
@@ -65,6 +76,7 @@ public:
     void choosePath();
     void setDirectoryChooser(DirectoryChooser chooser) { m_chooseDirectory = std::move(chooser); }
     void setQuestion(Question question) { m_ask = std::move(question); }
+    void setRecordingSource(RecordingSource source) { m_recording = std::move(source); }
     // The worker's progress: index frames of the running request are gathered.
     void showProgress(int index);
     // The run's files are closed: how it went.
@@ -91,6 +103,7 @@ private:
     OperatorMessage::Sink m_message;
     DirectoryChooser m_chooseDirectory;
     Question m_ask;
+    RecordingSource m_recording; // empty members: no recording can be open
 
     int m_requestCount = 0; // frames of the request that runs; progress is measured against it
     QString m_folder;

@@ -41,9 +41,13 @@ public:
     // A reference without a time (never measured) leaves the console's own.
     void applyReferences(const ReferenceSet &references) override;
     void setDisplayLevels(const DisplayLevels &levels) override;
+    std::optional<RunSpan> runSpan() const override { return m_runSpan ? m_runSpan() : std::nullopt; }
+    // Where the span of a played recording comes from.
+    void setRunSpan(std::function<std::optional<RunSpan>()> span) { m_runSpan = std::move(span); }
 
 private:
     AnalysisFeeds m_feeds;
     const ConsoleState &m_state;
     Voltages m_sentVoltages;
+    std::function<std::optional<RunSpan>()> m_runSpan;
 };

@@ -2,6 +2,7 @@
 #include "app/LaunchOptions.h"
 #include "app/MainWindow.h"
 #include "app/RecognitionPage.h"
+#include "app/RecordingPlayback.h"
 #include "app/WindowChrome.h"
 #include "context/BackendSelector.h"
 #include "context/ConsoleContext.h"
@@ -74,6 +75,11 @@ int main(int argc, char *argv[])
             QMessageBox box(QMessageBox::Warning, QString(), message, QMessageBox::Ok);
             box.exec();
         });
+    }
+    if (!launch.recordingPath.isEmpty()) {
+        // Once the window runs; a path that is not a recording is said in one
+        // sentence and the console goes on.
+        QTimer::singleShot(0, window.get(), [&window, path = launch.recordingPath] { window->playback().open(path); });
     }
     const int result = app.exec();
     if (!ConsoleShutdown::finishSaveRuns(window->receiver().saveRuns(), context.log()).isEmpty()) {

@@ -68,8 +68,9 @@ void DisplayPipeline::refresh()
 
 void DisplayPipeline::showPicture(const FrameRendering::Picture &picture)
 {
-    const bool first = m_pictureIndex == 0;
+    const bool first = !m_clockStarted;
     countFrames(picture);
+    m_clockStarted = true;
     if (first) {
         // The first frame of the run only starts the clock.
         m_ui.fps->setText(FrameRateMeter::firstFrameText());
@@ -77,6 +78,21 @@ void DisplayPipeline::showPicture(const FrameRendering::Picture &picture)
     }
     m_shownArrival = picture.arrived;
     draw(picture.image);
+}
+
+void DisplayPipeline::restartFrom(std::uint64_t index)
+{
+    m_pictureIndex = index;
+    m_currentIndex = index;
+    m_clockStarted = true;
+    m_lastArrival = std::chrono::steady_clock::now();
+}
+
+void DisplayPipeline::clearPicture()
+{
+    m_display->setRegionOverlay(QRect());
+    m_display->setImage(QImage());
+    m_ui.clickedCurrent->clear();
 }
 
 void DisplayPipeline::countFrames(const FrameRendering::Picture &picture)

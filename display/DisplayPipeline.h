@@ -60,6 +60,12 @@ public:
     void refresh();
     // Counts the frames up to this picture's and draws it.
     void showPicture(const FrameRendering::Picture &picture);
+    // Frames of another source follow (a recording, or the capture again
+    // after one): the next picture and cell current numbered above `index`
+    // are shown at once, whatever the numbers shown before.
+    void restartFrom(std::uint64_t index);
+    // Empties the live view (a source ended that leaves no picture behind).
+    void clearPicture();
     // The frame-rate readout, every 2 s while a capture runs.
     void updateFps();
     void rotate() { m_transform.rotate(); }
@@ -131,6 +137,7 @@ private:
     int m_mode = 0;                 // 0 gray, 1 rgb, 2 heat: the value last sent to the worker
 
     std::uint64_t m_pictureIndex = 0; // number of the newest frame taken
+    bool m_clockStarted = false;      // a picture was taken: the frame-rate clock runs
     std::uint64_t m_currentIndex = 0; // frame of the cell current shown
     std::chrono::steady_clock::time_point m_lastArrival;
     std::chrono::steady_clock::time_point m_shownArrival;

@@ -37,7 +37,10 @@ KeepRatioWidget::~KeepRatioWidget() = default;
 void KeepRatioWidget::setImage(const QImage &picture)
 {
     image = picture; // implicitly shared: no pixel copy
-    showScaled();
+    if (image.isNull())
+        label->clear(); // no picture: an empty view
+    else
+        showScaled();
 }
 
 void KeepRatioWidget::rescale()
