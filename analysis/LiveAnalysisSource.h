@@ -4,6 +4,7 @@
 #include "acquisition/FrameHealth.h"
 #include "analysis/ReferenceSet.h"
 
+#include <QRect>
 #include <QtGlobal>
 
 #include <cstdint>
@@ -24,6 +25,15 @@ struct RunSpan
 {
     double first = 0.0;
     double last = 0.0;
+};
+
+// The mean of a region in every frame of a played recording.
+struct RunMeans
+{
+    std::uint64_t version = 0;   // grows with every computation the source finished
+    QRect region;                // the sensor cells measured; null for the whole matrix
+    std::vector<double> seconds; // each frame's time, s after the run's first frame
+    std::vector<double> means;   // each frame's region mean in nA; NaN when it holds no number
 };
 
 // What the live analysis window reads from the running console, at its own
@@ -55,4 +65,15 @@ public:
     // While a recording is played: the time it spans, the axis the region
     // mean is plotted on; nothing while the frames are live.
     virtual std::optional<RunSpan> runSpan() const { return std::nullopt; }
+    // While a recording is played: the mean of `region` in every frame of it
+    // when a result newer than version `after` is ready; false otherwise.
+    // Asking starts the computation (in the background) when the region or
+    // the run's length changed.
+    virtual bool runMeans(const QRect &region, std::uint64_t after, RunMeans &means)
+    {
+        Q_UNUSED(region);
+        Q_UNUSED(after);
+        Q_UNUSED(means);
+        return false;
+    }
 };

@@ -59,6 +59,7 @@ void LiveAnalysisWindow::setRegion(const QRect &sensorCells)
 
 bool LiveAnalysisWindow::refresh()
 {
+    pullRunMeans();
     if (!m_source.newestFrame(m_frame.sequence, m_frame)) {
         if (m_clock.elapsed() - m_lastHealthMs >= kHealthIntervalMs)
             showHealth();
@@ -75,6 +76,18 @@ void LiveAnalysisWindow::redraw()
     m_region->showFrame(m_frame);
     showHealth();
     ++m_redraws;
+}
+
+// While a recording is played, the region means over the whole run, once
+// the source has measured them.
+void LiveAnalysisWindow::pullRunMeans()
+{
+    const std::optional<RunSpan> span = m_source.runSpan();
+    if (!span)
+        return;
+    m_region->setRunSpan(span);
+    if (m_source.runMeans(m_region->region(), m_runMeans.version, m_runMeans))
+        m_region->showRunMeans(m_runMeans);
 }
 
 void LiveAnalysisWindow::showHealth()

@@ -55,6 +55,7 @@ protected:
 
 private:
     void redraw();
+    void pullRunMeans();
     void showHealth();
 
     // GUI thread only, like the whole window.
@@ -68,5 +69,6 @@ private:
     qint64 m_lastHealthMs = 0; // m_clock time of the last health refresh
     ReceivedRate m_rate;
     LiveFrame m_frame;         // the frame drawn last; its storage is reused
+    RunMeans m_runMeans;       // the region means over the recording shown last
     int m_redraws = 0;
 };

@@ -18,7 +18,7 @@
 namespace {
 
 constexpr double kValueMargin = 0.25; // room for the mean to wander before the axis moves
-constexpr double kSameFrameSeconds = 1e-6; // frames of a run are further apart than this
+constexpr double kSameFrameSeconds = 1e-6; // the run axis of a single frame still has a width
 
 QString current(double nA)
 {
@@ -75,6 +75,10 @@ void RegionPanel::buildPlot()
     m_meanGraph = m_plot->addGraph();
     m_meanGraph->setPen(QPen(QColor(0, 0, 255)));
     m_meanGraph->setLayer(m_dataLayer->layer());
+    m_shownGraph = m_plot->addGraph();
+    m_shownGraph->setLineStyle(QCPGraph::lsNone);
+    m_shownGraph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(220, 0, 0), 7));
+    m_shownGraph->setLayer(m_dataLayer->layer());
 }
 
 QLayout *RegionPanel::buildFigures()
@@ -132,6 +136,7 @@ void RegionPanel::setRunSpan(const std::optional<RunSpan> &span)
     m_runSpan = span;
     if (!sameRun) {
         m_meanGraph->data()->clear();
+        m_shownGraph->data()->clear();
         m_newestSeconds = 0.0;
     }
     showTimeAxis();
@@ -143,6 +148,7 @@ void RegionPanel::setRegion(const QRect &sensorCells)
     m_region = sensorCells;
     m_regionText->setText(regionText(sensorCells));
     m_meanGraph->data()->clear();
+    m_shownGraph->data()->clear();
     m_dataLayer->replot();
 }
 
@@ -151,17 +157,36 @@ void RegionPanel::showFrame(const LiveFrame &frame)
     m_figures = RegionStatistics::measure(frame.currents, m_region);
     showFigures();
     if (m_runSpan)
-        plotRunMean(double(frame.timeMs) / 1000.0);
+        markRunFrame(double(frame.timeMs) / 1000.0);
     else
         plotMean(double(frame.timeMs) / 1000.0);
 }
 
-void RegionPanel::plotRunMean(double seconds)
+void RegionPanel::showRunMeans(const RunMeans &means)
 {
-    const double key = seconds - m_runSpan->first;
-    m_meanGraph->data()->remove(key - kSameFrameSeconds, key + kSameFrameSeconds);
+    if (!m_runSpan || means.region != m_region)
+        return;
+    QVector<double> keys, values;
+    for (std::size_t k = 0; k < means.means.size(); ++k) {
+        if (std::isnan(means.means[k]))
+            continue; // a frame without a number in the region has no point
+        keys.append(means.seconds[k]);
+        values.append(means.means[k]);
+    }
+    m_meanGraph->setData(keys, values, true);
+    fitValues();
+}
+
+void RegionPanel::markRunFrame(double seconds)
+{
+    m_shownGraph->data()->clear();
     if (!std::isnan(m_figures.mean))
-        m_meanGraph->addData(key, m_figures.mean);
+        m_shownGraph->addData(seconds - m_runSpan->first, m_figures.mean);
+    fitValues();
+}
+
+void RegionPanel::fitValues()
+{
     bool found = false;
     const QCPRange values = m_meanGraph->data()->valueRange(found);
     if (found)
@@ -188,11 +213,7 @@ void RegionPanel::plotMean(double seconds)
     if (!std::isnan(m_figures.mean))
         m_meanGraph->addData(0.0, m_figures.mean);
     m_meanGraph->data()->removeBefore(-kHistorySeconds);
-    bool found = false;
-    const QCPRange values = m_meanGraph->data()->valueRange(found);
-    if (found)
-        m_plot->yAxis->setRange(PlotRanges::steady(m_plot->yAxis->range(), values, kValueMargin));
-    m_dataLayer->replot();
+    fitValues();
 }
 
 // Makes the points' keys count back from a newest frame at `seconds`. All

@@ -44,6 +44,8 @@ public:
     QPushButton *button() const { return m_button; }
     // While a recording is played, the span the region mean is plotted over.
     void setRunSpan(std::function<std::optional<RunSpan>()> span) { m_source.setRunSpan(std::move(span)); }
+    // ... and the region means over it.
+    void setRunMeans(WorkerAnalysisSource::RunMeansFeed means) { m_source.setRunMeans(std::move(means)); }
     LiveAnalysisWindow *window() const;
 
 private:

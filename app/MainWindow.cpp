@@ -155,6 +155,7 @@ void MainWindow::buildPlayback()
                                        this);
     m_playback->attachTo(this);
     m_analysisPage->setRunSpan([this] { return m_playback->runSpan(); });
+    m_analysisPage->setRunMeans([this](auto &&...asked) { return m_playback->runMeans(asked...); });
     // A cell picked on a still recorded frame is read from that frame at once.
     connect(m_display, &KeepRatioWidget::cellClicked, m_playback, &RecordingPlayback::replayFrame);
     m_playback->buildOpenButton(m_ui->verticalLayout_10, m_analysisPage->button()->parentWidget());

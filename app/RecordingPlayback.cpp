@@ -9,6 +9,7 @@
 #include "acquisition/SaveRunFeeder.h"
 #include "app/PlayedFrame.h"
 #include "app/RecordingExport.h"
+#include "app/RunRegionMeans.h"
 #include "display/DisplayPipeline.h"
 #include "services/EventLog.h"
 
@@ -99,6 +100,7 @@ RecordingPlayback::~RecordingPlayback()
 {
     endOpeningThread();
     endExport();
+    m_means.reset();
 }
 
 void RecordingPlayback::attachTo(QWidget *window)
@@ -240,6 +242,7 @@ void RecordingPlayback::close()
     if (!isOpen())
         return;
     endExport();
+    m_means.reset();
     m_log.line(QStringLiteral("Recording closed: %1.").arg(path()).toUtf8());
     m_shared.reset();
     m_frameCount = 0;
@@ -373,4 +376,20 @@ void RecordingPlayback::wholeSeries(const std::vector<int> &cells, std::vector<d
         seconds.push_back(recording.frameTime(k) - start);
     for (int cell : cells)
         currents.push_back(recording.pixelSeries(cell % Zk128::Side, cell / Zk128::Side));
+}
+
+bool RecordingPlayback::runMeans(const QRect &region, std::uint64_t after, RunMeans &means)
+{
+    if (!isOpen())
+        return false;
+    const bool sameRegion = m_means && m_means->region() == region;
+    if (!sameRegion || (m_means->isDone() && m_means->frames() != m_frameCount)) {
+        m_means.reset(); // a measure of another region is not waited for
+        m_means = std::make_unique<RunRegionMeans>(m_shared, region, m_frameCount, ++m_meansVersion);
+        return false;
+    }
+    if (!m_means->isDone() || m_means->means().version <= after)
+        return false;
+    means = m_means->means();
+    return true;
 }

@@ -31,6 +31,7 @@ class QPushButton;
 class QVBoxLayout;
 class QWidget;
 class RecordingExport;
+class RunRegionMeans;
 class ReferenceCalibration;
 class SaveRunFeeder;
 
@@ -131,6 +132,10 @@ public:
     // frames' times in s after the first frame.
     void wholeSeries(const std::vector<int> &cells, std::vector<double> &seconds,
                      std::vector<std::vector<double>> &currents);
+    // The mean of `region` in every frame, as LiveAnalysisSource::runMeans
+    // asks it: measured in the background (see RunRegionMeans), again for a
+    // new region at once and for a run that grew once the last measure ended.
+    bool runMeans(const QRect &region, std::uint64_t after, RunMeans &means);
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -171,4 +176,6 @@ private:
     FramePtr m_liveFrame;                    // the newest live frame when the recording opened
     RunReferences m_liveReferences;          // the references in use then
     std::unique_ptr<RecordingExport> m_export;
+    std::unique_ptr<RunRegionMeans> m_means; // the region means of the open recording
+    std::uint64_t m_meansVersion = 0;        // of the last measure started; never goes back
 };

@@ -44,10 +44,18 @@ public:
     std::optional<RunSpan> runSpan() const override { return m_runSpan ? m_runSpan() : std::nullopt; }
     // Where the span of a played recording comes from.
     void setRunSpan(std::function<std::optional<RunSpan>()> span) { m_runSpan = std::move(span); }
+    using RunMeansFeed = std::function<bool(const QRect &, std::uint64_t, RunMeans &)>;
+    bool runMeans(const QRect &region, std::uint64_t after, RunMeans &means) override
+    {
+        return m_runMeans && m_runMeans(region, after, means);
+    }
+    // Where the region means over a played recording come from.
+    void setRunMeans(RunMeansFeed means) { m_runMeans = std::move(means); }
 
 private:
     AnalysisFeeds m_feeds;
     const ConsoleState &m_state;
     Voltages m_sentVoltages;
     std::function<std::optional<RunSpan>()> m_runSpan;
+    RunMeansFeed m_runMeans;
 };
