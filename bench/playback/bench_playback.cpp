@@ -1,7 +1,8 @@
 // Playback of saved runs: the time from a seek to the frame ready to show
 // (read, then decoded and rendered as the live picture is), for an HDF5 and a
 // CSV run of 1000 frames; the CSV index time per 1000 frames; a pixel's
-// series over the run; and the peak memory of opening and stepping through
+// series over the run; the whole matrix's mean in every frame (what Live
+// Analysis plots over an open recording); and the peak memory of opening and stepping through
 // every frame of each kind, each in a process of its own.
 //
 //   bench_playback [FOLDER]        writes the run in FOLDER (default: a temporary folder)
@@ -13,6 +14,7 @@
 #include "acquisition/PixelDecoder.h"
 #include "acquisition/RunSinks.h"
 #include "acquisition/SaveRunWriter.h"
+#include "analysis/RegionStatistics.h"
 #include "playback/RecordingOpener.h"
 
 #include <QCoreApplication>
@@ -129,6 +131,12 @@ int readFigures(const QString &path)
     const std::vector<double> series = recording->pixelSeries(64, 64);
     std::printf("  one pixel's series over the run: %.1f ms (%zu values)\n", double(timer.nsecsElapsed()) / 1e6,
                 series.size());
+    timer.restart();
+    double sum = 0.0;
+    for (int k = 0; k < frames; ++k)
+        sum += RegionStatistics::measure(recording->frame(k)->currents, QRect()).mean;
+    std::printf("  the whole matrix's mean in every frame: %.1f ms (%.2f ms per frame; mean of means %.3f nA)\n",
+                double(timer.nsecsElapsed()) / 1e6, double(timer.nsecsElapsed()) / 1e6 / frames, sum / frames);
     std::printf("  peak memory (VmHWM): %.1f MB at start, %.1f MB after opening and stepping through\n",
                 startKiB / 1024.0, ProcessFigures::peakResidentKiB() / 1024.0);
     return 0;
