@@ -289,6 +289,11 @@ void TestFlowsPlayback::regionMeanOverTheRun()
             QVERIFY(qAbs(curve->data()->at(k)->key - seconds) < 1e-6);
         }
     }
+    // A dot marks the frame shown on the curve.
+    QCPGraph *shown = analysis->findChild<RegionPanel *>()->meanPlot()->graph(1);
+    rig.window->playbackBar().showFrame(2);
+    QTRY_VERIFY(shown->dataCount() == 1 && qAbs(shown->data()->at(0)->key - curve->data()->at(2)->key) < 1e-3);
+    QVERIFY(qAbs(shown->data()->at(0)->value - curve->data()->at(2)->value) <= 1e-9 * qAbs(curve->data()->at(2)->value));
     QVERIFY(rig.boxes.texts.isEmpty());
 }
 
