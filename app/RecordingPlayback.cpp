@@ -176,7 +176,13 @@ void RecordingPlayback::endOpeningThread()
     m_cancelOpening.store(true);
     if (m_opening.joinable())
         m_opening.join();
-    delete m_progress.data();
+    // The opening may end inside the dialog's own setValue (a modal progress
+    // dialog runs the event loop there): it goes once that call has returned.
+    if (m_progress) {
+        m_progress->hide();
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
 }
 
 void RecordingPlayback::finishOpening(std::shared_ptr<SharedRecording> opened, const QString &error,
