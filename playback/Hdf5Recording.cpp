@@ -98,14 +98,6 @@ QString readText(hid_t object, const char *name)
     return QString::fromUtf8(bytes.constData(), qsizetype(qstrnlen(bytes.constData(), uint(bytes.size()))));
 }
 
-std::chrono::system_clock::time_point timeOf(double unixSeconds)
-{
-    if (!std::isfinite(unixSeconds))
-        return {};
-    const auto since = std::chrono::round<std::chrono::microseconds>(std::chrono::duration<double>(unixSeconds));
-    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
-}
-
 RunMetadata readMetadata(hid_t file)
 {
     RunMetadata m;
@@ -119,7 +111,7 @@ RunMetadata readMetadata(hid_t file)
     m.deviceSerial = readText(file, "device_serial");
     m.backend = readText(file, "backend");
     m.consoleVersion = readText(file, "console_version");
-    m.startTime = timeOf(readNumber(file, "start_time_unix_s").value_or(kNaN));
+    m.startTime = PlaybackFrame::timeOf(readNumber(file, "start_time_unix_s").value_or(kNaN));
     return m;
 }
 

@@ -34,13 +34,17 @@ FramePtr make(std::vector<double> currents, int range, int k, double unixSeconds
     frame->currents = std::move(currents);
     frame->range = range;
     frame->index = std::uint64_t(k) + 1;
-    if (std::isfinite(unixSeconds)) {
-        const auto since = std::chrono::round<std::chrono::microseconds>(std::chrono::duration<double>(unixSeconds));
-        frame->arrived = std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
-    }
+    frame->arrived = timeOf(unixSeconds);
     frame->arrivedSteady = std::chrono::steady_clock::now();
     return frame;
+}
+
+std::chrono::system_clock::time_point timeOf(double unixSeconds)
+{
+    if (!std::isfinite(unixSeconds))
+        return {};
+    return std::chrono::system_clock::time_point(
+        std::chrono::round<std::chrono::system_clock::duration>(std::chrono::duration<double>(unixSeconds)));
 }
 
 int rangeOf(double rangeNa)

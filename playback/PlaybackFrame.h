@@ -22,6 +22,13 @@ namespace PlaybackFrame {
 // from `raw`, so that is what they show; the readouts take `currents`.
 FramePtr make(std::vector<double> currents, int range, int k, double unixSeconds);
 
+// The moment `unixSeconds` (seconds since the Unix epoch, as a recording
+// stores it) stands for; the epoch when it is not a number. Rounded to the
+// clock's own tick, not to whole microseconds: a time a fraction of a
+// microsecond before a millisecond must stay in that millisecond, as the
+// CSV export prints it.
+std::chrono::system_clock::time_point timeOf(double unixSeconds);
+
 // The range a frame is decoded on, from a run's recorded range in nA.
 int rangeOf(double rangeNa);
 
