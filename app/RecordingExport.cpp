@@ -32,14 +32,8 @@ void RecordingExport::run(int first, int count)
 {
     // The run may also end without the export (the console closing ends it).
     for (int k = first; k < first + count && !m_stop.load() && m_saveRuns.isArmed(); ++k) {
-        FramePtr frame;
         QString error;
-        {
-            std::lock_guard<std::mutex> lock(m_recording->mutex);
-            frame = m_recording->recording->frame(k);
-            if (!frame)
-                error = m_recording->recording->lastError();
-        }
+        const FramePtr frame = m_recording->readFrame(k, &error);
         if (!frame) {
             const QString reason = QStringLiteral("frame %1 of the recording could not be read").arg(k + 1);
             m_log.line(QStringLiteral("Export: %1: %2").arg(reason, error).toUtf8());

@@ -318,14 +318,8 @@ bool RecordingPlayback::showFrame(int k)
 {
     if (!isOpen() || k < 0 || k >= m_frameCount)
         return false;
-    FramePtr frame;
     QString error;
-    {
-        std::lock_guard<std::mutex> lock(m_shared->mutex);
-        frame = m_shared->recording->frame(k);
-        if (!frame)
-            error = m_shared->recording->lastError();
-    }
+    const FramePtr frame = m_shared->readFrame(k, &error);
     if (!frame) {
         m_log.line(QStringLiteral("Frame %1 of the recording could not be read: %2").arg(k + 1).arg(error).toUtf8());
         return false;

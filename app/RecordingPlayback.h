@@ -53,6 +53,16 @@ struct SharedRecording
 {
     std::mutex mutex;
     std::unique_ptr<Recording> recording;
+
+    // Frame k read under the mutex; null with the reader's reason in *error.
+    FramePtr readFrame(int k, QString *error)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        FramePtr frame = recording->frame(k);
+        if (!frame && error)
+            *error = recording->lastError();
+        return frame;
+    }
 };
 
 // A saved run played back through the same consumers the capture loop feeds:
