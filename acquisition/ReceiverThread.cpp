@@ -117,6 +117,17 @@ void ReceiverThread::armSaveRun(const SaveRunPlan &plan)
 
 void ReceiverThread::startAcquisition()
 {
+    writeStartSequence();
+    std::unique_lock<std::mutex> lock(mutex);
+    stopRequested.store(false);
+    running.store(true);
+    if (!quitRequested && !paused)
+        parked = false; // the loop is on its way; a stop must wait for it to park again
+    pauseCondition.notify_all();
+}
+
+void ReceiverThread::writeStartSequence()
+{
     const FT_HANDLE handle = m_deviceHandle.load();
     writeCommand(m_startCommand);
     QThread::msleep(100); // the device wants a pause between start and the first request
@@ -126,13 +137,6 @@ void ReceiverThread::startAcquisition()
     writeCommand(m_frameRequest);
     DWORD rx = 0, tx = 0, events = 0;
     m_lastStatus.store(m_backend->getStatus(handle, &rx, &tx, &events));
-
-    std::unique_lock<std::mutex> lock(mutex);
-    stopRequested.store(false);
-    running.store(true);
-    if (!quitRequested && !paused)
-        parked = false; // the loop is on its way; a stop must wait for it to park again
-    pauseCondition.notify_all();
 }
 
 void ReceiverThread::requestStop()
@@ -157,14 +161,21 @@ void ReceiverThread::resume()
 
 void ReceiverThread::startCapture()
 {
-    resume();
-    startAcquisition();
+    std::unique_lock<std::mutex> lock(mutex);
+    paused = false;
+    stopRequested.store(false);
+    m_startPending = true;
+    parked = false; // the loop is on its way; a stop must wait for it to park again
+    pauseCondition.notify_all();
 }
 
 void ReceiverThread::stopCapture()
 {
-    requestStop();
-    pause();
+    std::unique_lock<std::mutex> lock(mutex);
+    // A start the loop has not taken up yet never reaches the device.
+    m_startPending = false;
+    stopRequested.store(true);
+    paused = true;
 }
 
 void ReceiverThread::shutdown()
@@ -229,17 +240,12 @@ bool ReceiverThread::waitForCapture()
     std::unique_lock<std::mutex> lock(mutex);
     // Parks while paused and also while no capture runs, so the device is never
     // read before the first Play and the loop never spins between captures.
-    // `parked` is set again on every pass: a pause landing between a start's
-    // wake-up and this thread taking the lock leaves the loop here, and then
-    // it is parked.
-    bool told = false;
-    while (!quitRequested && (paused || !running.load())) {
+    // Every time the loop comes to rest it says so, also when a start and a
+    // pause landed before it took the lock back.
+    while (!quitRequested && (paused || !(running.load() || m_startPending))) {
         if (!parked) {
             parked = true;
             pauseCondition.notify_all();
-        }
-        if (!told) {
-            told = true;
             lock.unlock();
             emit loopParked();
             lock.lock();
@@ -248,6 +254,16 @@ bool ReceiverThread::waitForCapture()
         pauseCondition.wait(lock);
     }
     parked = false;
+    if (quitRequested || !m_startPending)
+        return !quitRequested;
+    // Play: the start sequence, with its pause before the first request, is
+    // written from this thread so the window never waits for it. A stop that
+    // lands meanwhile is honoured by the read loop after the first frame.
+    m_startPending = false;
+    lock.unlock();
+    writeStartSequence();
+    lock.lock();
+    running.store(!quitRequested);
     return !quitRequested;
 }
 

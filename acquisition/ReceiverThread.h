@@ -138,15 +138,18 @@ public:
 
     // ---- Capture (GUI thread) ----------------------------------------------
     // Writes the start command, drops its answer, writes the first frame
-    // request and lets the loop read. Call only while the loop is parked.
+    // request and lets the loop read, all from the calling thread. Call only
+    // while the loop is parked.
     void startAcquisition();
     void requestStop();
     void pause();
     void resume();
     void shutdown();
-    // Play and Stop as one operation each: resume then start; request the stop
-    // then pause (the loop finishes the frame in flight, sends the stop
-    // command, consumes its answer and parks).
+    // Play and Stop as one operation each, neither waiting on the device:
+    // Play lets the loop go and the loop writes the start sequence itself;
+    // Stop requests the stop and pauses (the loop finishes the frame in
+    // flight, sends the stop command, consumes its answer and parks), and
+    // calls off a start the loop has not taken up yet.
     void startCapture() override;
     void stopCapture() override;
 
@@ -207,6 +210,7 @@ private:
     void giveUpFrame(bool timedOut);
     void endCapture();
     void consumeStopAnswer();
+    void writeStartSequence();
     void purgeReceiveQueue();
     bool writeCommand(const std::vector<std::uint8_t> &command);
     void leaveReadLoop(); // running = false under the mutex
@@ -226,9 +230,11 @@ private:
     std::atomic<FT_HANDLE> m_deviceHandle{nullptr};
     std::atomic<FT_STATUS> m_lastStatus{0};
 
-    std::atomic<bool> stopRequested{false};  // GUI sets (requestStop), startAcquisition clears
+    // GUI sets (requestStop, stopCapture); startAcquisition and startCapture clear it.
+    std::atomic<bool> stopRequested{false};
     // The read loop runs while set. Written under `mutex` by the GUI
-    // (startAcquisition, shutdown) and by the loop when it leaves reading.
+    // (startAcquisition, shutdown) and by the loop when it takes up a start
+    // or leaves reading.
     std::atomic<bool> running{false};
     std::atomic<double> integralTime{0.0};    // persisted only
     std::atomic<double> integralCurrent{0.0}; // persisted only
@@ -238,6 +244,7 @@ private:
     bool paused = false;
     bool quitRequested = false;
     bool parked = false; // the loop sits on pauseCondition
+    bool m_startPending = false; // set by startCapture, taken up (or called off by stopCapture) before reading
 
     const int frameLength = Zk128::FrameLength;
     const ULONG readTimeoutMs = 1000;
@@ -267,7 +274,7 @@ private:
     // wait hands the mutex over inside Qt, where the thread sanitizer cannot
     // see it, and every pause/resume would then read as a race.
     mutable std::mutex mutex;
-    std::condition_variable pauseCondition;  // woken by resume, startAcquisition, shutdown and the loop parking
+    std::condition_variable pauseCondition;  // woken by resume, startAcquisition, startCapture, shutdown and the loop parking
 
     // Worker thread only.
     FramePool m_pool;

@@ -35,6 +35,9 @@ struct SaveRunPlan
     bool hdf5 = false;         // <name>.h5
     int videoFps = 18;
     RunMetadata metadata;
+    // A file already in the folder when the run begins (the parameter file),
+    // put on the disk with the run's own files when it ends; empty for none.
+    QString syncedBeside;
 };
 
 // The calibration references as they are when a run ends. A reference the

@@ -305,6 +305,8 @@ void SaveRunWriter::finishRun(const RunReferences &references, const QString &in
     outcome.written = written;
     // The renames into place are durable before the run is reported saved.
     QString reason;
+    if (!run.plan.syncedBeside.isEmpty() && !RunFiles::syncFile(run.plan.syncedBeside, &reason))
+        qCWarning(lcAcquisition).noquote() << "The parameter file could not be synced to the disk:" << reason;
     if (!run.sinks.empty() && !RunFiles::syncFolder(run.plan.folder, &reason))
         qCWarning(lcAcquisition).noquote() << "The run folder could not be synced to the disk:" << reason;
     for (const QString &kind : run.kinds) {

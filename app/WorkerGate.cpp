@@ -21,7 +21,7 @@ bool WorkerGate::workerParked() const
 bool WorkerGate::whenParked(Job kind, std::function<void()> job)
 {
     withdraw(kind);
-    if (m_waiting.empty() && (workerParked() || m_worker.waitUntilParked(kShortWaitMs))) {
+    if (m_waiting.empty() && workerParked()) {
         job();
         return true;
     }

@@ -12,8 +12,8 @@ class QThread;
 // closing the handle, starting a capture) must never overlap the worker's
 // reads. After a stop the worker may still be finishing the frame in flight,
 // so an exchange is passed through this gate: it runs at once when the worker
-// is parked (or parks within a short wait), and otherwise waits, without
-// blocking the window, until the worker reports that it has parked.
+// is parked, and otherwise waits, without blocking the window, until the
+// worker reports that it has parked.
 //
 // Each job has a kind; a newer job of a kind replaces a waiting one, and a
 // waiting job can be withdrawn (a start withdrawn by a stop).
@@ -27,8 +27,6 @@ class WorkerGate : public QObject
 
 public:
     enum class Job { StartCapture, Battery, Parameters, CloseDevice };
-    // The longest the window waits for a worker that is about to park.
-    static constexpr int kShortWaitMs = 200;
 
     WorkerGate(LoopParking &worker, const QThread &workerThread, QObject *parent = nullptr);
 

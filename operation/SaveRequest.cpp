@@ -1,5 +1,6 @@
 #include "operation/SaveRequest.h"
 
+#include "acquisition/RunFiles.h"
 #include "operation/SaveFolderNamer.h"
 
 #include <QDir>
@@ -9,7 +10,6 @@
 
 #include <unistd.h>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStorageInfo>
 #include <QTextStream>
 
@@ -30,7 +30,8 @@ constexpr qint64 kMegabyte = 1000 * 1000;
 
 // The longest name the run's files take beyond the folder name, in bytes:
 // the parameter file under its temporary name while it is written
-// ("_SetParameterData.txt" and QSaveFile's ".XXXXXX").
+// ("_SetParameterData.txt" and the ".part" of its temporary name), with
+// room to spare.
 constexpr int kLongestSuffixBytes = 28;
 constexpr int kFileNameBytes = 255;
 
@@ -62,16 +63,26 @@ bool insideFolder(const QString &folder, const QString &directory)
     return !inner.isEmpty() && !outer.isEmpty() && inner.startsWith(outer + QLatin1Char('/'));
 }
 
+// Written under a temporary name and renamed into place, so a run folder never
+// holds half a parameter file; the folder was just claimed, so no other run
+// uses that name. It is not synced here: this runs on the caller's thread
+// (the window's, for a Save), where a sync on a busy disk can take hundreds
+// of milliseconds; the writer syncs it with the run's files.
 QString writeParameterFile(const QString &path, const QString &summary)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    const QString partial = path + QStringLiteral(".part");
+    QFile file(partial);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly))
         return file.errorString();
     QTextStream out(&file);
     out << summary;
     out.flush();
-    if (out.status() != QTextStream::Ok || !file.commit())
+    if (out.status() != QTextStream::Ok || !file.flush())
         return file.errorString();
+    file.close();
+    QString reason;
+    if (!RunFiles::renameOver(partial, path, &reason))
+        return reason;
     return QString();
 }
 
@@ -190,6 +201,7 @@ std::optional<SaveRunPlan> prepare(const SaveRequest &request, const QString &pa
     plan.video = request.video;
     plan.hdf5 = request.hdf5;
     plan.metadata = metadata;
+    plan.syncedBeside = parameterFile;
     return plan;
 }
 

@@ -129,6 +129,7 @@ private slots:
     void captureRecovers_data();
     void captureRecovers();
     void failedFrameRequestParks();
+    void parkedAfterStartAndPauseInterleave_data();
     void parkedAfterStartAndPauseInterleave();
     void stalledDiskNeverHoldsUpEnding();
     void everyFrameReachesEveryConsumer();
@@ -462,18 +463,29 @@ void TestReceiverThread::failedFrameRequestParks()
     QVERIFY(waitFor([&] { return rig.frames() >= before + 3; }));
 }
 
+void TestReceiverThread::parkedAfterStartAndPauseInterleave_data()
+{
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("play then pause") << false;
+    QTest::newRow("play then stop") << true;
+}
+
 void TestReceiverThread::parkedAfterStartAndPauseInterleave()
 {
+    QFETCH(bool, stop);
     WorkerRig rig;
     QVERIFY(rig.start());
     // Runs on the worker thread the moment it has parked and let go of its
-    // lock: a Play (resume, start) and a pause land before the loop takes
-    // the lock back.
+    // lock: a Play and a pause (or a Stop) land before the loop takes the
+    // lock back.
     std::atomic<bool> armed{false}, interleaved{false};
     QObject::connect(&rig.worker(), &ReceiverThread::loopParked, &rig.worker(), [&] {
         if (armed.exchange(false)) {
             rig.worker().startCapture();
-            rig.worker().pause();
+            if (stop)
+                rig.worker().stopCapture();
+            else
+                rig.worker().pause();
             interleaved.store(true);
         }
     }, Qt::DirectConnection);
@@ -484,6 +496,11 @@ void TestReceiverThread::parkedAfterStartAndPauseInterleave()
     QVERIFY(waitFor([&] { return interleaved.load(); }));
     QVERIFY(rig.worker().waitUntilParked(2000));
     QVERIFY(rig.worker().isParked());
+    // A Stop calls off the start the loop never took up: the device hears
+    // one start, the first Play's.
+    QCOMPARE(rig.commandCount(0x02), 1);
+    rig.worker().resume();
+    QCOMPARE(waitFor([&] { return rig.commandCount(0x02) == 2; }, 500), !stop);
 }
 
 void TestReceiverThread::stalledDiskNeverHoldsUpEnding()
