@@ -12,6 +12,7 @@
 
 #include <QComboBox>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,7 +34,10 @@ DeviceConnection::DeviceConnection(const ConnectionWidgets &widgets, ConsoleStat
 {
 }
 
-DeviceConnection::~DeviceConnection() = default;
+DeviceConnection::~DeviceConnection()
+{
+    endAttemptThread();
+}
 
 void DeviceConnection::refreshDeviceList()
 {
@@ -90,39 +94,88 @@ void DeviceConnection::disconnectDevice()
 
 void DeviceConnection::connectDevice()
 {
+    if (m_attempt)
+        return; // the attempt under way shows its outcome
     if (m_gate.isWaiting(WorkerGate::Job::CloseDevice)) {
         // The last capture is still finishing on the old handle.
         m_message(QStringLiteral("The device is still being closed; please try again in a moment."));
         return;
     }
-    if (m_session.open() != FT_OK) {
+    m_gate.hold();
+    m_changedDuringAttempt = false;
+    m_attempt = QThread::create([this] {
+        const Attempt result = attempt();
+        QMetaObject::invokeMethod(this, [this, result] { finishAttempt(result); }, Qt::QueuedConnection);
+    });
+    m_attempt->start();
+}
+
+DeviceConnection::Attempt DeviceConnection::attempt()
+{
+    Attempt result;
+    result.opened = m_session.open();
+    if (result.opened != FT_OK)
+        return result;
+    m_session.configure();
+    result.greeting = m_session.handshake();
+    if (result.greeting.acknowledged)
+        result.battery = m_session.readBattery();
+    return result;
+}
+
+void DeviceConnection::endAttemptThread()
+{
+    if (!m_attempt)
+        return;
+    m_attempt->wait();
+    delete m_attempt;
+    m_attempt = nullptr;
+}
+
+void DeviceConnection::finishAttempt(const Attempt &result)
+{
+    if (!m_attempt)
+        return; // the console is closing, and closeOnExit released the device
+    endAttemptThread();
+    if (result.opened != FT_OK) {
+        m_gate.release();
         m_message(QStringLiteral("No Device Connected."));
         return;
     }
-    m_session.configure();
-
-    const AcknowledgementWait::Result greeting = m_session.handshake();
-    if (!greeting.acknowledged) {
-        m_message(QStringLiteral("Device connection failed."));
-        m_ui.connect->setText(QStringLiteral("Connect"));
-        closeHandle();
-        forgetDevice();
-        showConnected(false);
-        m_log.line("Device connection failed.");
-        if (greeting.corrupt)
-            m_log.line(DeviceSession::corruptAnswer(m_session.serial(), QStringLiteral("handshake"), greeting).toUtf8());
+    if (!result.greeting.acknowledged) {
+        refuseConnection(result.greeting);
         return;
     }
+    acceptConnection(result);
+    if (m_changedDuringAttempt)
+        deviceChanged(); // the device may have left while it was greeted
+}
 
-    m_log.hexBytes(greeting.reply.data(), int(greeting.reply.size()));
+void DeviceConnection::refuseConnection(const AcknowledgementWait::Result &greeting)
+{
+    m_message(QStringLiteral("Device connection failed."));
+    m_ui.connect->setText(QStringLiteral("Connect"));
+    closeHandle();
+    forgetDevice();
+    showConnected(false);
+    m_log.line("Device connection failed.");
+    if (greeting.corrupt)
+        m_log.line(DeviceSession::corruptAnswer(m_session.serial(), QStringLiteral("handshake"), greeting).toUtf8());
+    m_gate.release(); // closes the handle
+}
+
+void DeviceConnection::acceptConnection(const Attempt &result)
+{
+    m_log.hexBytes(result.greeting.reply.data(), int(result.greeting.reply.size()));
     m_ui.connect->setText(QStringLiteral("Disconnect"));
-    m_worker.useDevice(m_session.handle(), m_session.lastStatus());
+    m_worker.useDevice(m_session.handle(), result.greeting.lastStatus);
     m_state.connected = true;
     m_state.configured = false; // a new connection: the device may run anything
     showConnected(true);
     m_log.line("Device connection successful.");
-    pollBattery();
+    showBatteryAnswer(result.battery);
     m_batteryTimer.start(kBatteryIntervalMs);
+    m_gate.release();
     if (m_onConnected)
         m_onConnected();
 }
@@ -142,17 +195,23 @@ void DeviceConnection::pollBattery()
     m_gate.whenParked(WorkerGate::Job::Battery, [this] {
         if (!m_state.connected || m_state.running)
             return;
-        const BatteryQuery::Result answer = m_session.readBattery();
-        m_log.line(BatteryReport::logLine(answer).toUtf8());
-        showBattery(BatteryReport::volts(answer));
-        if (answer.hasReading)
-            m_ui.gauge->setFixedSize(DeviceProtocol::batteryGaugeWidth(answer.reading), 10);
+        showBatteryAnswer(m_session.readBattery());
     });
+}
+
+void DeviceConnection::showBatteryAnswer(const BatteryQuery::Result &answer)
+{
+    m_log.line(BatteryReport::logLine(answer).toUtf8());
+    showBattery(BatteryReport::volts(answer));
+    if (answer.hasReading)
+        m_ui.gauge->setFixedSize(DeviceProtocol::batteryGaugeWidth(answer.reading), 10);
 }
 
 void DeviceConnection::deviceChanged()
 {
     refreshDeviceList();
+    if (m_attempt)
+        m_changedDuringAttempt = true;
     if (!m_state.connected)
         return;
     // Whatever device the notification concerned, ask the held one: a device
@@ -217,6 +276,7 @@ void DeviceConnection::closeHandle()
 
 void DeviceConnection::closeOnExit()
 {
+    endAttemptThread();
     m_session.close();
     m_worker.useDevice(nullptr);
 }

@@ -2,6 +2,8 @@
 
 #include "app/ConsoleState.h"
 #include "app/OperatorMessage.h"
+#include "device/AcknowledgementWait.h"
+#include "device/BatteryQuery.h"
 
 #include <QObject>
 #include <QString>
@@ -18,6 +20,7 @@ class DeviceWatcher;
 class WorkerGate;
 class QComboBox;
 class QPushButton;
+class QThread;
 class QTimer;
 class QWidget;
 class DeviceHandleUser;
@@ -39,8 +42,15 @@ struct ConnectionWidgets
 // Every exchange goes through the console's DeviceSession; those that read
 // the device (battery poll) or end it (close) pass through the WorkerGate, so
 // they never overlap the worker's reads and never make the window wait long.
+// Connect's own exchanges (open, configuration, handshake, the first battery
+// reading) wait on the device for up to a second when it stays silent, so
+// they run on a thread of their own while the gate is held; the window shows
+// the outcome when the attempt ends.
 //
-// Thread contract: GUI thread only.
+// Thread contract: GUI thread only, but for attempt(), which runs on the
+// connect attempt's thread while the gate is held and the connected flag is
+// clear, so nothing else uses the session meanwhile (the device list's
+// enumeration reads no session state).
 class DeviceConnection : public QObject
 {
     Q_OBJECT
@@ -57,8 +67,11 @@ public:
     ~DeviceConnection() override;
 
     void refreshDeviceList();
-    // Connect button: connect, or disconnect when connected.
+    // Connect button: connect, or disconnect when connected. A connect
+    // returns at once; its outcome shows when the attempt ends.
     void toggleConnection();
+    // A connect attempt is talking to the device.
+    bool isConnecting() const { return m_attempt != nullptr; }
     // Battery poll (also the battery timer's job).
     void pollBattery();
     // A device arrived or left (any device): refresh the list and, while
@@ -69,7 +82,8 @@ public:
     // The worker's status query failed: the device is gone, or it answers no
     // more. Handled as device loss once the held device no longer answers.
     void dropFailedDevice(const QString &message);
-    // At exit, after the worker's thread has ended: release an open device.
+    // At exit, after the worker's thread has ended: waits for a connect
+    // attempt to end and releases an open device.
     void closeOnExit();
     // Runs once the device has been given up (device loss, worker error,
     // disconnect), before the handle is closed: an armed save run ends here.
@@ -86,10 +100,23 @@ public:
     DeviceList &deviceListRefresh() { return *m_list; }
 
 private:
+    struct Attempt
+    {
+        FT_STATUS opened = FT_OK;
+        AcknowledgementWait::Result greeting;
+        BatteryQuery::Result battery; // read once the device greeted
+    };
+
     EventLog &m_log; // safe from any thread
     void connectDevice();
+    // On the attempt's thread: open, configure, shake hands, read the battery.
+    Attempt attempt();
+    void finishAttempt(const Attempt &result);
+    void endAttemptThread();
+    void refuseConnection(const AcknowledgementWait::Result &greeting);
+    void acceptConnection(const Attempt &result);
+    void showBatteryAnswer(const BatteryQuery::Result &answer);
     void disconnectDevice();
-    void configure();
     void showConnected(bool connected);
     void deviceLost();
     // Closes the handle once the worker has parked (at once when it is).
@@ -111,4 +138,6 @@ private:
     OperatorMessage::Sink m_message;
     DeviceList *m_list = nullptr;        // child
     DeviceWatcher *m_watcher = nullptr;  // child, or null
+    QThread *m_attempt = nullptr;        // owned: the connect attempt's thread while one runs
+    bool m_changedDuringAttempt = false; // a device arrived or left while connecting
 };

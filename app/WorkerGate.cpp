@@ -21,7 +21,7 @@ bool WorkerGate::workerParked() const
 bool WorkerGate::whenParked(Job kind, std::function<void()> job)
 {
     withdraw(kind);
-    if (m_waiting.empty() && workerParked()) {
+    if (!m_held && m_waiting.empty() && workerParked()) {
         job();
         return true;
     }
@@ -45,9 +45,20 @@ void WorkerGate::loopParked()
 {
     // A job may start a capture (the worker then runs again): the rest wait
     // for its next park.
-    while (!m_waiting.empty() && workerParked()) {
+    while (!m_held && !m_waiting.empty() && workerParked()) {
         Waiting next = std::move(m_waiting.front());
         m_waiting.erase(m_waiting.begin());
         next.job();
     }
+}
+
+void WorkerGate::hold()
+{
+    m_held = true;
+}
+
+void WorkerGate::release()
+{
+    m_held = false;
+    loopParked();
 }

@@ -10,10 +10,11 @@ class QThread;
 
 // The window's own device exchanges (battery poll, parameter command,
 // closing the handle, starting a capture) must never overlap the worker's
-// reads. After a stop the worker may still be finishing the frame in flight,
-// so an exchange is passed through this gate: it runs at once when the worker
-// is parked, and otherwise waits, without blocking the window, until the
-// worker reports that it has parked.
+// reads, nor a connect attempt's. After a stop the worker may still be
+// finishing the frame in flight, so an exchange is passed through this gate:
+// it runs at once when the worker is parked and no connect attempt holds the
+// gate, and otherwise waits, without blocking the window, until the worker
+// reports that it has parked or the attempt releases the gate.
 //
 // Each job has a kind; a newer job of a kind replaces a waiting one, and a
 // waiting job can be withdrawn (a start withdrawn by a stop).
@@ -37,6 +38,11 @@ public:
     bool isWaiting(Job kind) const;
     // True when the worker cannot be reading right now.
     bool workerParked() const;
+    // While held, every job waits, even with the worker parked: the window's
+    // connect attempt is talking to the device from a thread of its own.
+    // Releasing runs the waiting jobs when the worker is parked.
+    void hold();
+    void release();
 
 public slots:
     // The worker has parked: runs the waiting jobs.
@@ -51,4 +57,5 @@ private:
     LoopParking &m_worker;
     const QThread &m_workerThread;
     std::vector<Waiting> m_waiting; // in the order they were asked for
+    bool m_held = false;
 };

@@ -121,6 +121,7 @@ struct Console
             find<QLineEdit>(field)->setText(QStringLiteral("0"));
         waitUntil([this] { return find<QComboBox>("comboBox")->findText("ZK128") >= 0; });
         click("pushButton_Connect");
+        waitUntil([this] { return !window->connection().isConnecting(); });
     }
     void capture()
     {

@@ -6,6 +6,7 @@
 // in-process offscreen (connect, Setting at 800 nA and 0 V, play, Save); the
 // tool runs as a child process. The two alternate, five rounds each; prints
 // every round, the medians and their ratio.
+#include "app/DeviceConnection.h"
 #include "app/MainWindow.h"
 #include "context/ConsoleContext.h"
 #include "simulator/SimulatorBackend.h"
@@ -100,6 +101,7 @@ QString windowRun(const QString &folder)
     boxes.start(20);
 
     widget<QPushButton>(*window, "pushButton_Connect")->click();
+    waitFor([&] { return !window->connection().isConnecting(); }, 5000);
     if (!window->isDeviceConnected())
         return QString();
     widget<QRadioButton>(*window, "radioButton_800")->setChecked(true);

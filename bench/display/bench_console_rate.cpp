@@ -9,6 +9,7 @@
 // without pause, the fastest it can go. Run it under X11 (xvfb-run -a) for
 // the figures of a real display; the platform is printed.
 #include "app/LiveAnalysisPage.h"
+#include "app/DeviceConnection.h"
 #include "app/MainWindow.h"
 #include "bench/display/ThreadCpu.h"
 #include "bench/support/ProcessFigures.h"
@@ -125,6 +126,8 @@ double run(const char *title, std::uint32_t integrationCount, bool analysisOpen 
     QObject::connect(&boxes, &QTimer::timeout, &answerBoxes);
     boxes.start(200);
     connectButton->click();
+    for (int waited = 0; window->connection().isConnecting() && waited < 5000; waited += 10)
+        runEvents(10);
     if (!window->isDeviceConnected()) {
         std::printf("%s: the console did not connect\n", title);
         return 0.0;

@@ -2,6 +2,7 @@
 
 #include "tests/flows/FlowsTestSupport.h"
 
+#include "app/DeviceConnection.h"
 #include "app/MainWindow.h"
 #include "context/ConsoleContext.h"
 #include "display/DisplayPipeline.h"
@@ -69,13 +70,19 @@ struct WindowRig
         QComboBox *combo = find<QComboBox>("comboBox");
         return combo->count() > 0 ? combo->itemText(0) : QString();
     }
+    // Presses Connect; true once the attempt ended.
+    bool clickConnect()
+    {
+        find<QPushButton>("pushButton_Connect")->click();
+        return QTest::qWaitFor([this] { return !window->connection().isConnecting(); }, 5000);
+    }
     // Waits for the device in the list and presses Connect; true once connected.
     bool connectDevice()
     {
         const QDeadlineTimer deadline(5000);
         while (firstDeviceItem() != QLatin1String("ZK128") && !deadline.hasExpired())
             QTest::qWait(10);
-        find<QPushButton>("pushButton_Connect")->click();
+        clickConnect();
         return window->isDeviceConnected();
     }
     bool play()

@@ -12,6 +12,7 @@
 #include "simulator/ZK128Device.h"
 
 #include <QComboBox>
+#include <QSemaphore>
 #include <QPushButton>
 #include <QTimer>
 
@@ -33,6 +34,16 @@ public:
     FT_STATUS getDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *records, DWORD *count) override
     {
         return fault == Fault::ReadList ? FT_IO_ERROR : SimulatorBackend::getDeviceInfoList(records, count);
+    }
+    // Runs on the writing thread before the command reaches the device.
+    std::function<void(const DeviceProtocol::Frame &)> beforeWrite;
+    FT_STATUS write(FT_HANDLE handle, const void *buffer, DWORD length, DWORD *written) override
+    {
+        if (beforeWrite) {
+            const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+            beforeWrite(DeviceProtocol::Frame(bytes, bytes + length));
+        }
+        return SimulatorBackend::write(handle, buffer, length, written);
     }
 };
 
@@ -60,6 +71,12 @@ struct ConnectionRig
         battery.hide();
         batteryTimer.setInterval(DeviceConnection::kBatteryIntervalMs);
         connection.deviceListRefresh().setTickInterval(10);
+    }
+    // Connect or Disconnect; true once a connect attempt ended.
+    bool toggle()
+    {
+        connection.toggleConnection();
+        return QTest::qWaitFor([this] { return !connection.isConnecting(); }, 5000);
     }
     // True when nobody holds the device open any more.
     bool deviceFree()
@@ -107,6 +124,8 @@ private slots:
     void connectOutcome_data();
     void connectOutcome();
     void connectConfiguresDevice();
+    void connectLeavesWindowFree();
+    void deviceLostWhileConnecting();
     void batteryGauge_data();
     void batteryGauge();
     void batteryPollNeedsConnection();
@@ -116,6 +135,7 @@ private slots:
     void deviceNotification();
     void workerErrorReleasesDevice();
     void workerErrorAfterLossOnlyLogs();
+    void exitClosesDevice_data();
     void exitClosesDevice();
 };
 
@@ -205,7 +225,7 @@ void TestFlowsConnection::connectOutcome()
     rig.sim.device->setHandshakeAnswered(fault != "silent");
     rig.sim.device->setCorruptAcknowledgements(fault == "corrupt");
 
-    rig.connection.toggleConnection();
+    rig.toggle();
 
     QCOMPARE(rig.messages.texts, message.isEmpty() ? QStringList{} : QStringList{message});
     QCOMPARE(rig.state.connected, connected);
@@ -228,7 +248,7 @@ void TestFlowsConnection::connectOutcome()
 void TestFlowsConnection::connectConfiguresDevice()
 {
     ConnectionRig rig;
-    rig.connection.toggleConnection();
+    rig.toggle();
     QVERIFY(rig.state.connected);
     SimulatorBackend::SessionSettings settings;
     QVERIFY(rig.backend->sessionSettings(rig.session.handle(), &settings));
@@ -244,6 +264,51 @@ void TestFlowsConnection::connectConfiguresDevice()
     for (const auto &command : rig.sim.device->receivedCommands())
         handshakes += command == DeviceProtocol::handshake() ? 1 : 0;
     QCOMPARE(handshakes, 1);
+}
+
+void TestFlowsConnection::connectLeavesWindowFree()
+{
+    ConnectionRig rig;
+    rig.sim.device->setHandshakeAnswered(false); // ten checks, a second
+    rig.connection.toggleConnection();
+    QVERIFY(rig.connection.isConnecting());
+    bool turned = false;
+    QTimer::singleShot(0, &rig.combo, [&] { turned = rig.connection.isConnecting(); });
+    bool jobWaited = false;
+    QVERIFY(!rig.gate.whenParked(WorkerGate::Job::Parameters, [&] { jobWaited = !rig.connection.isConnecting(); }));
+    rig.connection.toggleConnection(); // a second press changes nothing
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.connection.isConnecting(), 5000);
+    QVERIFY(turned); // the window's events ran during the handshake
+    QVERIFY(jobWaited);
+    QCOMPARE(rig.messages.texts, QStringList{"Device connection failed."});
+    int handshakes = 0;
+    for (const auto &command : rig.sim.device->receivedCommands())
+        handshakes += command == DeviceProtocol::handshake() ? 1 : 0;
+    QCOMPARE(handshakes, 1);
+    QVERIFY(rig.deviceFree());
+}
+
+void TestFlowsConnection::deviceLostWhileConnecting()
+{
+    ConnectionRig rig;
+    // The device is pulled after it greeted, while the battery is read.
+    QSemaphore told;
+    rig.backend->beforeWrite = [&](const DeviceProtocol::Frame &frame) {
+        if (frame != DeviceProtocol::batteryQuery())
+            return;
+        QMetaObject::invokeMethod(&rig.combo, [&] {
+            rig.sim.device->unplug();
+            rig.connection.deviceChanged();
+            told.release();
+        }, Qt::QueuedConnection);
+        told.acquire();
+    };
+    rig.toggle();
+    QVERIFY(!rig.state.connected);
+    QCOMPARE(rig.messages.texts, QStringList{"Device disconnected."});
+    QCOMPARE(rig.connectButton.text(), QStringLiteral("Connect"));
+    rig.sim.device->replug();
+    QVERIFY(rig.deviceFree());
 }
 
 void TestFlowsConnection::batteryGauge_data()
@@ -270,7 +335,7 @@ void TestFlowsConnection::batteryGauge()
     rig.gauge.setFixedSize(5, 10);
     rig.sim.device->setBatteryReading(std::uint16_t(reading));
     rig.sim.device->setBatteryAnswerLength(std::size_t(answerBytes));
-    rig.connection.toggleConnection();
+    rig.toggle();
     QVERIFY(rig.state.connected);
     QCOMPARE(rig.gauge.size(), QSize(width, 10));
     QCOMPARE(rig.gauge.minimumSize(), rig.gauge.maximumSize());
@@ -281,8 +346,8 @@ void TestFlowsConnection::batteryGauge()
 void TestFlowsConnection::batteryPollNeedsConnection()
 {
     ConnectionRig rig;
-    rig.connection.toggleConnection();
-    rig.connection.toggleConnection(); // disconnect
+    rig.toggle();
+    rig.toggle(); // disconnect
     QVERIFY(!rig.state.connected);
     rig.sim.device->clearReceivedCommands();
     rig.gauge.setFixedSize(3, 10);
@@ -291,7 +356,7 @@ void TestFlowsConnection::batteryPollNeedsConnection()
     QCOMPARE(rig.gauge.size(), QSize(3, 10));
 
     // Nor during a capture, when only the worker talks to the device.
-    rig.connection.toggleConnection();
+    rig.toggle();
     rig.state.running = true;
     rig.sim.device->clearReceivedCommands();
     rig.connection.pollBattery();
@@ -301,10 +366,10 @@ void TestFlowsConnection::batteryPollNeedsConnection()
 void TestFlowsConnection::connectWhileRunningIsRefused()
 {
     ConnectionRig rig;
-    rig.connection.toggleConnection();
+    rig.toggle();
     rig.state.running = true;
     const FT_HANDLE held = rig.session.handle();
-    rig.connection.toggleConnection();
+    rig.toggle();
     QCOMPARE(rig.messages.texts, QStringList{"Device is running"});
     QVERIFY(rig.state.connected);
     QCOMPARE(rig.session.handle(), held);
@@ -314,8 +379,8 @@ void TestFlowsConnection::connectWhileRunningIsRefused()
 void TestFlowsConnection::disconnectReleasesDevice()
 {
     ConnectionRig rig;
-    rig.connection.toggleConnection();
-    rig.connection.toggleConnection();
+    rig.toggle();
+    rig.toggle();
     QVERIFY(rig.messages.texts.isEmpty());
     QVERIFY(!rig.state.connected);
     QCOMPARE(rig.connectButton.text(), QStringLiteral("Connect"));
@@ -324,7 +389,7 @@ void TestFlowsConnection::disconnectReleasesDevice()
     QVERIFY(rig.batteryTimer.isActive()); // keeps running after a disconnect
     QVERIFY(rig.deviceFree());
     // And connecting again works.
-    rig.connection.toggleConnection();
+    rig.toggle();
     QVERIFY(rig.state.connected);
 }
 
@@ -343,7 +408,7 @@ void TestFlowsConnection::deviceNotification()
     QFETCH(QString, event);
     QFETCH(bool, lost);
     ConnectionRig rig;
-    rig.connection.toggleConnection();
+    rig.toggle();
     rig.state.running = true;
     if (event == "watched") {
         rig.connection.watchDevices(rig.backend);
@@ -374,7 +439,7 @@ void TestFlowsConnection::deviceNotification()
 void TestFlowsConnection::workerErrorReleasesDevice()
 {
     ConnectionRig rig;
-    rig.connection.toggleConnection();
+    rig.toggle();
     rig.state.running = true;
     rig.connection.reportWorkerError(QStringLiteral("Failed to get device status"));
     QCOMPARE(rig.messages.texts, QStringList{"Error Occurred."});
@@ -384,14 +449,14 @@ void TestFlowsConnection::workerErrorReleasesDevice()
     QVERIFY(!rig.battery.isHidden()); // the battery display stays on this path
     QCOMPARE(rig.connectButton.text(), QStringLiteral("Connect"));
     QVERIFY(rig.deviceFree());
-    rig.connection.toggleConnection();
+    rig.toggle();
     QVERIFY(rig.state.connected); // Connect works again
 }
 
 void TestFlowsConnection::workerErrorAfterLossOnlyLogs()
 {
     ConnectionRig rig;
-    rig.connection.toggleConnection();
+    rig.toggle();
     rig.sim.device->unplug();
     rig.connection.deviceChanged();
     rig.messages.texts.clear();
@@ -401,13 +466,28 @@ void TestFlowsConnection::workerErrorAfterLossOnlyLogs()
     QCOMPARE(rig.stops, 1);
 }
 
+void TestFlowsConnection::exitClosesDevice_data()
+{
+    QTest::addColumn<bool>("settled");
+    QTest::newRow("connected") << true;
+    QTest::newRow("while connecting") << false;
+}
+
 void TestFlowsConnection::exitClosesDevice()
 {
+    QFETCH(bool, settled);
     ConnectionRig rig;
-    rig.connection.toggleConnection();
-    QVERIFY(!rig.deviceFree());
+    if (settled) {
+        rig.toggle();
+        QVERIFY(!rig.deviceFree());
+    } else {
+        rig.connection.toggleConnection();
+    }
     rig.connection.closeOnExit();
     QVERIFY(rig.deviceFree());
+    QTest::qWait(20); // an attempt's outcome, had it been left posted
+    QCOMPARE(rig.state.connected, settled);
+    QVERIFY(rig.messages.texts.isEmpty());
 }
 
 FLOWS_TEST_MAIN(TestFlowsConnection)

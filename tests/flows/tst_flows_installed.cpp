@@ -4,6 +4,7 @@
 // (the install check sets it); without it the recognition case is skipped.
 #include "tests/flows/FlowsTestSupport.h"
 
+#include "app/DeviceConnection.h"
 #include "app/MainWindow.h"
 #include "app/RecognitionPage.h"
 #include "context/ConsoleContext.h"
@@ -51,6 +52,8 @@ struct Console
         while (find<QComboBox>("comboBox")->currentText() != QLatin1String("ZK128") && !listed.hasExpired())
             QTest::qWait(10);
         find<QPushButton>("pushButton_Connect")->click();
+        if (!QTest::qWaitFor([this] { return !window->connection().isConnecting(); }, 5000))
+            return false;
         find<QRadioButton>("radioButton_800")->setChecked(true);
         for (const char *field : {"lineEdit_vc", "lineEdit_vd", "lineEdit_von", "lineEdit_voff"})
             find<QLineEdit>(field)->setText(QStringLiteral("0"));
