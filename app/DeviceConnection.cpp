@@ -31,7 +31,12 @@ DeviceConnection::DeviceConnection(const ConnectionWidgets &widgets, ConsoleStat
     , m_stopSequence(std::move(stopSequence))
     , m_message(std::move(message))
     , m_list(new DeviceList(widgets.deviceList, session, this))
+    , m_attemptThread(std::make_unique<QThread>())
+    , m_attemptContext(std::make_unique<QObject>())
 {
+    m_attemptThread->setObjectName(QStringLiteral("connect attempt"));
+    m_attemptContext->moveToThread(m_attemptThread.get());
+    m_attemptThread->start();
 }
 
 DeviceConnection::~DeviceConnection()
@@ -94,7 +99,7 @@ void DeviceConnection::disconnectDevice()
 
 void DeviceConnection::connectDevice()
 {
-    if (m_attempt)
+    if (m_connecting)
         return; // the attempt under way shows its outcome
     if (m_gate.isWaiting(WorkerGate::Job::CloseDevice)) {
         // The last capture is still finishing on the old handle.
@@ -103,11 +108,11 @@ void DeviceConnection::connectDevice()
     }
     m_gate.hold();
     m_changedDuringAttempt = false;
-    m_attempt = QThread::create([this] {
+    m_connecting = true;
+    QMetaObject::invokeMethod(m_attemptContext.get(), [this] {
         const Attempt result = attempt();
         QMetaObject::invokeMethod(this, [this, result] { finishAttempt(result); }, Qt::QueuedConnection);
-    });
-    m_attempt->start();
+    }, Qt::QueuedConnection);
 }
 
 DeviceConnection::Attempt DeviceConnection::attempt()
@@ -125,18 +130,18 @@ DeviceConnection::Attempt DeviceConnection::attempt()
 
 void DeviceConnection::endAttemptThread()
 {
-    if (!m_attempt)
-        return;
-    m_attempt->wait();
-    delete m_attempt;
-    m_attempt = nullptr;
+    // An attempt under way ends first: the thread leaves its event loop only
+    // after the event it is handling.
+    m_attemptThread->quit();
+    m_attemptThread->wait();
+    m_connecting = false;
 }
 
 void DeviceConnection::finishAttempt(const Attempt &result)
 {
-    if (!m_attempt)
+    if (!m_connecting)
         return; // the console is closing, and closeOnExit released the device
-    endAttemptThread();
+    m_connecting = false;
     if (result.opened != FT_OK) {
         m_gate.release();
         m_message(QStringLiteral("No Device Connected."));
@@ -210,7 +215,7 @@ void DeviceConnection::showBatteryAnswer(const BatteryQuery::Result &answer)
 void DeviceConnection::deviceChanged()
 {
     refreshDeviceList();
-    if (m_attempt)
+    if (m_connecting)
         m_changedDuringAttempt = true;
     if (!m_state.connected)
         return;

@@ -71,7 +71,7 @@ public:
     // returns at once; its outcome shows when the attempt ends.
     void toggleConnection();
     // A connect attempt is talking to the device.
-    bool isConnecting() const { return m_attempt != nullptr; }
+    bool isConnecting() const { return m_connecting; }
     // Battery poll (also the battery timer's job).
     void pollBattery();
     // A device arrived or left (any device): refresh the list and, while
@@ -112,6 +112,7 @@ private:
     // On the attempt's thread: open, configure, shake hands, read the battery.
     Attempt attempt();
     void finishAttempt(const Attempt &result);
+    // Waits for an attempt under way and ends the attempt thread.
     void endAttemptThread();
     void refuseConnection(const AcknowledgementWait::Result &greeting);
     void acceptConnection(const Attempt &result);
@@ -138,6 +139,10 @@ private:
     OperatorMessage::Sink m_message;
     DeviceList *m_list = nullptr;        // child
     DeviceWatcher *m_watcher = nullptr;  // child, or null
-    QThread *m_attempt = nullptr;        // owned: the connect attempt's thread while one runs
+    // Connect attempts run on this thread, started once and kept for the
+    // console's life, in the context object that lives there.
+    std::unique_ptr<QThread> m_attemptThread;
+    std::unique_ptr<QObject> m_attemptContext;
+    bool m_connecting = false;           // an attempt was asked for and its outcome not yet shown
     bool m_changedDuringAttempt = false; // a device arrived or left while connecting
 };
