@@ -23,9 +23,11 @@
 // loop's late stop acknowledgement) must never be read as the answer to this
 // exchange.
 //
-// Thread contract: one thread uses a session (the GUI thread, or the tool's
-// main thread). The caller makes sure the acquisition worker is parked while
-// the session exchanges with the device.
+// Thread contract: one thread at a time uses a session (the GUI thread, the
+// window's connect attempt thread while the GUI thread keeps off it, or the
+// tool's main thread); enumerate() reads no session state. The caller makes
+// sure the acquisition worker is parked while the session exchanges with the
+// device.
 class DeviceSession
 {
 public:
