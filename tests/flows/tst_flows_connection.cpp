@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // A simulator whose device list can be made to fail.
@@ -77,6 +79,11 @@ struct ConnectionRig
     {
         connection.toggleConnection();
         return QTest::qWaitFor([this] { return !connection.isConnecting(); }, 5000);
+    }
+    int handshakes() const
+    {
+        const auto commands = sim.device->receivedCommands();
+        return int(std::count(commands.begin(), commands.end(), DeviceProtocol::handshake()));
     }
     // True when nobody holds the device open any more.
     bool deviceFree()
@@ -260,10 +267,7 @@ void TestFlowsConnection::connectConfiguresDevice()
     QCOMPARE(settings.readTimeoutMs, ULONG(2000));
     QCOMPARE(settings.writeTimeoutMs, ULONG(1000));
     // The handshake goes out exactly once.
-    int handshakes = 0;
-    for (const auto &command : rig.sim.device->receivedCommands())
-        handshakes += command == DeviceProtocol::handshake() ? 1 : 0;
-    QCOMPARE(handshakes, 1);
+    QCOMPARE(rig.handshakes(), 1);
 }
 
 void TestFlowsConnection::connectLeavesWindowFree()
@@ -281,10 +285,7 @@ void TestFlowsConnection::connectLeavesWindowFree()
     QVERIFY(turned); // the window's events ran during the handshake
     QVERIFY(jobWaited);
     QCOMPARE(rig.messages.texts, QStringList{"Device connection failed."});
-    int handshakes = 0;
-    for (const auto &command : rig.sim.device->receivedCommands())
-        handshakes += command == DeviceProtocol::handshake() ? 1 : 0;
-    QCOMPARE(handshakes, 1);
+    QCOMPARE(rig.handshakes(), 1);
     QVERIFY(rig.deviceFree());
 }
 
