@@ -7,9 +7,10 @@
 //
 // The drive runs in a child process, so a crash is counted and the drive goes
 // on for the rest of the time. Printed: crashes, resident memory growth after
-// warm-up, the longest GUI stall, runs started, saved and partial, and whether every
-// run folder agrees across its kinds (frame counts within 1, no temporary
-// names left). Targets: 0 crashes, growth under 5 MB per hour, stalls at most
+// warm-up with readings over time (resident by kind, the heap in use and
+// free), the longest GUI stall, runs started, saved and partial, and whether
+// every run folder agrees across its kinds (frame counts within 1, no
+// temporary names left). Targets: 0 crashes, growth under 5 MB per hour, stalls at most
 // 200 ms, every folder consistent.
 //
 //   bench_soak [minutes] [seed]      (default 10 minutes, seed 1)
@@ -51,6 +52,7 @@
 #include <memory>
 #include <vector>
 
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -59,13 +61,49 @@ constexpr int kActionMinMs = 2000;
 constexpr int kActionMaxMs = 5000;
 constexpr int kMemorySampleMs = 5000;
 
-double residentMiB()
+// Resident size from /proc/self/status, in MiB: all of it, and its anonymous
+// (heap, stacks), file-backed (code, libraries) and shared-memory parts.
+struct Resident {
+    double total = -1;
+    double anonymous = -1;
+    double file = -1;
+    double shared = -1;
+};
+
+Resident resident()
 {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : -1;
+    Resident figures;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return figures;
+    const std::pair<QByteArray, double *> fields[] = {{"VmRSS:", &figures.total},
+                                                      {"RssAnon:", &figures.anonymous},
+                                                      {"RssFile:", &figures.file},
+                                                      {"RssShmem:", &figures.shared}};
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        for (const auto &[name, value] : fields)
+            if (words.size() > 1 && words[0] == name)
+                *value = words[1].toDouble() / 1024.0; // kB
+    }
+    return figures;
+}
+
+// One memory reading: the resident size beside what the allocator holds in use
+// and free over all its arenas, which tells a leak (in use grows) from memory
+// the allocator keeps after it was freed (free grows).
+struct MemorySample {
+    double seconds = 0;
+    Resident resident;
+    double heapInUseMiB = 0;
+    double heapFreeMiB = 0;
+};
+
+MemorySample memoryAt(double seconds)
+{
+    constexpr double kMiB = 1024.0 * 1024.0;
+    const struct mallinfo2 heap = ::mallinfo2();
+    return {seconds, resident(), double(heap.uordblks + heap.hblkhd) / kMiB, double(heap.fordblks) / kMiB};
 }
 
 void runEvents(int ms)
@@ -170,7 +208,7 @@ struct Figures {
     int folders = 0;
     int inconsistent = 0;
     QStringList problems;
-    std::vector<std::pair<double, double>> memory; // (seconds, MiB) after warm-up
+    std::vector<MemorySample> memory; // after warm-up
 };
 
 class Drive : public QObject
@@ -200,7 +238,7 @@ public:
         connect(&memory, &QTimer::timeout, this, [this] {
             const double at = m_clock.elapsed() / 1000.0;
             if (at >= warmUpSeconds())
-                m_figures.memory.emplace_back(at, residentMiB());
+                m_figures.memory.push_back(memoryAt(at));
         });
         memory.start(kMemorySampleMs);
         while (m_clock.elapsed() < qint64(m_seconds) * 1000) {
@@ -412,13 +450,14 @@ private:
     std::unique_ptr<MainWindow> m_window = std::make_unique<MainWindow>(m_context);
 };
 
-// Least-squares slope of (seconds, MiB), in MiB per hour.
-double growthPerHour(const std::vector<std::pair<double, double>> &samples)
+// Least-squares slope of the resident size against time, in MiB per hour.
+double growthPerHour(const std::vector<MemorySample> &samples)
 {
     if (samples.size() < 3)
         return 0;
     double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (const auto &[x, y] : samples) {
+    for (const MemorySample &sample : samples) {
+        const double x = sample.seconds, y = sample.resident.total;
         sx += x;
         sy += y;
         sxx += x * x;
@@ -426,6 +465,24 @@ double growthPerHour(const std::vector<std::pair<double, double>> &samples)
     }
     const double n = double(samples.size());
     return (n * sxy - sx * sy) / (n * sxx - sx * sx) * 3600.0;
+}
+
+// The slope, then about ten readings spread over the time after warm-up, so
+// that a one-off step shows apart from steady growth.
+void printMemory(const std::vector<MemorySample> &samples)
+{
+    std::printf("  resident memory after warm-up: %.1f MiB -> %.1f MiB over %.0f s, growth %.1f MiB/hour "
+                "(target < 5 MB/hour)\n",
+                samples.front().resident.total, samples.back().resident.total,
+                samples.back().seconds - samples.front().seconds, growthPerHour(samples));
+    constexpr std::size_t kReadings = 10;
+    for (std::size_t k = 0; k <= kReadings; ++k) {
+        const MemorySample &sample = samples[k * (samples.size() - 1) / kReadings];
+        std::printf("    at %5.0f s: resident %.1f MiB (anonymous %.1f, files %.1f, shared %.1f); "
+                    "heap in use %.1f MiB, free %.1f MiB\n",
+                    sample.seconds, sample.resident.total, sample.resident.anonymous, sample.resident.file,
+                    sample.resident.shared, sample.heapInUseMiB, sample.heapFreeMiB);
+    }
 }
 
 int drive(int seconds, quint32 seed, int argc, char **argv)
@@ -448,10 +505,7 @@ int drive(int seconds, quint32 seed, int argc, char **argv)
                     static_cast<long long>(gap.ms), static_cast<long long>(gap.cpuMs), gap.atSeconds,
                     qPrintable(gap.during));
     if (!figures.memory.empty())
-        std::printf("  resident memory after warm-up: %.1f MiB -> %.1f MiB over %.0f s, growth %.1f MiB/hour "
-                    "(target < 5 MB/hour)\n",
-                    figures.memory.front().second, figures.memory.back().second,
-                    figures.memory.back().first - figures.memory.front().first, growthPerHour(figures.memory));
+        printMemory(figures.memory);
     std::fflush(stdout);
     return 0;
 }
