@@ -53,7 +53,6 @@
 #include <vector>
 
 #include <malloc.h>
-#include <unistd.h>
 
 namespace {
 
